@@ -1,0 +1,44 @@
+#pragma once
+// The start-up routine and the values every window reads.
+#include "store/SearchFilter.h"
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace app {
+
+// Full path of the archive file; settled once by the login window.
+extern QString DbPath;
+// The connect text every open carries; set before the first window opens.
+extern QString DbConnect;
+// The authority level (权限) of the operator who logged in, exactly as stored.
+extern QString CurrentAuthority;
+// True while the record browser exists.
+extern bool BrowserLoaded;
+// The search condition every tree load applies until it is cleared.
+extern store::SearchFilter SearchFilter;
+
+// The program's own folder, where Data/file.dat and INFORMATION.INI are looked for.
+QString programFolder();
+void setProgramFolder(const QString &folder); // tests point it at a folder of their own
+QString defaultDatabasePath();
+
+// Settles DbPath: the candidate, else the stored Data/Path, when that file can be
+// opened for reading; the default path otherwise. Stores the result in Data/Path.
+void LocateDatabase(const QString &candidate);
+
+// Writes the main window's hint panel; does nothing while there is no main window.
+void ShowHint(const QString &text);
+using HintTarget = std::function<void(const QString &)>;
+void setHintTarget(HintTarget target);
+
+// Brings a window back from the task bar and to the front.
+void RestoreWindow(QWidget *window);
+
+// The whole start: ends at once when another copy runs (asking it to come to the
+// front), otherwise shows the splash window and runs until the last window closes.
+int Main();
+
+} // namespace app

@@ -1,0 +1,29 @@
+#pragma once
+// Preparing archive files: an empty one for a new installation, and a demonstration
+// archive with realistic records, attached files and photos for trying and measuring.
+#include <QString>
+
+namespace store {
+
+// The operator every new archive starts with: empty password, highest level.
+extern const QString kFirstOperator;
+extern const QString kFirstOperatorLevel;
+
+// Creates the file with its four tables and the first operator. Throws StoreError,
+// also when the file exists already (an archive is never overwritten).
+void initArchive(const QString &path);
+
+struct DemoOptions {
+    int records = 1000;
+    int types = 12;
+    unsigned seed = 2009;
+};
+
+// Creates a demonstration archive; its files and photos go into a folder beside it
+// (<name>_files). Needs a QGuiApplication for drawing the photos.
+void makeDemoArchive(const QString &path, const DemoOptions &options);
+
+// The folder where makeDemoArchive puts the attached files and photos.
+QString demoFilesFolder(const QString &archivePath);
+
+} // namespace store

@@ -1,0 +1,70 @@
+#pragma once
+// The archive file. Every operation opens it, works and closes it again before it
+// returns; nothing is held open between operations, so another program (or a copy on
+// a network folder) sees a consistent file whenever this program is idle.
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <initializer_list>
+#include <stdexcept>
+
+namespace store {
+
+// A failure of the store, carrying a description the operator can be shown.
+class StoreError : public std::runtime_error {
+public:
+    explicit StoreError(const QString &description);
+    const QString &description() const { return m_description; }
+
+private:
+    QString m_description;
+};
+
+class Connection {
+public:
+    // Opens an existing archive file for reading and writing. Never creates a file.
+    // Throws StoreError when the file is missing or is not a database.
+    explicit Connection(const QString &path);
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Runs one statement with its values bound in order; throws StoreError on failure.
+    // The query walks its rows forward only.
+    QSqlQuery run(const QString &sql, std::initializer_list<QVariant> values = {});
+    QSqlQuery run(const QString &sql, const QVariantList &values);
+
+    const QString &path() const { return m_path; }
+    QSqlDatabase &database() { return m_db; }
+
+    // Creates an empty file for a new archive; used by the admin tool and tests only.
+    static Connection createNew(const QString &path);
+
+private:
+    struct CreateTag {};
+    Connection(const QString &path, CreateTag);
+    void open(const QString &uri);
+
+    QString m_path;
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+// The statements of one write operation: all take effect or none does.
+// Begun IMMEDIATE so that a writer waits for another program's lock at the start
+// instead of failing half-way through.
+class Transaction {
+public:
+    explicit Transaction(Connection &connection);
+    ~Transaction(); // rolls back unless committed
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit();
+
+private:
+    Connection &m_connection;
+    bool m_open = false;
+};
+
+} // namespace store

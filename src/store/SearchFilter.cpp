@@ -1,0 +1,55 @@
+#include "store/SearchFilter.h"
+
+#include <QStringList>
+
+namespace store {
+
+QString containsPattern(const QString &text)
+{
+    QString p;
+    p.reserve(text.size() + 4);
+    p += QLatin1Char('%');
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '*': p += QLatin1Char('%'); break;
+        case '?': p += QLatin1Char('_'); break;
+        case '%':
+        case '_':
+        case '\\':
+            p += QLatin1Char('\\');
+            p += c;
+            break;
+        default: p += c;
+        }
+    }
+    p += QLatin1Char('%');
+    return p;
+}
+
+QString SearchFilter::sqlCondition() const
+{
+    if (isEmpty())
+        return QString();
+    QStringList parts;
+    const auto add = [&parts](bool chosen, const char *column) {
+        if (chosen)
+            parts << QStringLiteral("%1 LIKE ? ESCAPE '\\'").arg(QString::fromUtf8(column));
+    };
+    add(inName, "\"文件名\"");
+    add(inPath, "\"路径名\"");
+    add(inDescription, "\"文件说明\"");
+    add(inType, "type_name");
+    return QStringLiteral(" AND (") + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+}
+
+QVariantList SearchFilter::boundValues() const
+{
+    QVariantList values;
+    const QString pattern = containsPattern(text);
+    for (bool chosen : {inName, inPath, inDescription, inType})
+        if (chosen)
+            values << pattern;
+    return values;
+}
+
+} // namespace store

@@ -1,0 +1,35 @@
+#pragma once
+// The search condition that narrows the browser's tree: the text looked for and the
+// columns it is looked for in. Empty means the whole archive is shown.
+#include <QString>
+#include <QVariantList>
+
+namespace store {
+
+struct SearchFilter {
+    QString text;             // already trimmed by the search window
+    bool inName = false;      // 文件名, the record name
+    bool inPath = false;      // 路径名, the attached file's path
+    bool inDescription = false; // 文件说明
+    bool inType = false;      // type_name
+
+    bool isEmpty() const { return !(inName || inPath || inDescription || inType); }
+    void clear() { *this = SearchFilter(); }
+
+    // The condition appended to a per-type record query (" AND (...)"), with one bound
+    // value per column condition; empty when no column is chosen.
+    QString sqlCondition() const;
+    QVariantList boundValues() const;
+
+    bool operator==(const SearchFilter &o) const
+    {
+        return text == o.text && inName == o.inName && inPath == o.inPath
+            && inDescription == o.inDescription && inType == o.inType;
+    }
+};
+
+// "Contains" pattern for SQLite's LIKE ... ESCAPE '\': the star and the question mark
+// typed by the operator act as wildcards, while %, _ and \ match themselves.
+QString containsPattern(const QString &text);
+
+} // namespace store

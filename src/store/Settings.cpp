@@ -1,0 +1,85 @@
+#include "store/Settings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <charconv>
+#include <cmath>
+
+namespace settings {
+
+namespace {
+QString applicationName()
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    if (name.isEmpty())
+        name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("casearchive") : name;
+}
+
+} // namespace
+
+QString read(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, applicationName());
+    return s.value(section + QLatin1Char('/') + key).toString();
+}
+
+void write(const QString &section, const QString &key, const QString &value)
+{
+    QSettings s(QSettings::UserScope, applicationName());
+    s.setValue(section + QLatin1Char('/') + key, value);
+    s.sync();
+}
+
+double leadingNumber(const QString &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
+    const QRegularExpressionMatch m = number.match(text);
+    if (!m.hasMatch())
+        return 0;
+    bool ok = false;
+    const double v = m.captured(1).toDouble(&ok);
+    return ok && std::isfinite(v) ? v : 0;
+}
+
+QString numberText(double value)
+{
+    const float f = static_cast<float>(value);
+    if (!std::isfinite(f))
+        return QStringLiteral("0");
+    char buf[64];
+    const auto result = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return QString::number(static_cast<double>(f));
+    return QString::fromLatin1(buf, int(result.ptr - buf));
+}
+
+double readNumber(const QString &section, const QString &key)
+{
+    return leadingNumber(read(section, key));
+}
+
+void writeNumber(const QString &section, const QString &key, double value)
+{
+    write(section, key, numberText(value));
+}
+
+QPoint readPosition(const QString &section)
+{
+    // A damaged value must not throw the window far off every screen.
+    const double left = qBound(-1e7, readNumber(section, QStringLiteral("Left")), 1e7);
+    const double top = qBound(-1e7, readNumber(section, QStringLiteral("Top")), 1e7);
+    return QPoint(int(std::lround(left / kTwipsPerPixel)), int(std::lround(top / kTwipsPerPixel)));
+}
+
+void writePosition(const QString &section, const QPoint &pixels)
+{
+    writeNumber(section, QStringLiteral("Left"), double(pixels.x()) * kTwipsPerPixel);
+    writeNumber(section, QStringLiteral("Top"), double(pixels.y()) * kTwipsPerPixel);
+}
+
+} // namespace settings

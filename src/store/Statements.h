@@ -1,0 +1,72 @@
+#pragma once
+// Every statement the program issues, one function each. Values are always bound as
+// parameters, so an apostrophe, a quote or a semicolon is stored and found as typed.
+// Text comparisons ignore letter case, as operators have always relied on.
+#include "store/Database.h"
+#include "store/SearchFilter.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <functional>
+
+namespace store {
+
+// ---- User: the operators, read by position (UID, PWD, 权限) ----
+struct OperatorRow {
+    QString name;      // null when the row has no name
+    QString password;  // encoded form; null when the row holds no value
+    QString authority; // null when the row holds no value
+};
+int countOperators(Connection &c);
+QVector<OperatorRow> readOperators(Connection &c);
+bool operatorExists(Connection &c, const QString &name);
+void insertOperator(Connection &c, const QString &name, const QString &encodedPassword,
+                    const QString &authority);
+void deleteOperator(Connection &c, const QString &name);
+
+// ---- Catalog: the record types ----
+QStringList readTypes(Connection &c);
+bool typeExists(Connection &c, const QString &name);
+void insertType(Connection &c, const QString &name);
+void renameTypeInCatalog(Connection &c, const QString &oldName, const QString &newName);
+void renameTypeInRecords(Connection &c, const QString &oldName, const QString &newName);
+void deleteTypeFromCatalog(Connection &c, const QString &name);
+void deleteRecordsOfType(Connection &c, const QString &name);
+
+// ---- Detail and photo: the records ----
+struct RecordRow {
+    qint64 rowId = 0; // tells apart two rows that share a record number
+    QString typeName;
+    QString number;   // 病案号
+    QString name;     // 文件名
+    QString path;     // 路径名
+    QString description; // 文件说明
+};
+
+// What the tree needs of a record; read without the long description.
+struct RecordHead {
+    qint64 rowId = 0;
+    QString number;
+    QString name;
+};
+
+// The records of one type that meet the search condition, in the order stored.
+void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFilter &filter,
+                         const std::function<void(const RecordHead &)> &visit);
+// The SQL text of that query, for the benchmark's plain fetch.
+QString recordsOfTypeSql(const SearchFilter &filter);
+
+// All rows with the record number, in the order stored (normally one).
+QVector<RecordRow> readRecord(Connection &c, const QString &number);
+// The record's photo paths in the order they were inserted.
+QStringList readPhotos(Connection &c, const QString &number);
+void deleteRecordRows(Connection &c, const QString &number);
+void deletePhotoRows(Connection &c, const QString &number);
+void insertRecord(Connection &c, const RecordRow &record);
+void insertPhoto(Connection &c, const QString &number, const QString &photoPath);
+
+// ---- Schema: made only by the admin tool and by tests ----
+void createSchema(Connection &c);
+
+} // namespace store

@@ -1,0 +1,105 @@
+#include "TestSupport.h"
+
+#include "store/Archive.h"
+#include "store/Database.h"
+#include "store/Statements.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QProcess>
+
+using namespace store;
+
+class TestArchive : public QObject {
+    Q_OBJECT
+private slots:
+    void initMakesAnArchiveTheLoginCanRead()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sub/Data/file.dat"));
+        initArchive(path);
+        Connection c(path);
+        const auto ops = readOperators(c);
+        QCOMPARE(ops.size(), 1);
+        QCOMPARE(ops[0].name, QStringLiteral("管理员"));
+        QVERIFY(ops[0].password.isEmpty());
+        QCOMPARE(ops[0].authority, QStringLiteral("超级权限"));
+        QVERIFY(readTypes(c).isEmpty());
+    }
+
+    void initRefusesToOverwrite()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("file.dat"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+        f.close();
+        QVERIFY_THROWS_EXCEPTION(StoreError, initArchive(path));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+    }
+
+    void demoHasRecordsFilesAndPhotos()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("demo.dat"));
+        makeDemoArchive(path, {300, 15, 7});
+        Connection c(path);
+        const QStringList types = readTypes(c);
+        QCOMPARE(types.size(), 15);
+        QVERIFY(types.contains(QStringLiteral("内科")));
+        QCOMPARE(QSet<QString>(types.begin(), types.end()).size(), 15);
+        int records = 0;
+        QSet<QString> numbers;
+        for (const QString &t : types)
+            forEachRecordOfType(c, t, {}, [&](const RecordHead &h) {
+                ++records;
+                numbers.insert(h.number);
+                QCOMPARE(h.number.size(), 12);
+            });
+        QCOMPARE(records, 300);
+        QCOMPARE(numbers.size(), 300);
+        // Every attached file and every photo exists and photos are readable pictures.
+        QSqlQuery q = c.run(QStringLiteral("SELECT DISTINCT \"照片\" FROM photo"));
+        int pictures = 0;
+        while (q.next()) {
+            QImageReader r(q.value(0).toString());
+            QVERIFY2(r.canRead(), qPrintable(q.value(0).toString()));
+            ++pictures;
+        }
+        QVERIFY(pictures >= 3);
+        QSqlQuery files = c.run(QStringLiteral("SELECT DISTINCT \"路径名\" FROM Detail WHERE \"路径名\" <> ''"));
+        while (files.next())
+            QVERIFY(QFileInfo::exists(files.value(0).toString()));
+    }
+
+    void adminToolRejectsBadArguments()
+    {
+        const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin");
+        if (!QFileInfo::exists(tool))
+            QSKIP("admin tool not built beside the tests");
+        QTemporaryDir dir;
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(tool, args);
+            p.waitForFinished(60000);
+            return p.exitCode();
+        };
+        QVERIFY(run({}) != 0);
+        QVERIFY(run({QStringLiteral("frobnicate"), dir.filePath(QStringLiteral("x"))}) != 0);
+        QVERIFY(run({QStringLiteral("demo"), dir.filePath(QStringLiteral("x")), QStringLiteral("--records"),
+                     QStringLiteral("many")}) != 0);
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("x"))));
+        QCOMPARE(run({QStringLiteral("init"), dir.filePath(QStringLiteral("a.dat"))}), 0);
+        QVERIFY(run({QStringLiteral("init"), dir.filePath(QStringLiteral("a.dat"))}) != 0);
+        QCOMPARE(run({QStringLiteral("demo"), dir.filePath(QStringLiteral("d.dat")), QStringLiteral("--records"),
+                      QStringLiteral("20"), QStringLiteral("--types"), QStringLiteral("3")}),
+                 0);
+        Connection c(dir.filePath(QStringLiteral("d.dat")));
+        QCOMPARE(readTypes(c).size(), 3);
+    }
+};
+
+QTEST_MAIN(TestArchive)
+#include "tst_archive.moc"

@@ -1,0 +1,62 @@
+#include "TestSupport.h"
+
+#include "store/Settings.h"
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { testing::isolateSettings(); }
+
+    void missingKeyReadsEmptyAndRoundTrips()
+    {
+        QCOMPARE(settings::read(QStringLiteral("Nothing"), QStringLiteral("Here")), QString());
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), QStringLiteral("/a b/文件.dat"));
+        QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), QStringLiteral("/a b/文件.dat"));
+    }
+
+    void leadingNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+        QTest::newRow("empty") << QString() << 0.0;
+        QTest::newRow("words") << QStringLiteral("abc") << 0.0;
+        QTest::newRow("plain") << QStringLiteral("2700") << 2700.0;
+        QTest::newRow("blanks") << QStringLiteral("  15.5 ") << 15.5;
+        QTest::newRow("trailing junk") << QStringLiteral("3000twips") << 3000.0;
+        QTest::newRow("negative") << QStringLiteral("-120") << -120.0;
+        QTest::newRow("exponent") << QStringLiteral("1.5E3") << 1500.0;
+        QTest::newRow("junk first") << QStringLiteral("x12") << 0.0;
+    }
+    void leadingNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QCOMPARE(settings::leadingNumber(text), value);
+    }
+
+    void numbersAreWrittenShortest()
+    {
+        QCOMPARE(settings::numberText(2700), QStringLiteral("2700"));
+        QCOMPARE(settings::numberText(-45), QStringLiteral("-45"));
+        QCOMPARE(settings::numberText(0.5), QStringLiteral("0.5"));
+        QCOMPARE(settings::numberText(0.1), QStringLiteral("0.1")); // single precision, not 0.100000001
+        QCOMPARE(settings::numberText(12345678), QStringLiteral("12345678"));
+    }
+
+    void positionsAreKeptInTwips()
+    {
+        settings::writePosition(QStringLiteral("Login"), QPoint(100, 40));
+        QCOMPARE(settings::read(QStringLiteral("Login"), QStringLiteral("Left")), QStringLiteral("1500"));
+        QCOMPARE(settings::read(QStringLiteral("Login"), QStringLiteral("Top")), QStringLiteral("600"));
+        QCOMPARE(settings::readPosition(QStringLiteral("Login")), QPoint(100, 40));
+        QCOMPARE(settings::readPosition(QStringLiteral("NeverWritten")), QPoint(0, 0));
+        settings::write(QStringLiteral("Type"), QStringLiteral("Left"), QStringLiteral("damaged"));
+        settings::write(QStringLiteral("Type"), QStringLiteral("Top"), QStringLiteral("1e300"));
+        const QPoint p = settings::readPosition(QStringLiteral("Type"));
+        QCOMPARE(p.x(), 0);
+        QVERIFY(p.y() < 1000000); // a damaged value never throws the window off every screen
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"

@@ -1,0 +1,94 @@
+#pragma once
+// Shared helpers for the tests: scripted answers to every seam in src/platform, and
+// archive files made on the spot.
+#include "platform/Dialogs.h"
+#include "store/Statements.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+#include <QtTest>
+#include <deque>
+#include <functional>
+
+namespace testing {
+
+struct RecordedBox {
+    QString text;
+    QString title;
+    platform::Buttons buttons;
+    platform::Icon icon;
+    platform::Answer defaultButton;
+};
+
+// Answers message boxes, file dialogs and modal windows from queues, and records what
+// was asked, the desktop openings and the started processes. A box with no queued
+// answer fails the running test (and is answered with its escape button) instead of
+// blocking. Everything goes back to the real seams when the object is destroyed.
+class ScriptedPlatform {
+public:
+    ScriptedPlatform();
+    ~ScriptedPlatform();
+
+    void answer(platform::Answer a) { m_answers.push_back(a); }
+    void answerFile(const QString &path) { m_files.push_back(path); }
+    // Called with each modal dialog instead of running it; returns the dialog's result.
+    std::function<int(QDialog &)> onModal;
+
+    QVector<RecordedBox> boxes;          // every message box, in order
+    QVector<platform::FileRequest> fileRequests;
+    QStringList opened;                  // targets given to the desktop
+    QStringList started;                 // command lines started
+    QStringList modals;                  // object names of the modal dialogs run
+    bool openSucceeds = true;
+    bool startSucceeds = true;
+    QString systemFolder;
+
+    int pendingAnswers() const { return int(m_answers.size()); }
+
+private:
+    std::deque<platform::Answer> m_answers;
+    std::deque<QString> m_files;
+};
+
+// An archive file with its four tables and the first operator, in a folder of its own.
+class TempArchive {
+public:
+    TempArchive();
+    QString path() const { return m_path; }
+    QString folder() const { return m_dir.path(); }
+
+    void addType(const QString &name);
+    void addRecord(const QString &type, const QString &number, const QString &name,
+                   const QString &path = QString(), const QString &description = QString(),
+                   const QStringList &photos = QStringList());
+    void addOperator(const QString &name, const QVariant &encodedPassword, const QVariant &authority);
+    void clearOperators();
+    // Runs one statement of the test's own, for states the program itself never writes.
+    void exec(const QString &sql, const QVariantList &values = {});
+    int count(const QString &table, const QString &where = QString(), const QVariantList &values = {});
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+// Points the settings store at a scratch location and empties it.
+void isolateSettings();
+
+// Writes a picture of the given size and format into a folder; returns its path.
+QString makePicture(const QString &folder, const QString &name, int width, int height,
+                    const char *format = "PNG");
+
+template <typename T>
+T *child(QObject *parent, const QString &name)
+{
+    T *c = parent->findChild<T *>(name);
+    if (!c)
+        QTest::qFail(qPrintable(QStringLiteral("no child named ") + name), __FILE__, __LINE__);
+    return c;
+}
+
+} // namespace testing
