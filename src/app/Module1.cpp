@@ -31,6 +31,17 @@ HintTarget &hintTarget()
     return t;
 }
 
+ToolButtonTarget &toolButtons()
+{
+    static ToolButtonTarget t;
+    return t;
+}
+std::function<void()> &endHook()
+{
+    static std::function<void()> h;
+    return h;
+}
+
 QWidget *windowToActivate()
 {
     if (QWidget *w = QApplication::activeModalWidget())
@@ -79,6 +90,31 @@ void ShowHint(const QString &text)
 }
 
 void setHintTarget(HintTarget target) { hintTarget() = std::move(target); }
+
+void setToolButtonEnabled(const QString &key, bool enabled)
+{
+    if (toolButtons().setEnabled)
+        toolButtons().setEnabled(key, enabled);
+}
+
+bool toolButtonEnabled(const QString &key)
+{
+    return toolButtons().isEnabled ? toolButtons().isEnabled(key) : false;
+}
+
+void setToolButtonTarget(ToolButtonTarget target) { toolButtons() = std::move(target); }
+
+void EndProgram()
+{
+    if (endHook()) {
+        endHook()();
+        return;
+    }
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+}
+
+void setEndProgramHook(std::function<void()> hook) { endHook() = std::move(hook); }
 
 void RestoreWindow(QWidget *window)
 {

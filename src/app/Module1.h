@@ -34,6 +34,22 @@ void ShowHint(const QString &text);
 using HintTarget = std::function<void(const QString &)>;
 void setHintTarget(HintTarget target);
 
+// The main window's toolbar buttons, by key ("Add", "Modify", "Delete", "Search", ...).
+// The record browser switches some of them on and off; without a main window these
+// calls do nothing and a button reads as disabled.
+void setToolButtonEnabled(const QString &key, bool enabled);
+bool toolButtonEnabled(const QString &key);
+struct ToolButtonTarget {
+    std::function<void(const QString &key, bool enabled)> setEnabled;
+    std::function<bool(const QString &key)> isEnabled;
+};
+void setToolButtonTarget(ToolButtonTarget target);
+
+// Ends the program at once: every window closes, no question is asked.
+void EndProgram();
+// Tests replace the ending with a hook of their own; an empty hook restores it.
+void setEndProgramHook(std::function<void()> hook);
+
 // Brings a window back from the task bar and to the front.
 void RestoreWindow(QWidget *window);
 
