@@ -104,8 +104,27 @@ bool toolButtonEnabled(const QString &key)
 
 void setToolButtonTarget(ToolButtonTarget target) { toolButtons() = std::move(target); }
 
+namespace {
+bool ending = false;
+}
+
+bool ProgramEnding() { return ending; }
+
+QString OrganisationName()
+{
+    const QString stored = settings::read(QStringLiteral("Site"), QStringLiteral("Organisation")).trimmed();
+    return stored.isEmpty() ? QStringLiteral("本院病案室") : stored;
+}
+
+QString WebAddress()
+{
+    const QString stored = settings::read(QStringLiteral("Site"), QStringLiteral("Web")).trimmed();
+    return stored.isEmpty() ? QStringLiteral("www.karvo.com") : stored;
+}
+
 void EndProgram()
 {
+    ending = true;
     if (endHook()) {
         endHook()();
         return;

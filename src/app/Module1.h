@@ -45,6 +45,15 @@ struct ToolButtonTarget {
 };
 void setToolButtonTarget(ToolButtonTarget target);
 
+// True once EndProgram has begun: windows then close without asking.
+bool ProgramEnding();
+
+// The organisation that uses this installation (main window title) and the web
+// address shown as a link (login and main window). Built-in defaults, overridden per
+// installation by the settings "Site"/"Organisation" and "Site"/"Web".
+QString OrganisationName();
+QString WebAddress();
+
 // Ends the program at once: every window closes, no question is asked.
 void EndProgram();
 // Tests replace the ending with a hook of their own; an empty hook restores it.
