@@ -124,11 +124,11 @@ QString WebAddress()
 
 void EndProgram()
 {
-    ending = true;
     if (endHook()) {
         endHook()();
         return;
     }
+    ending = true;
     QApplication::closeAllWindows();
     QCoreApplication::quit();
 }
