@@ -182,7 +182,7 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
     for (int i = 0; i < options.types; ++i)
         insertType(c, typeName(i));
 
-    std::mt19937 rng(options.seed);
+    std::mt19937 rng(options.variant);
     auto pick = [&rng](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
     QDateTime when(QDate(2009, 3, 2), QTime(8, 0, 0));
     RecordRow row;

@@ -16,7 +16,7 @@ void initArchive(const QString &path);
 struct DemoOptions {
     int records = 1000;
     int types = 12;
-    unsigned seed = 2009;
+    unsigned variant = 2009; // the same number gives the same archive
 };
 
 // Creates a demonstration archive; its files and photos go into a folder beside it
