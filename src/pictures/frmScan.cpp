@@ -1,6 +1,210 @@
 #include "pictures/frmScan.h"
 
+#include "pictures/PictureLoader.h"
+#include "platform/Dialogs.h"
+#include "platform/Twips.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStyle>
+#include <QWheelEvent>
+
 int frmScan::PageIndex = 0;
 
-frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent) { Q_UNUSED(photoList); }
+namespace {
+constexpr int kClientWidth = 11910;
+constexpr int kClientHeight = 8520;
+constexpr int kFrameWidth = 11665;
+constexpr int kFrameHeight = 7335;
+constexpr int kScrollBarThickness = 255; // the toolkit's usual scroll bar, in twips
+constexpr int kArrowStep = 20;           // pixels per arrow click, as text views do
+} // namespace
+
+frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_list(photoList)
+{
+    setObjectName(QStringLiteral("frmScan"));
+    setWindowTitle(QStringLiteral("手术照片分析"));
+    setFont(platform::songFont(9));
+
+    Picture1 = new QFrame(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFrameShape(QFrame::NoFrame);
+    platform::setColors(Picture1, Qt::black);
+    Picture1->setGeometry(0, 0, platform::tw(kFrameWidth), platform::tw(kFrameHeight));
+
+    // A child of the frame, so that the frame clips whatever of the photo lies outside it.
+    Image1 = new QLabel(Picture1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setScaledContents(false);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setGeometry(0, 0, 0, 0);
+    Image1->installEventFilter(this);
+    Picture1->installEventFilter(this);
+
+    const int thickness =
+        qMax(platform::tw(kScrollBarThickness), style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this));
+    const int frameW = Picture1->width();
+    const int frameH = Picture1->height();
+
+    HScroll1 = new QScrollBar(Qt::Horizontal, this);
+    HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    HScroll1->setGeometry(0, frameH, frameW, thickness);
+    VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1->setObjectName(QStringLiteral("VScroll1"));
+    VScroll1->setGeometry(frameW, 0, thickness, frameH);
+    // Nothing to scroll until a photo larger than the frame is shown.
+    for (QScrollBar *bar : {HScroll1, VScroll1}) {
+        bar->setRange(0, 0);
+        bar->setSingleStep(kArrowStep);
+        bar->hide();
+    }
+    // A page is what the frame shows, less one arrow step so that the eye keeps its place.
+    HScroll1->setPageStep(frameW - kArrowStep);
+    VScroll1->setPageStep(frameH - kArrowStep);
+    connect(HScroll1, &QScrollBar::valueChanged, this, &frmScan::HScroll1_Change);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &frmScan::VScroll1_Change);
+
+    static const char *const captions[5] = {" 第一张", " 下一张", " 上一张", " 最后一张", "关 闭"};
+    static const int lefts[5] = {2220, 3760, 5300, 6840, 10170};
+    for (int i = 0; i < 5; ++i) {
+        Command1[i] = new QPushButton(QString::fromUtf8(captions[i]), this);
+        Command1[i]->setObjectName(QStringLiteral("Command1(%1)").arg(i));
+        platform::place(Command1[i], lefts[i], 7680, 1275, 495);
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+    }
+
+    // The window never lays itself out again, so it keeps its size; it grows only
+    // where the vertical bar beside the frame would otherwise be cut off.
+    setFixedSize(qMax(platform::tw(kClientWidth), frameW + thickness),
+                 qMax(platform::tw(kClientHeight), Command1[0]->geometry().bottom() + 1));
+}
+
 frmScan::~frmScan() = default;
+
+void frmScan::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Coming back from the task bar is not an opening.
+    if (!event->spontaneous())
+        Form_Show();
+}
+
+void frmScan::Form_Show()
+{
+    const QString selected =
+        (m_list && m_list->currentItem()) ? m_list->currentItem()->text() : QString();
+    if (!loadPhoto(selected)) {
+        // The opening stops here: an empty frame, nothing to scroll.
+        Image1->clear();
+        Image1->resize(0, 0);
+        HScroll1->hide();
+        VScroll1->hide();
+        return;
+    }
+
+    HScroll1->setValue(0);
+    VScroll1->setValue(0);
+
+    const int frameW = Picture1->width();
+    const int frameH = Picture1->height();
+    const int photoW = Image1->width();
+    const int photoH = Image1->height();
+    Image1->move(frameW > photoW ? (frameW - photoW) / 2 : 0, frameH > photoH ? (frameH - photoH) / 2 : 0);
+
+    HScroll1->setGeometry(0, frameH, frameW, HScroll1->height());
+    VScroll1->setGeometry(frameW, 0, VScroll1->width(), frameH);
+
+    // The whole integer range: any photo, however wide, can be scrolled to its last pixel.
+    HScroll1->setRange(0, qMax(0, photoW - frameW));
+    VScroll1->setRange(0, qMax(0, photoH - frameH));
+
+    VScroll1->setVisible(frameH < photoH);
+    HScroll1->setVisible(frameW < photoW);
+}
+
+void frmScan::Command1_Click(int index)
+{
+    const int count = itemCount();
+    switch (index) {
+    case 0:
+        if (loadPhoto(itemText(0)))
+            PageIndex = 0;
+        break;
+    case 1:
+        if (PageIndex + 1 > count - 1)
+            return;
+        if (loadPhoto(itemText(PageIndex + 1)))
+            PageIndex = PageIndex + 1;
+        break;
+    case 2:
+        if (PageIndex - 1 < 0)
+            return;
+        if (loadPhoto(itemText(PageIndex - 1)))
+            PageIndex = PageIndex - 1;
+        break;
+    case 3:
+        if (loadPhoto(itemText(count - 1)))
+            PageIndex = count - 1;
+        break;
+    case 4:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmScan::HScroll1_Change(int value) { Image1->move(-value, Image1->y()); }
+
+void frmScan::VScroll1_Change(int value) { Image1->move(Image1->x(), -value); }
+
+bool frmScan::eventFilter(QObject *watched, QEvent *event)
+{
+    // The wheel over the photo scrolls it, sideways with Shift or a sideways wheel.
+    if ((watched == Picture1 || watched == Image1) && event->type() == QEvent::Wheel) {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        const bool sideways = (wheel->modifiers() & Qt::ShiftModifier) ||
+                              qAbs(wheel->angleDelta().x()) > qAbs(wheel->angleDelta().y());
+        QScrollBar *bar = sideways ? HScroll1 : VScroll1;
+        if (bar->isVisible()) {
+            QApplication::sendEvent(bar, event);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QString frmScan::itemText(int index) const
+{
+    if (!m_list || index < 0 || index >= m_list->count())
+        return QString();
+    return m_list->item(index)->text();
+}
+
+int frmScan::itemCount() const { return m_list ? m_list->count() : 0; }
+
+bool frmScan::loadPhoto(const QString &path)
+{
+    pictures::LoadedPicture picture;
+    {
+        platform::BusyCursor busy;
+        picture = pictures::loadPicture(path);
+    }
+    if (!picture.ok)
+        return false;
+    if (picture.image.isNull()) {
+        Image1->clear();
+        Image1->resize(0, 0);
+        return true;
+    }
+    const QPixmap pixmap = QPixmap::fromImage(std::move(picture.image));
+    Image1->setPixmap(pixmap);
+    Image1->resize(pixmap.size());
+    return true;
+}

@@ -1,8 +1,13 @@
 #pragma once
 // The page viewer: a record's photos one at a time, at their own size.
 #include <QDialog>
+#include <QPointer>
 
+class QFrame;
+class QLabel;
 class QListWidget;
+class QPushButton;
+class QScrollBar;
 
 class frmScan : public QDialog {
     Q_OBJECT
@@ -13,4 +18,28 @@ public:
 
     // The photo the paging buttons treat as current; survives the window's closing.
     static int PageIndex;
+
+    // 0 first, 1 next, 2 previous, 3 last, 4 close.
+    void Command1_Click(int index);
+    void HScroll1_Change(int value);
+    void VScroll1_Change(int value);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Show();
+    // The text of the list's item at an index; empty outside the list.
+    QString itemText(int index) const;
+    int itemCount() const;
+    // Replaces the picture of Image1; false (and nothing changed) when it cannot be read.
+    bool loadPhoto(const QString &path);
+
+    QPointer<QListWidget> m_list;
+    QFrame *Picture1 = nullptr;
+    QLabel *Image1 = nullptr;
+    QScrollBar *HScroll1 = nullptr;
+    QScrollBar *VScroll1 = nullptr;
+    QPushButton *Command1[5] = {};
 };

@@ -1,9 +1,705 @@
 #include "records/frmManager.h"
 
-frmManager::frmManager(QWidget *parent) : QWidget(parent) {}
-frmManager::~frmManager() = default;
-void frmManager::cmdLoad_Click() {}
-void frmManager::MnuAddFile_Click() {}
-void frmManager::MnuModifyFile_Click() {}
-void frmManager::MnuDeleteFile_Click() {}
-void frmManager::MnuSearchFile_Click() {}
+#include "app/Module1.h"
+#include "pictures/frmScan.h"
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+#include "platform/Twips.h"
+#include "records/ArchiveTreeModel.h"
+#include "store/Database.h"
+#include "store/Settings.h"
+#include "store/Statements.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <functional>
+
+namespace {
+
+const QString kOnlyAdd = QStringLiteral("只能添加");
+const QString kOnlyModify = QStringLiteral("只能修改");
+const QString kFailureTitle = QStringLiteral("错误提示");
+
+// Each side of the splitter keeps at least this much of the window.
+constexpr int kMinSide = 2700;     // twips
+constexpr int kBarMargin = 500;    // twips: the dragged bar stops this far from either edge
+constexpr int kGrabWidth = 150;    // twips
+constexpr int kMinWindow = 3000;   // twips
+
+int twipsOf(int pixels) { return pixels * settings::kTwipsPerPixel; }
+int pixelsOf(int twips) { return qRound(twips / double(settings::kTwipsPerPixel)); }
+
+// The invisible strip between the tree and the panel that the operator drags.
+// It keeps the mouse while the button is held, so a drag that leaves it still moves
+// the bar.
+class SplitGrabArea : public QWidget {
+public:
+    using Handler = std::function<void(int twips)>;
+    SplitGrabArea(QWidget *parent, Handler down, Handler move, Handler up)
+        : QWidget(parent), m_down(std::move(down)), m_move(std::move(move)), m_up(std::move(up))
+    {
+        setCursor(Qt::SplitHCursor);
+        setMouseTracking(false);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *e) override
+    {
+        if (e->button() == Qt::LeftButton)
+            m_down(twipsOf(qRound(e->position().x())));
+    }
+    void mouseMoveEvent(QMouseEvent *e) override { m_move(twipsOf(qRound(e->position().x()))); }
+    void mouseReleaseEvent(QMouseEvent *e) override
+    {
+        if (e->button() == Qt::LeftButton)
+            m_up(twipsOf(qRound(e->position().x())));
+    }
+
+private:
+    Handler m_down, m_move, m_up;
+};
+
+QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+} // namespace
+
+frmManager::frmManager(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmManager"));
+    setWindowTitle(QString());
+    setFont(platform::songFont(9));
+    platform::setColors(this, QColor(224, 224, 224));
+    setMinimumSize(platform::tw(kMinWindow), platform::tw(kMinWindow));
+    buildControls();
+    buildMenu();
+    Form_Load();
+}
+
+frmManager::~frmManager()
+{
+    // Destroyed without being closed (the main window going away with the program):
+    // the toolbar may already be gone, so only the flag is put right.
+    if (!m_unloaded)
+        app::BrowserLoaded = false;
+}
+
+// ---------------------------------------------------------------- construction
+
+void frmManager::buildControls()
+{
+    m_model = new ArchiveTreeModel(this);
+
+    TreeView = new QTreeView(this);
+    TreeView->setObjectName(QStringLiteral("TreeView"));
+    TreeView->setFont(platform::songFont(9));
+    TreeView->setModel(m_model);
+    TreeView->setHeaderHidden(true);
+    TreeView->setUniformRowHeights(true);
+    TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView->setIconSize(QSize(16, 16));
+    TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView->header()->setStretchLastSection(false);
+    TreeView->viewport()->installEventFilter(this);
+    connect(TreeView, &QTreeView::clicked, this, &frmManager::TreeView_NodeClick);
+    connect(TreeView, &QTreeView::collapsed, this, &frmManager::TreeView_Collapse);
+    connect(TreeView, &QTreeView::expanded, this, &frmManager::TreeView_Expand);
+
+    ListView = new QWidget(this);
+    ListView->setObjectName(QStringLiteral("ListView"));
+    platform::setColors(ListView, QColor(224, 224, 224));
+    platform::place(ListView, 3240, 165, 8580, 6360);
+    ListView->installEventFilter(this);
+
+    Label2 = makeLabel(ListView, QStringLiteral("Label2"), QString());
+    platform::setColors(Label2, QColor(37, 148, 160));
+    Label2->setGeometry(platform::tw(375), -1, platform::tw(2100), platform::tw(1035));
+
+    lblFileCaption = makeLabel(ListView, QStringLiteral("lblFileCaption"), QStringLiteral("档案仓库"));
+    lblFileCaption->setFont(platform::songFont(12));
+    platform::setTextColor(lblFileCaption, Qt::white);
+    platform::placeAutoSize(lblFileCaption, 1530, 330);
+
+    Label4 = makeLabel(ListView, QStringLiteral("Label4"), QStringLiteral(" "));
+    Label4->setAlignment(Qt::AlignCenter);
+    platform::setTextColor(Label4, QColor(233, 233, 233));
+    platform::placeAutoSize(Label4, 2445, 660);
+
+    lblLine = makeLabel(ListView, QStringLiteral("lblLine"), QString());
+    platform::setColors(lblLine, QColor(0, 192, 0));
+    lblLine->setGeometry(platform::tw(285), platform::tw(990), platform::tw(3435), platform::tw(45));
+
+    const QString captions[4] = {QStringLiteral("病案类别："), QStringLiteral("文件路径："),
+                                 QStringLiteral("文件说明："), QStringLiteral("手术照片：")};
+    const QColor colours[4] = {QColor(0, 0, 128), QColor(0, 0, 0), QColor(192, 0, 0), QColor(128, 0, 128)};
+    const int tops[4] = {1350, 1785, 2190, 3810};
+    for (int i = 0; i < 4; ++i) {
+        Label1[i] = makeLabel(ListView, QStringLiteral("Label1(%1)").arg(i), captions[i]);
+        platform::setTextColor(Label1[i], colours[i]);
+        platform::placeAutoSize(Label1[i], 450, tops[i]);
+    }
+
+    auto styleField = [](QWidget *w) {
+        platform::setColors(w, QColor(224, 224, 224), QColor(0, 0, 0));
+    };
+    txtType = new QLineEdit(ListView);
+    txtPath = new QLineEdit(ListView);
+    for (QLineEdit *e : {txtType, txtPath}) {
+        e->setReadOnly(true);
+        e->setFrame(false);
+        styleField(e);
+        e->setTextMargins(0, 0, 0, 0);
+        connect(e, &QLineEdit::textChanged, this, &frmManager::txtFields_Change);
+    }
+    txtDescription = new QPlainTextEdit(ListView);
+    txtDescription->setReadOnly(true);
+    txtDescription->setFrameShape(QFrame::NoFrame);
+    txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtDescription->document()->setDocumentMargin(0);
+    styleField(txtDescription);
+    connect(txtDescription, &QPlainTextEdit::textChanged, this, &frmManager::txtFields_Change);
+    txtFields[0] = txtType;
+    txtFields[1] = txtPath;
+    txtFields[2] = txtDescription;
+    for (int i = 0; i < 3; ++i)
+        txtFields[i]->setObjectName(QStringLiteral("txtFields(%1)").arg(i));
+    // The label beside each field sets the row; the field's own font may need more room
+    // than the design height leaves, so it is centred on the label rather than clipped.
+    platform::place(txtType, 1455, 1365, 4965, 195);
+    platform::place(txtPath, 1455, 1785, 4965, 195);
+    for (int i = 0; i < 2; ++i) {
+        QWidget *f = txtFields[i];
+        const int h = qMax(f->height(), f->fontMetrics().height() + 2);
+        f->setGeometry(f->x(), Label1[i]->geometry().center().y() - h / 2, f->width(), h);
+    }
+    platform::place(txtDescription, 1455, 2160, 5010, 1350);
+
+    picEditFile = new QPushButton(QStringLiteral("打开此病案"), ListView);
+    picEditFile->setObjectName(QStringLiteral("picEditFile"));
+    platform::place(picEditFile, 6570, 1680, 1215, 375);
+    connect(picEditFile, &QPushButton::clicked, this, &frmManager::picEditFile_Click);
+
+    List1 = new QListWidget(ListView);
+    List1->setObjectName(QStringLiteral("List1"));
+    platform::place(List1, 1410, 3720, 5085, 2370);
+    List1->viewport()->installEventFilter(this);
+
+    Label3 = makeLabel(ListView, QStringLiteral("Label3"), QStringLiteral("在所选项上双击打开照片"));
+    Label3->setWordWrap(true);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    platform::setTextColor(Label3, QColor(41, 160, 157));
+    platform::place(Label3, 6600, 4050, 1305, 825);
+
+    lblFileCaption->raise();
+    Label4->raise();
+
+    imgSplit = new SplitGrabArea(
+        this, [this](int x) { imgSplit_MouseDown(x); }, [this](int x) { imgSplit_MouseMove(x); },
+        [this](int x) { imgSplit_MouseUp(x); });
+    imgSplit->setObjectName(QStringLiteral("imgSplit"));
+    platform::place(imgSplit, 2955, 135, kGrabWidth, 4425);
+
+    SliptBar = new QWidget(this);
+    SliptBar->setObjectName(QStringLiteral("SliptBar"));
+    platform::setColors(SliptBar, QColor(128, 128, 128));
+    platform::place(SliptBar, 2355, 15, 60, 4740);
+    SliptBar->hide();
+
+    // Shown only when there is a file to open; the fields start empty.
+    txtFields_Change();
+}
+
+void frmManager::buildMenu()
+{
+    MnuControl = new QMenu(QStringLiteral("操作中心"), this);
+    MnuControl->setObjectName(QStringLiteral("MnuControl"));
+
+    auto item = [this](const char *name, const QString &caption, const QKeySequence &shortcut,
+                       void (frmManager::*handler)()) {
+        auto *a = new QAction(caption, this);
+        a->setObjectName(QLatin1String(name));
+        a->setShortcut(shortcut);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(a, &QAction::triggered, this, handler);
+        addAction(a); // the shortcuts work while the browser has the focus
+        MnuControl->addAction(a);
+        return a;
+    };
+    MnuSearchFile = item("MnuSearchFile", QStringLiteral("&S 查询档案"), QKeySequence(Qt::CTRL | Qt::Key_S),
+                         &frmManager::MnuSearchFile_Click);
+    MnuControl->addSeparator();
+    MnuRefresh = item("MnuRefresh", QStringLiteral("&R 刷新仓库"), QKeySequence(Qt::CTRL | Qt::Key_F),
+                      &frmManager::MnuRefresh_Click);
+    MnuControl->addSeparator();
+    MnuFolder = item("MnuFolder", QStringLiteral("&C 目录管理"), QKeySequence(Qt::CTRL | Qt::Key_C),
+                     &frmManager::MnuFolder_Click);
+    MnuControl->addSeparator();
+    MnuAddFile = item("MnuAddFile", QStringLiteral("&A 添加档案"), QKeySequence(Qt::CTRL | Qt::Key_N),
+                      &frmManager::MnuAddFile_Click);
+    MnuModifyFile = item("MnuModifyFile", QStringLiteral("&M 修改档案"), QKeySequence(Qt::CTRL | Qt::Key_L),
+                         &frmManager::MnuModifyFile_Click);
+    MnuDeleteFile = item("MnuDeleteFile", QStringLiteral("&D 删除档案"), QKeySequence(Qt::CTRL | Qt::Key_D),
+                         &frmManager::MnuDeleteFile_Click);
+    MnuControl->addSeparator();
+    MnuOpenFile = item("MnuOpenFile", QStringLiteral("&E 打开档案关联的文件"), QKeySequence(Qt::CTRL | Qt::Key_O),
+                       &frmManager::MnuOpenFile_Click);
+
+    // Not shown on any menu; kept as a command of its own.
+    MnuExit = new QAction(QStringLiteral("退出系统(&X)"), this);
+    MnuExit->setObjectName(QStringLiteral("MnuExit"));
+    connect(MnuExit, &QAction::triggered, this, &frmManager::MnuExit_Click);
+}
+
+// ---------------------------------------------------------------- load and unload
+
+void frmManager::Form_Load()
+{
+    app::BrowserLoaded = true;
+    try {
+        const double stored = settings::readNumber(QStringLiteral("Config"), QStringLiteral("Split"));
+        m_splitLeft = stored < kMinSide ? kMinSide : int(qMin(stored, 1.0e7));
+        loadTree();
+        app::setToolButtonEnabled(QStringLiteral("Search"), true);
+        ApplyAuthority();
+    } catch (const store::StoreError &e) {
+        showStoreFailure(e.description());
+    } catch (const std::exception &e) {
+        showStoreFailure(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void frmManager::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    app::setToolButtonEnabled(QStringLiteral("Modify"), false);
+    app::setToolButtonEnabled(QStringLiteral("Delete"), false);
+    app::BrowserLoaded = false;
+    // Unloading the browser ends the program, however the unload came about.
+    if (!app::ProgramEnding())
+        app::EndProgram();
+}
+
+void frmManager::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmManager::showStoreFailure(const QString &description)
+{
+    platform::message(this, description, kFailureTitle, platform::Buttons::Ok, platform::Icon::Critical);
+}
+
+// ---------------------------------------------------------------- tree load
+
+void frmManager::cmdLoad_Click()
+{
+    // A reload asked for by a command or another window: the operator learns why the
+    // tree is incomplete, and the browser stays usable with what could be read.
+    try {
+        loadTree();
+    } catch (const store::StoreError &e) {
+        showStoreFailure(e.description());
+    } catch (const std::exception &e) {
+        showStoreFailure(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void frmManager::clearDetails()
+{
+    txtPath->clear();
+    txtDescription->clear();
+    txtType->clear();
+}
+
+void frmManager::loadTree()
+{
+    const platform::BusyCursor busy;
+
+    lblFileCaption->setText(ArchiveTreeModel::kRootText);
+    lblFileCaption->adjustSize();
+    Label4->clear();
+    Label4->adjustSize();
+    ListView_Resize();
+    clearDetails();
+    List1->clear();
+    m_shownNumber.clear();
+    m_shownRowId = 0;
+
+    app::setToolButtonEnabled(QStringLiteral("Modify"), false);
+    app::setToolButtonEnabled(QStringLiteral("Delete"), false);
+    MnuModifyFile->setEnabled(false);
+    MnuDeleteFile->setEnabled(false);
+    MnuOpenFile->setEnabled(false);
+
+    // Expanding right after the reset only records the wish; the view lays the rows out
+    // once, when it next paints. Only the root and the types are expanded: records have
+    // no children.
+    auto expandTree = [this] {
+        m_loading = true;
+        TreeView->expand(m_model->rootIndex());
+        for (int i = 0; i < m_model->typeCount(); ++i)
+            TreeView->expand(m_model->typeIndex(i));
+        m_loading = false;
+    };
+    m_model->clear();
+    try {
+        store::Connection connection(app::DbPath);
+        m_model->load(connection, app::SearchFilter);
+    } catch (...) {
+        expandTree();
+        throw;
+    }
+    expandTree();
+
+    MnuAddFile->setEnabled(false);
+    MnuModifyFile->setEnabled(false);
+    MnuDeleteFile->setEnabled(false);
+}
+
+void frmManager::TreeView_Collapse(const QModelIndex &node)
+{
+    if (!m_loading && m_model->kind(node) == ArchiveTreeModel::Kind::Root)
+        m_model->setRootImage(QStringLiteral("SClosed2"));
+}
+
+void frmManager::TreeView_Expand(const QModelIndex &node)
+{
+    if (!m_loading && m_model->kind(node) == ArchiveTreeModel::Kind::Root)
+        m_model->setRootImage(QStringLiteral("Open2"));
+}
+
+// ---------------------------------------------------------------- node click and details
+
+void frmManager::setRecordCommands(bool enabled)
+{
+    MnuAddFile->setEnabled(enabled);
+    MnuModifyFile->setEnabled(enabled);
+    MnuDeleteFile->setEnabled(enabled);
+    app::setToolButtonEnabled(QStringLiteral("Modify"), enabled);
+    app::setToolButtonEnabled(QStringLiteral("Delete"), enabled);
+}
+
+void frmManager::TreeView_NodeClick(const QModelIndex &node)
+{
+    using Kind = ArchiveTreeModel::Kind;
+    const Kind kind = m_model->kind(node);
+    if (kind == Kind::None)
+        return;
+    const QString text = m_model->text(node);
+    const QString number = m_model->number(node);
+    const qint64 rowId = m_model->rowId(node);
+
+    lblFileCaption->setText(text);
+    lblFileCaption->adjustSize();
+    Label4->setText(kind == Kind::Record ? number : QString());
+    Label4->adjustSize();
+    ListView_Resize();
+
+    if (kind == Kind::Record) {
+        setRecordCommands(true);
+        ApplyAuthority();
+        // Identity is the number and the row together: two rows of the earlier system can
+        // share a number, and clicking the second must show the second.
+        if (number != m_shownNumber || rowId != m_shownRowId) {
+            try {
+                ShowRecordDetails(number, rowId);
+                m_shownNumber = number;
+                m_shownRowId = rowId;
+            } catch (const store::StoreError &e) {
+                clearDetails();
+                List1->clear();
+                m_shownNumber.clear();
+                m_shownRowId = 0;
+                showStoreFailure(e.description());
+            }
+            MnuOpenFile->setEnabled(!txtPath->text().trimmed().isEmpty() && app::CurrentAuthority != kOnlyAdd);
+        }
+    } else {
+        setRecordCommands(false);
+        clearDetails();
+        m_shownNumber.clear();
+        m_shownRowId = 0;
+        MnuOpenFile->setEnabled(false);
+        // An operator who may only modify records is not offered the add command here.
+        if (kind == Kind::Type && text != ArchiveTreeModel::kRootText && app::CurrentAuthority != kOnlyModify) {
+            MnuAddFile->setEnabled(true);
+            app::setToolButtonEnabled(QStringLiteral("Add"), true);
+        }
+    }
+}
+
+void frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
+{
+    if (app::CurrentAuthority == kOnlyAdd)
+        return;
+    store::Connection connection(app::DbPath);
+    const QVector<store::RecordRow> rows = store::readRecord(connection, number);
+    if (rows.isEmpty())
+        throw store::StoreError(QStringLiteral("病案号为 %1 的病案已不在档案中，可能已被删除。请刷新仓库。").arg(number));
+    // The clicked row; should it have been rewritten since the load (a modification
+    // keeps the number), the record with that number stands in.
+    const store::RecordRow *row = &rows.front();
+    for (const store::RecordRow &r : rows) {
+        if (r.rowId == rowId) {
+            row = &r;
+            break;
+        }
+    }
+    const QStringList photos = store::readPhotos(connection, number);
+
+    txtType->setText(row->typeName);
+    txtPath->setText(row->path);
+    txtDescription->setPlainText(row->description);
+    List1->clear();
+    List1->addItems(photos);
+}
+
+void frmManager::txtFields_Change()
+{
+    picEditFile->setVisible(!txtPath->text().trimmed().isEmpty());
+}
+
+void frmManager::ApplyAuthority()
+{
+    const QString &level = app::CurrentAuthority;
+    if (level == kOnlyAdd) {
+        MnuAddFile->setEnabled(true);
+        MnuModifyFile->setEnabled(false);
+        MnuDeleteFile->setEnabled(false);
+        MnuSearchFile->setEnabled(false);
+        app::setToolButtonEnabled(QStringLiteral("Add"), true);
+        app::setToolButtonEnabled(QStringLiteral("Modify"), false);
+        app::setToolButtonEnabled(QStringLiteral("Delete"), false);
+        app::setToolButtonEnabled(QStringLiteral("Search"), false);
+    } else if (level == kOnlyModify) {
+        MnuAddFile->setEnabled(false);
+        MnuModifyFile->setEnabled(true);
+        MnuDeleteFile->setEnabled(false);
+        app::setToolButtonEnabled(QStringLiteral("Add"), false);
+        app::setToolButtonEnabled(QStringLiteral("Modify"), true);
+        app::setToolButtonEnabled(QStringLiteral("Delete"), false);
+    }
+}
+
+QString frmManager::recordNumber() const { return Label4->text(); }
+QString frmManager::recordCaption() const { return lblFileCaption->text(); }
+
+QString frmManager::fieldText(int index) const
+{
+    switch (index) {
+    case 0:
+        return txtType->text();
+    case 1:
+        return txtPath->text();
+    case 2:
+        return txtDescription->toPlainText();
+    default:
+        return {};
+    }
+}
+
+// ---------------------------------------------------------------- commands
+
+void frmManager::MnuSearchFile_Click()
+{
+    const platform::BusyCursor busy;
+    // The search window opens here once it is part of the program:
+    // frmSearchForm dlg(this); platform::execModal(dlg);
+}
+
+void frmManager::MnuFolder_Click()
+{
+    const platform::BusyCursor busy;
+    // frmCatalog dlg(this); platform::execModal(dlg);
+}
+
+void frmManager::MnuAddFile_Click()
+{
+    const platform::BusyCursor busy;
+    // frmNewForm dlg(this); platform::execModal(dlg);
+}
+
+void frmManager::MnuModifyFile_Click()
+{
+    const platform::BusyCursor busy;
+    // frmModifyForm dlg(this); platform::execModal(dlg);
+}
+
+void frmManager::MnuRefresh_Click()
+{
+    app::SearchFilter.clear();
+    cmdLoad_Click();
+}
+
+void frmManager::MnuOpenFile_Click() { picEditFile_Click(); }
+
+void frmManager::picEditFile_Click()
+{
+    const QString path = txtPath->text();
+    if (path.trimmed().isEmpty())
+        return;
+    const platform::BusyCursor busy;
+    // The desktop's own reaction is all the operator sees of a missing file.
+    platform::openWithDesktop(path);
+}
+
+void frmManager::MnuExit_Click()
+{
+    // Inside the main window this reaches the main window, whose closing ends the program.
+    window()->close();
+}
+
+void frmManager::List1_DblClick()
+{
+    frmScan dlg(List1, this);
+    platform::execModal(dlg);
+}
+
+void frmManager::MnuDeleteFile_Click()
+{
+    const QString number = Label4->text();
+    if (number.isEmpty())
+        return; // no record chosen: the root or a type was clicked last
+    const QString question = QStringLiteral("真的要删除病案［") + lblFileCaption->text() + QStringLiteral("］吗？     ")
+        + QStringLiteral("\r\n") + QStringLiteral(" [是/否]？     ");
+    if (platform::message(this, question, QStringLiteral("删除后将不能恢复!"), platform::Buttons::YesNo,
+                          platform::Icon::Critical, platform::Answer::No)
+        != platform::Answer::Yes)
+        return;
+    try {
+        store::Connection connection(app::DbPath);
+        store::Transaction transaction(connection);
+        store::deleteRecordRows(connection, number);
+        store::deletePhotoRows(connection, number);
+        transaction.commit();
+    } catch (const store::StoreError &e) {
+        showStoreFailure(e.description());
+        return;
+    }
+    app::setToolButtonEnabled(QStringLiteral("Add"), false);
+    app::setToolButtonEnabled(QStringLiteral("Modify"), false);
+    app::setToolButtonEnabled(QStringLiteral("Delete"), false);
+    MnuAddFile->setEnabled(false);
+    MnuModifyFile->setEnabled(false);
+    MnuDeleteFile->setEnabled(false);
+    app::SearchFilter.clear();
+    cmdLoad_Click();
+}
+
+// ---------------------------------------------------------------- layout and splitter
+
+void frmManager::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The minimum size keeps the window at 3000 twips each way.
+    LayoutRule(m_splitLeft);
+}
+
+void frmManager::LayoutRule(int x)
+{
+    const int w = twipsOf(width());
+    if (x < kMinSide)
+        x = kMinSide;
+    if (x > w - kMinSide)
+        x = w - kMinSide; // wins over the minimum when the window is narrower than both sides
+    m_splitLeft = x;
+    const int h = height();
+    TreeView->setGeometry(0, 0, qMax(0, pixelsOf(x)), h);
+    imgSplit->setGeometry(pixelsOf(x), 0, platform::tw(kGrabWidth), h);
+    ListView->setGeometry(pixelsOf(x + 40), 0, qMax(0, pixelsOf(w - (x - 30))), h);
+    imgSplit->raise();
+}
+
+void frmManager::ListView_Resize()
+{
+    const int w = ListView->width();
+    lblFileCaption->move((w - lblFileCaption->width()) / 2, lblFileCaption->y());
+    Label4->move((w - Label4->width()) / 2, Label4->y());
+    lblLine->setGeometry(-1, lblLine->y(), w, lblLine->height());
+    Label2->setGeometry(-1, Label2->y(), w, Label2->height());
+}
+
+void frmManager::imgSplit_MouseDown(int)
+{
+    m_barLeft = m_splitLeft;
+    SliptBar->setGeometry(pixelsOf(m_splitLeft), imgSplit->y(), platform::tw(kGrabWidth / 2),
+                          qMax(0, imgSplit->height() - platform::tw(20)));
+    SliptBar->show();
+    SliptBar->raise();
+    m_splitterMoving = true;
+}
+
+void frmManager::imgSplit_MouseMove(int x)
+{
+    if (!m_splitterMoving)
+        return;
+    const int p = m_splitLeft + x;
+    const int inner = twipsOf(width());
+    if (p < kBarMargin)
+        m_barLeft = kBarMargin;
+    else if (p > inner - kBarMargin)
+        m_barLeft = inner - kBarMargin;
+    else
+        m_barLeft = p;
+    SliptBar->move(pixelsOf(m_barLeft), SliptBar->y());
+}
+
+void frmManager::imgSplit_MouseUp(int)
+{
+    if (!m_splitterMoving)
+        return;
+    LayoutRule(m_barLeft);
+    SliptBar->hide();
+    m_splitterMoving = false;
+    settings::writeNumber(QStringLiteral("Config"), QStringLiteral("Split"), m_splitLeft);
+}
+
+// ---------------------------------------------------------------- events
+
+bool frmManager::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ListView && event->type() == QEvent::Resize) {
+        ListView_Resize();
+    } else if (List1 && watched == List1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        auto *me = static_cast<QMouseEvent *>(event);
+        // A double click on a photo opens it; on the empty part of the list there is
+        // nothing to show.
+        if (me->button() == Qt::LeftButton) {
+            if (QListWidgetItem *item = List1->itemAt(me->position().toPoint())) {
+                List1->setCurrentItem(item);
+                List1_DblClick();
+                return true;
+            }
+        }
+    } else if (TreeView && watched == TreeView->viewport()
+               && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        auto *me = static_cast<QMouseEvent *>(event);
+        if (me->button() == Qt::RightButton) {
+            // The menu acts on the node last clicked with the left button, so the right
+            // button must not move the tree's selection.
+            if (event->type() == QEvent::MouseButtonPress)
+                MnuControl->popup(me->globalPosition().toPoint());
+            return true;
+        }
+        if (me->button() != Qt::LeftButton)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -3,7 +3,16 @@
 // the record last clicked.
 #include <QWidget>
 
+class ArchiveTreeModel;
+class QAction;
+class QLabel;
+class QLineEdit;
 class QListWidget;
+class QMenu;
+class QModelIndex;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeView;
 
 class frmManager : public QWidget {
     Q_OBJECT
@@ -11,10 +20,97 @@ public:
     explicit frmManager(QWidget *parent = nullptr);
     ~frmManager() override;
 
-    // Commands the main toolbar runs.
-    void cmdLoad_Click();
+    // Commands the main toolbar and other windows run.
+    void cmdLoad_Click(); // reloads the tree; a failure is shown, never thrown
     void MnuAddFile_Click();
     void MnuModifyFile_Click();
     void MnuDeleteFile_Click();
     void MnuSearchFile_Click();
+
+    // The pop-up menu's other commands.
+    void MnuRefresh_Click();
+    void MnuFolder_Click();
+    void MnuOpenFile_Click();
+    void MnuExit_Click();
+    void picEditFile_Click();
+    void List1_DblClick();
+
+    // A left click on a node of the tree.
+    void TreeView_NodeClick(const QModelIndex &node);
+    void TreeView_Collapse(const QModelIndex &node);
+    void TreeView_Expand(const QModelIndex &node);
+
+    // The splitter drag; x is the mouse's position within the grab area, in twips.
+    void imgSplit_MouseDown(int x);
+    void imgSplit_MouseMove(int x);
+    void imgSplit_MouseUp(int x);
+    int splitterLeft() const { return m_splitLeft; } // twips
+    int sliptBarLeft() const { return m_barLeft; }   // twips
+    bool splitterMoving() const { return m_splitterMoving; }
+
+    // The record on show, as other windows read it.
+    QString ShownRecordNumber() const { return m_shownNumber; }
+    QString recordNumber() const;  // Label4: the record last clicked, empty for a type or the root
+    QString recordCaption() const; // lblFileCaption: the text of the node last clicked
+    QString fieldText(int index) const; // txtFields(0..2): type, attached file, description
+    QListWidget *photoList() const { return List1; }
+    ArchiveTreeModel *treeModel() const { return m_model; }
+    QTreeView *treeView() const { return TreeView; }
+
+    void ApplyAuthority();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void Form_Load();
+    void Form_Unload();
+    void loadTree(); // throws store::StoreError
+    void ShowRecordDetails(const QString &number, qint64 rowId); // throws store::StoreError
+    void clearDetails();
+    void LayoutRule(int x);
+    void ListView_Resize();
+    void txtFields_Change();
+    void setRecordCommands(bool enabled);
+    void showStoreFailure(const QString &description);
+
+    ArchiveTreeModel *m_model = nullptr;
+    QTreeView *TreeView = nullptr;
+    QWidget *imgSplit = nullptr;
+    QWidget *SliptBar = nullptr;
+    QWidget *ListView = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *lblFileCaption = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *lblLine = nullptr;
+    QLabel *Label1[4] = {};
+    QWidget *txtFields[3] = {};          // the same three controls, by index
+    QLineEdit *txtType = nullptr;        // txtFields(0)
+    QLineEdit *txtPath = nullptr;        // txtFields(1)
+    QPlainTextEdit *txtDescription = nullptr; // txtFields(2)
+    QPushButton *picEditFile = nullptr;
+    QListWidget *List1 = nullptr;
+    QLabel *Label3 = nullptr;
+
+    QMenu *MnuControl = nullptr;
+    QAction *MnuSearchFile = nullptr;
+    QAction *MnuRefresh = nullptr;
+    QAction *MnuFolder = nullptr;
+    QAction *MnuAddFile = nullptr;
+    QAction *MnuModifyFile = nullptr;
+    QAction *MnuDeleteFile = nullptr;
+    QAction *MnuOpenFile = nullptr;
+    QAction *MnuExit = nullptr;
+
+    int m_splitLeft = 2700; // twips
+    int m_barLeft = 0;      // twips
+    bool m_splitterMoving = false;
+    QString m_shownNumber;
+    qint64 m_shownRowId = 0;
+    bool m_loading = false;
+    bool m_unloaded = false;
 };
