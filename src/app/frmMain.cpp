@@ -17,6 +17,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -121,6 +122,10 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     app::setToolButtonTarget(std::move(target));
 
     resize(platform::tw(12000), platform::tw(8000));
+    // Without a window manager (a kiosk session, a virtual display) maximising is not
+    // honoured, so the window also starts as large as the screen allows.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
     setWindowState(Qt::WindowMaximized);
     loadWindow();
 }
