@@ -3,7 +3,6 @@
 #include "access/Password.h"
 #include "app/Module1.h"
 #include "app/frmMain.h"
-#include "records/frmManager.h" // frmMain.h hands out its browser by pointer
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
