@@ -100,7 +100,7 @@ private slots:
         QVERIFY(w->rect().contains(w->childrenRect()));
         QCOMPARE(w->UserTxt->count(), 1);
         QCOMPARE(w->UserTxt->currentText(), QStringLiteral("管理员"));
-        QVERIFY(w->grab().save(QDir::temp().filePath(QStringLiteral("frmLogin.png"))));
+        QVERIFY(testing::screenshot(w.get(), QStringLiteral("frmLogin")));
     }
 
     void tabOrderAndFocus()

@@ -103,7 +103,7 @@ private slots:
         splash->show();
         QCOMPARE(splash->size(), QSize(491 + 2, 292 + 2));
         QVERIFY(splash->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(splash->grab().save(QDir::temp().filePath(QStringLiteral("frmSplash.png"))));
+        QVERIFY(testing::screenshot(splash, QStringLiteral("frmSplash")));
         // Keep a second window open so that closing the splash does not end the test run.
         QWidget keeper;
         keeper.show();

@@ -487,10 +487,9 @@ private slots:
     {
         Viewer v = open({m_wide}, 0);
         v.h->setValue(50);
-        const QString file = QDir::temp().filePath(QStringLiteral("frmScan.png"));
-        QVERIFY(v.dialog->grab().save(file));
+        QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan")));
         Viewer both = open({m_large}, 0);
-        QVERIFY(both.dialog->grab().save(QDir::temp().filePath(QStringLiteral("frmScan-large.png"))));
+        QVERIFY(testing::screenshot(both.dialog.get(), QStringLiteral("frmScan-large")));
     }
 };
 

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QPixmap>
+#include <QWidget>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -117,6 +119,18 @@ void isolateSettings()
     QSettings s(QSettings::UserScope, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     s.clear();
     s.sync();
+}
+
+bool screenshot(QWidget *window, const QString &name)
+{
+    const QPixmap picture = window->grab();
+    if (picture.isNull())
+        return false;
+    const QString folder = qEnvironmentVariable("CASEARCHIVE_SCREENSHOTS");
+    if (folder.isEmpty())
+        return true;
+    QDir().mkpath(folder);
+    return picture.save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 
 QString makePicture(const QString &folder, const QString &name, int width, int height, const char *format)

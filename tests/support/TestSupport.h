@@ -82,6 +82,11 @@ void isolateSettings();
 QString makePicture(const QString &folder, const QString &name, int width, int height,
                     const char *format = "PNG");
 
+// Grabs a window as the operator would see it. The picture is written to the folder
+// named by CASEARCHIVE_SCREENSHOTS when that is set (for looking at it), and nowhere
+// otherwise. Returns false when the window could not be drawn.
+bool screenshot(QWidget *window, const QString &name);
+
 template <typename T>
 T *child(QObject *parent, const QString &name)
 {
