@@ -269,17 +269,14 @@ void frmManager::buildMenu()
 void frmManager::Form_Load()
 {
     app::BrowserLoaded = true;
-    try {
+    // A failing step ends the load; the window stays open with what could be read.
+    reportFailures([this] {
         const double stored = settings::readNumber(QStringLiteral("Config"), QStringLiteral("Split"));
         m_splitLeft = stored < kMinSide ? kMinSide : int(qMin(stored, 1.0e7));
         loadTree();
         app::setToolButtonEnabled(QStringLiteral("Search"), true);
         ApplyAuthority();
-    } catch (const store::StoreError &e) {
-        showStoreFailure(e.description());
-    } catch (const std::exception &e) {
-        showStoreFailure(QString::fromLocal8Bit(e.what()));
-    }
+    });
 }
 
 void frmManager::Form_Unload()
@@ -306,19 +303,24 @@ void frmManager::showStoreFailure(const QString &description)
     platform::message(this, description, kFailureTitle, platform::Buttons::Ok, platform::Icon::Critical);
 }
 
+void frmManager::reportFailures(const std::function<void()> &work)
+{
+    try {
+        work();
+    } catch (const store::StoreError &e) {
+        showStoreFailure(e.description());
+    } catch (const std::exception &e) {
+        showStoreFailure(QString::fromLocal8Bit(e.what()));
+    }
+}
+
 // ---------------------------------------------------------------- tree load
 
 void frmManager::cmdLoad_Click()
 {
     // A reload asked for by a command or another window: the operator learns why the
     // tree is incomplete, and the browser stays usable with what could be read.
-    try {
-        loadTree();
-    } catch (const store::StoreError &e) {
-        showStoreFailure(e.description());
-    } catch (const std::exception &e) {
-        showStoreFailure(QString::fromLocal8Bit(e.what()));
-    }
+    reportFailures([this] { loadTree(); });
 }
 
 void frmManager::clearDetails()

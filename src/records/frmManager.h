@@ -2,6 +2,7 @@
 // The record browser: the tree of record types and records, and the detail panel of
 // the record last clicked.
 #include <QWidget>
+#include <functional>
 
 class ArchiveTreeModel;
 class QAction;
@@ -76,6 +77,8 @@ private:
     void ListView_Resize();
     void txtFields_Change();
     void setRecordCommands(bool enabled);
+    // Runs work, showing a store failure (or any other) in "错误提示" instead of passing it on.
+    void reportFailures(const std::function<void()> &work);
     void showStoreFailure(const QString &description);
 
     ArchiveTreeModel *m_model = nullptr;
