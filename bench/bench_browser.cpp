@@ -1,7 +1,7 @@
 // Measures the record browser on a large archive: the tree load against the plain
 // fetch of the same rows by the same per-type queries, the record click, and memory.
 // Prints figures; it is not a test and asserts nothing.
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "records/frmManager.h"
 #include "store/Archive.h"
 #include "store/Database.h"

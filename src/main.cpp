@@ -1,4 +1,4 @@
-#include "app/Module1.h"
+#include "app/Main.h"
 
 #include <QApplication>
 

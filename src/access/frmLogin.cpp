@@ -1,8 +1,7 @@
 #include "access/frmLogin.h"
 
 #include "access/Password.h"
-#include "app/Module1.h"
-#include "app/frmMain.h"
+#include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
@@ -29,14 +28,7 @@ const QColor kNameBoxColour(37, 148, 160);
 const QString kSection = QStringLiteral("Login");
 } // namespace
 
-std::function<void()> frmLogin::openMainWindow = &frmLogin::openDefaultMainWindow;
-
-void frmLogin::openDefaultMainWindow()
-{
-    auto *m = new frmMain;
-    m->setAttribute(Qt::WA_DeleteOnClose);
-    m->showMaximized();
-}
+std::function<void()> frmLogin::openMainWindow;
 
 frmLogin::frmLogin(QWidget *parent) : QDialog(parent)
 {

@@ -17,10 +17,9 @@ public:
     explicit frmLogin(QWidget *parent = nullptr);
     ~frmLogin() override;
 
-    // Opens the main window after a successful login. Tests put a hook of their own
-    // here so that a login does not have to build the whole main window.
+    // Opens the main window after a successful login. The start-up wires it; tests put
+    // a hook of their own here so that a login does not have to build the main window.
     static std::function<void()> openMainWindow;
-    static void openDefaultMainWindow();
 
     // The most names the list offers; operators after the eleventh cannot be chosen.
     static constexpr int kMaxListed = 11;

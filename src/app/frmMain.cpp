@@ -1,6 +1,6 @@
 #include "app/frmMain.h"
 
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"

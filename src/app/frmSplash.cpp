@@ -1,7 +1,7 @@
 #include "app/frmSplash.h"
 
 #include "access/frmLogin.h"
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Twips.h"
 

@@ -1,6 +1,6 @@
 #include "records/frmManager.h"
 
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -77,6 +77,8 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text)
 
 } // namespace
 
+std::function<void(QWidget *)> frmManager::openCatalogWindow;
+
 frmManager::frmManager(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmManager"));
@@ -93,8 +95,10 @@ frmManager::~frmManager()
 {
     // Destroyed without being closed (the main window going away with the program):
     // the toolbar may already be gone, so only the flag is put right.
-    if (!m_unloaded)
+    if (!m_unloaded) {
         app::BrowserLoaded = false;
+        app::setBrowserReloadTarget({});
+    }
 }
 
 // ---------------------------------------------------------------- construction
@@ -269,6 +273,7 @@ void frmManager::buildMenu()
 void frmManager::Form_Load()
 {
     app::BrowserLoaded = true;
+    app::setBrowserReloadTarget([this] { cmdLoad_Click(); });
     // A failing step ends the load; the window stays open with what could be read.
     reportFailures([this] {
         const double stored = settings::readNumber(QStringLiteral("Config"), QStringLiteral("Split"));
@@ -287,6 +292,7 @@ void frmManager::Form_Unload()
     app::setToolButtonEnabled(QStringLiteral("Modify"), false);
     app::setToolButtonEnabled(QStringLiteral("Delete"), false);
     app::BrowserLoaded = false;
+    app::setBrowserReloadTarget({});
     // Unloading the browser ends the program, however the unload came about.
     if (!app::ProgramEnding())
         app::EndProgram();
@@ -529,7 +535,8 @@ void frmManager::MnuSearchFile_Click()
 void frmManager::MnuFolder_Click()
 {
     const platform::BusyCursor busy;
-    // frmCatalog dlg(this); platform::execModal(dlg);
+    if (openCatalogWindow)
+        openCatalogWindow(this);
 }
 
 void frmManager::MnuAddFile_Click()

@@ -21,6 +21,10 @@ public:
     explicit frmManager(QWidget *parent = nullptr);
     ~frmManager() override;
 
+    // Opens the record type window for MnuFolder; the start-up wires it, since that
+    // window belongs to another subsystem.
+    static std::function<void(QWidget *parent)> openCatalogWindow;
+
     // Commands the main toolbar and other windows run.
     void cmdLoad_Click(); // reloads the tree; a failure is shown, never thrown
     void MnuAddFile_Click();

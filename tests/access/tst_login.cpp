@@ -2,7 +2,7 @@
 
 #include "access/Password.h"
 #include "access/frmLogin.h"
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "store/Settings.h"
 
 #include <QComboBox>

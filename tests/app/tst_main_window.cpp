@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
-#include "app/Module1.h"
+#include "common/Module1.h"
+#include "app/Main.h"
 #include "app/frmMain.h"
+#include "access/frmLogin.h"
 #include "records/frmManager.h"
 #include "store/Settings.h"
 
@@ -531,6 +533,30 @@ private slots:
         QVERIFY(www->width() >= www->sizeHint().width());
         QVERIFY(www->height() >= www->fontMetrics().height());
         QVERIFY(testing::screenshot(w, QStringLiteral("frmMain")));
+    }
+
+    void secondStartBringsForwardModalThenMainThenLogin()
+    {
+        // A tool tip or a pop-up shown last must never be the window brought back.
+        QWidget tip(nullptr, Qt::ToolTip);
+        tip.show();
+        QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(nullptr));
+
+        frmLogin login;
+        app::DbPath = m_archive->path(); // the login settled it on the default archive
+        login.show();
+        QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(&login));
+
+        frmMain *w = openShown();
+        tip.raise();
+        QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(w));
+
+        QDialog modal(w);
+        modal.setModal(true);
+        modal.show();
+        QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(&modal));
+        modal.hide();
+        login.hide();
     }
 };
 

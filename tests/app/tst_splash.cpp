@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "access/frmLogin.h"
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "app/frmSplash.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "pictures/frmScan.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"

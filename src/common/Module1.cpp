@@ -1,7 +1,5 @@
-#include "app/Module1.h"
+#include "common/Module1.h"
 
-#include "app/frmSplash.h"
-#include "platform/InstanceGuard.h"
 #include "store/Settings.h"
 
 #include <QApplication>
@@ -36,24 +34,18 @@ ToolButtonTarget &toolButtons()
     static ToolButtonTarget t;
     return t;
 }
+std::function<void()> &browserReload()
+{
+    static std::function<void()> r;
+    return r;
+}
+
 std::function<void()> &endHook()
 {
     static std::function<void()> h;
     return h;
 }
 
-QWidget *windowToActivate()
-{
-    if (QWidget *w = QApplication::activeModalWidget())
-        return w;
-    if (QWidget *w = QApplication::activeWindow())
-        return w;
-    QWidget *last = nullptr;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->isWindow() && !w->inherits("QMenu"))
-            last = w;
-    return last;
-}
 } // namespace
 
 QString programFolder()
@@ -104,6 +96,14 @@ bool toolButtonEnabled(const QString &key)
 
 void setToolButtonTarget(ToolButtonTarget target) { toolButtons() = std::move(target); }
 
+void ReloadBrowser()
+{
+    if (BrowserLoaded && browserReload())
+        browserReload()();
+}
+
+void setBrowserReloadTarget(std::function<void()> target) { browserReload() = std::move(target); }
+
 namespace {
 bool ending = false;
 }
@@ -144,27 +144,6 @@ void RestoreWindow(QWidget *window)
     window->show();
     window->raise();
     window->activateWindow();
-}
-
-int Main()
-{
-    const QString guardName = QStringLiteral("%1-%2")
-                                  .arg(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(),
-                                       qEnvironmentVariable("USER", QStringLiteral("user")));
-    static platform::InstanceGuard guard(guardName);
-    if (!guard.claim()) {
-        // The copy that runs comes to the front; this one opens nothing.
-        guard.askRunningToActivate();
-        return 0;
-    }
-    QObject::connect(&guard, &platform::InstanceGuard::activationRequested,
-                     [] { RestoreWindow(windowToActivate()); });
-
-    DbConnect = QStringLiteral(";UID=;PWD=");
-    auto *splash = new frmSplash;
-    splash->setAttribute(Qt::WA_DeleteOnClose);
-    splash->show();
-    return QApplication::exec();
 }
 
 } // namespace app

@@ -1,5 +1,6 @@
 #pragma once
-// The start-up routine and the values every window reads.
+// The values every window reads and the hooks through which any window reaches the
+// main window (hint panel, toolbar buttons) and the record browser, without knowing them.
 #include "store/SearchFilter.h"
 
 #include <QString>
@@ -45,6 +46,11 @@ struct ToolButtonTarget {
 };
 void setToolButtonTarget(ToolButtonTarget target);
 
+// The record browser's tree load (its cmdLoad_Click), for windows that changed what it
+// shows. Does nothing while no browser is open; the browser registers itself.
+void ReloadBrowser();
+void setBrowserReloadTarget(std::function<void()> target);
+
 // True once EndProgram has begun: windows then close without asking.
 bool ProgramEnding();
 
@@ -61,9 +67,5 @@ void setEndProgramHook(std::function<void()> hook);
 
 // Brings a window back from the task bar and to the front.
 void RestoreWindow(QWidget *window);
-
-// The whole start: ends at once when another copy runs (asking it to come to the
-// front), otherwise shows the splash window and runs until the last window closes.
-int Main();
 
 } // namespace app

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "app/Module1.h"
+#include "common/Module1.h"
 #include "platform/InstanceGuard.h"
 #include "store/Settings.h"
 
