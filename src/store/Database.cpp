@@ -99,8 +99,14 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
     q.setForwardOnly(true);
     if (!q.prepare(sql))
         throw StoreError(describe(q.lastError()));
-    for (const QVariant &v : values)
-        q.addBindValue(v);
+    for (const QVariant &v : values) {
+        // Every value the windows write is a text; an empty one is stored as the empty
+        // text, never as no value, so that readers and other tools see what was typed.
+        if (v.typeId() == QMetaType::QString && v.isNull())
+            q.addBindValue(QStringLiteral(""));
+        else
+            q.addBindValue(v);
+    }
     if (!q.exec())
         throw StoreError(describe(q.lastError()));
     return q;

@@ -139,6 +139,17 @@ void deleteRecordRows(Connection &c, const QString &number)
     c.run(QStringLiteral("DELETE FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
 }
 
+void deleteRecordRow(Connection &c, qint64 rowId)
+{
+    c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
+}
+
+int countRecordsWithNumber(Connection &c, const QString &number)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
 void deletePhotoRows(Connection &c, const QString &number)
 {
     c.run(QStringLiteral("DELETE FROM photo WHERE \"病案号\" = ? COLLATE NOCASE"), {number});

@@ -62,6 +62,10 @@ QVector<RecordRow> readRecord(Connection &c, const QString &number);
 // The record's photo paths in the order they were inserted.
 QStringList readPhotos(Connection &c, const QString &number);
 void deleteRecordRows(Connection &c, const QString &number);
+// One row by its identity, leaving any other row with the same number alone.
+void deleteRecordRow(Connection &c, qint64 rowId);
+// How many rows carry the record number (normally none or one).
+int countRecordsWithNumber(Connection &c, const QString &number);
 void deletePhotoRows(Connection &c, const QString &number);
 void insertRecord(Connection &c, const RecordRow &record);
 void insertPhoto(Connection &c, const QString &number, const QString &photoPath);
