@@ -106,6 +106,7 @@ void frmLogin::buildControls()
 
     www = new QLabel(QStringLiteral("  ") + app::WebAddress() + QStringLiteral("  "), this);
     www->setObjectName(QStringLiteral("www"));
+    www->setTextFormat(Qt::PlainText);
     www->setFont(platform::songFont(9));
     www->setCursor(Qt::PointingHandCursor);
     platform::setTextColor(www, kLinkColour);
@@ -138,21 +139,32 @@ void frmLogin::Form_Load()
     app::LocateDatabase(QString());
 
     // Each step skips its own failure: a missing or unreadable archive leaves the
-    // list empty and the name box showing its initial text.
+    // list empty and the name box showing its initial text. The operator is told once
+    // which archive could not be read and why; otherwise every password would simply
+    // be refused.
     int n = 0;
     QVector<store::OperatorRow> rows;
+    QString failure;
     try {
         store::Connection c(app::DbPath);
         try {
             n = store::countOperators(c);
-        } catch (const store::StoreError &) {
+        } catch (const store::StoreError &e) {
+            failure = e.description();
         }
         try {
             rows = store::readOperators(c);
-        } catch (const store::StoreError &) {
+        } catch (const store::StoreError &e) {
+            if (failure.isEmpty())
+                failure = e.description();
         }
-    } catch (const store::StoreError &) {
+    } catch (const store::StoreError &e) {
+        failure = e.description();
     }
+    if (!failure.isEmpty() && !app::DatabaseProblemReported())
+        platform::message(this,
+                          QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2").arg(app::DbPath, failure),
+                          QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
 
     const int listed = qMin(qMin(n, int(rows.size())), kMaxListed);
     for (int i = 0; i < listed; ++i) {

@@ -75,6 +75,7 @@ public:
     StatusPanel(int widthTwips, QWidget *parent) : QLabel(parent), m_width(platform::tw(widthTwips))
     {
         setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setTextFormat(Qt::PlainText);
         setMargin(1);
         setIndent(3);
         setMinimumHeight(platform::tw(330) - 4);
@@ -136,6 +137,7 @@ frmMain::~frmMain()
     // goes; by then nothing may reach these widgets any more.
     if (g_current == this) {
         app::setHintTarget({});
+        app::setSearchStateTarget({});
         app::setToolButtonTarget({});
         g_current = nullptr;
     }
@@ -209,6 +211,7 @@ void frmMain::createLinkPanel()
 
     m_www = new QLabel(QStringLiteral("  ") + app::WebAddress() + QStringLiteral("  "), m_picture1);
     m_www->setObjectName(QStringLiteral("www"));
+    m_www->setTextFormat(Qt::PlainText);
     m_www->setFont(platform::songFont(9));
     m_www->setCursor(Qt::PointingHandCursor);
     m_www->installEventFilter(this);
@@ -253,6 +256,18 @@ void frmMain::createStatusBar()
     m_panels[3]->setToolTip(QStringLiteral("当前的时间"));
     m_panels[1]->setMinimumWidth(platform::tw(2000));
 
+    // While a search is in force, a panel right of the hints says what was looked for and
+    // how many records were found; it is hidden otherwise.
+    auto *searchState = new StatusPanel(0, bar);
+    searchState->setObjectName(QStringLiteral("SearchState"));
+    searchState->setToolTip(QStringLiteral("树中只列出查到的病案；刷新仓库后重新列出全部病案"));
+    searchState->hide();
+    bar->insertPermanentWidget(2, searchState);
+    app::setSearchStateTarget([searchState](const QString &text) {
+        searchState->setText(text);
+        searchState->setVisible(!text.isEmpty());
+    });
+
     m_clock = new QTimer(this);
     m_clock->setObjectName(QStringLiteral("tmrClock"));
     m_clock->setInterval(1000);
@@ -281,7 +296,7 @@ void frmMain::loadWindow()
     // The archive's path has no place on the screen of its own; the status bar shows it
     // as its tip (over the "提示：" panel), where the office can look it up when needed.
     try {
-        statusBar()->setToolTip(QStringLiteral("当前数据库路径：") + app::DbPath);
+        statusBar()->setToolTip(platform::plainToolTip(QStringLiteral("当前数据库路径：") + app::DbPath));
     } catch (...) {
     }
     try {

@@ -1,5 +1,6 @@
 #include "common/Module1.h"
 
+#include "platform/Dialogs.h"
 #include "store/Settings.h"
 
 #include <QApplication>
@@ -24,6 +25,12 @@ QString &folderOverride()
     return f;
 }
 HintTarget &hintTarget()
+{
+    static HintTarget t;
+    return t;
+}
+
+HintTarget &searchStateTarget()
 {
     static HintTarget t;
     return t;
@@ -62,18 +69,72 @@ QString defaultDatabasePath()
     return QDir::cleanPath(programFolder() + QStringLiteral("/Data/file.dat"));
 }
 
+namespace {
+// Why a file cannot be read, in words for the operator; empty when it can.
+QString whyUnreadable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("文件不存在，或其所在的磁盘、文件夹或网络共享现在无法访问。");
+    if (info.isDir())
+        return QStringLiteral("这是一个文件夹，不是数据库文件。");
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        return QString();
+    if (f.error() == QFileDevice::PermissionsError)
+        return QStringLiteral("没有读取该文件的权限。");
+    return QStringLiteral("无法读取该文件（%1）。").arg(f.errorString());
+}
+
+QString &reportedPath()
+{
+    static QString p;
+    return p;
+}
+} // namespace
+
 void LocateDatabase(const QString &candidate)
 {
-    const QString path = candidate.isEmpty() ? settings::read(QStringLiteral("Data"), QStringLiteral("Path"))
-                                              : candidate;
-    bool readable = false;
-    if (!path.isEmpty() && QFileInfo(path).isFile()) {
-        QFile f(path);
-        readable = f.open(QIODevice::ReadOnly);
+    reportedPath().clear();
+    const QString remembered = settings::read(QStringLiteral("Data"), QStringLiteral("Path"));
+    const QString path = candidate.isEmpty() ? remembered : candidate;
+    const QString why = path.isEmpty() ? QStringLiteral("-") : whyUnreadable(path);
+    if (why.isEmpty()) {
+        DbPath = path;
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
+        return;
     }
-    DbPath = readable ? path : defaultDatabasePath();
-    settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
+    const QString fallback = defaultDatabasePath();
+    if (!candidate.isEmpty() || remembered.isEmpty() || QFileInfo(remembered) == QFileInfo(fallback)) {
+        DbPath = fallback;
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
+        return;
+    }
+
+    // The remembered archive is out of reach, perhaps only for a moment (a share that is
+    // offline). Switching to the local archive without a word, and for good, would put
+    // the records entered meanwhile into the wrong file: the operator decides, for this
+    // run only, and the remembered path stays.
+    const QString problem = QStringLiteral("无法打开上次使用的病案数据库：\n%1\n原因：%2").arg(remembered, why);
+    if (QFileInfo(fallback).isFile()) {
+        const platform::Answer a = platform::message(
+            nullptr,
+            problem + QStringLiteral("\n\n是否本次改用本机的病案数据库：\n%1\n（记住的数据库位置不变，下次启动时仍先打开它。）").arg(fallback),
+            platform::kAppTitle, platform::Buttons::YesNo, platform::Icon::Question, platform::Answer::No);
+        if (a == platform::Answer::Yes) {
+            DbPath = fallback;
+            return;
+        }
+    } else {
+        platform::message(nullptr,
+                          problem + QStringLiteral("\n\n请检查该文件所在的磁盘或网络共享，然后重新启动程序。"),
+                          platform::kAppTitle, platform::Buttons::Ok, platform::Icon::Exclamation);
+    }
+    DbPath = remembered;
+    reportedPath() = remembered;
 }
+
+bool DatabaseProblemReported() { return !reportedPath().isEmpty() && reportedPath() == DbPath; }
 
 void ShowHint(const QString &text)
 {
@@ -82,6 +143,14 @@ void ShowHint(const QString &text)
 }
 
 void setHintTarget(HintTarget target) { hintTarget() = std::move(target); }
+
+void ShowSearchState(const QString &text)
+{
+    if (searchStateTarget())
+        searchStateTarget()(text);
+}
+
+void setSearchStateTarget(HintTarget target) { searchStateTarget() = std::move(target); }
 
 void setToolButtonEnabled(const QString &key, bool enabled)
 {

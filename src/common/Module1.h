@@ -27,13 +27,23 @@ void setProgramFolder(const QString &folder); // tests point it at a folder of t
 QString defaultDatabasePath();
 
 // Settles DbPath: the candidate, else the stored Data/Path, when that file can be
-// opened for reading; the default path otherwise. Stores the result in Data/Path.
+// opened for reading; the default path otherwise, stored in Data/Path. A remembered
+// archive that cannot be read is never replaced silently: the operator is told which
+// file and why, may use the default archive for this run only, and Data/Path stays.
 void LocateDatabase(const QString &candidate);
+// True when LocateDatabase has already told the operator that DbPath cannot be read.
+bool DatabaseProblemReported();
 
 // Writes the main window's hint panel; does nothing while there is no main window.
 void ShowHint(const QString &text);
 using HintTarget = std::function<void(const QString &)>;
 void setHintTarget(HintTarget target);
+
+// The main window's line that tells a search is in force ("查询：外科，找到 12 条");
+// an empty text hides it. Written by the record browser after every tree load; does
+// nothing while there is no main window.
+void ShowSearchState(const QString &text);
+void setSearchStateTarget(HintTarget target);
 
 // The main window's toolbar buttons, by key ("Add", "Modify", "Delete", "Search", ...).
 // The record browser switches some of them on and off; without a main window these

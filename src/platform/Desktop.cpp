@@ -1,6 +1,7 @@
 #include "platform/Desktop.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
@@ -11,6 +12,11 @@ namespace {
 OpenHandler &openHandler()
 {
     static OpenHandler h;
+    return h;
+}
+FileOpenHandler &fileOpenHandler()
+{
+    static FileOpenHandler h;
     return h;
 }
 StartHandler &startHandler()
@@ -31,18 +37,34 @@ bool openWithDesktop(const QString &target)
         return openHandler()(target);
     if (target.trimmed().isEmpty())
         return false;
-    QUrl url;
     const QString t = target.trimmed();
-    if (t.contains(QLatin1String("://")) || t.startsWith(QLatin1String("mailto:")))
-        url = QUrl(t);
-    else if (QFileInfo(t).isAbsolute() || QFileInfo::exists(t))
-        url = QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath());
-    else
-        url = QUrl(QStringLiteral("http://") + t); // a bare web address such as www.example.com
-    return QDesktopServices::openUrl(url);
+    const bool hasScheme = t.contains(QLatin1String("://")) || t.startsWith(QLatin1String("mailto:"));
+    return QDesktopServices::openUrl(QUrl(hasScheme ? t : QStringLiteral("http://") + t));
 }
 
 void setOpenHandler(OpenHandler handler) { openHandler() = std::move(handler); }
+
+QString resolveLocalFile(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return QString();
+    const QFileInfo info(QDir::current(), path);
+    if (!info.isFile())
+        return QString();
+    return info.absoluteFilePath();
+}
+
+bool openFile(const QString &path)
+{
+    const QString file = resolveLocalFile(path);
+    if (file.isEmpty())
+        return false;
+    if (fileOpenHandler())
+        return fileOpenHandler()(file);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+void setFileOpenHandler(FileOpenHandler handler) { fileOpenHandler() = std::move(handler); }
 
 bool startDetached(const QString &commandLine)
 {

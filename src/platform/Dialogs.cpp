@@ -43,6 +43,9 @@ QMessageBox::Icon toQt(Icon icon)
 Answer realMessage(QWidget *parent, const MessageRequest &r)
 {
     QMessageBox box(toQt(r.icon), r.title, r.text, QMessageBox::NoButton, parent);
+    // Names from the archive and typed text appear in messages; markup in them must
+    // show as typed, never be rendered.
+    box.setTextFormat(Qt::PlainText);
     if (r.buttons == Buttons::YesNo) {
         QPushButton *yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         QPushButton *no = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
@@ -76,7 +79,35 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &ini
     FileRequest r{caption, initialFile, filter};
     if (fileHandler())
         return fileHandler()(parent, r);
-    return QFileDialog::getOpenFileName(parent, caption, initialFile, filter);
+    // Only the descriptions are shown, as the filters' own texts name their patterns.
+    return QFileDialog::getOpenFileName(parent, caption, initialFile, filter, nullptr,
+                                        QFileDialog::HideNameFilterDetails);
+}
+
+QString qtFilter(const QString &windowsFilter)
+{
+    const QStringList pieces = windowsFilter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < pieces.size(); i += 2) {
+        const QString description = pieces.at(i).trimmed();
+        QStringList patterns = pieces.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString &p : patterns) {
+            p = p.trimmed();
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+        }
+        patterns.removeAll(QString());
+        if (patterns.isEmpty())
+            continue;
+        const QString joined = patterns.join(QLatin1Char(' '));
+        if (description.isEmpty() || description == joined)
+            entries << joined; // the pattern is its own description
+        else if (description.endsWith(QLatin1Char('(') + joined + QLatin1Char(')')))
+            entries << description;
+        else
+            entries << description + QStringLiteral(" (") + joined + QLatin1Char(')');
+    }
+    return entries.join(QStringLiteral(";;"));
 }
 
 void setFileHandler(FileHandler handler) { fileHandler() = std::move(handler); }

@@ -1,6 +1,7 @@
 #include "platform/Twips.h"
 
 #include <QPalette>
+#include <QTextDocument>
 
 namespace platform {
 
@@ -48,5 +49,10 @@ void setColors(QWidget *w, const QColor &background, const QColor &text)
 }
 
 void setTextColor(QWidget *w, const QColor &text) { setColors(w, QColor(), text); }
+
+QString plainToolTip(const QString &text)
+{
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
+}
 
 } // namespace platform

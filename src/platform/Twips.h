@@ -20,4 +20,8 @@ QFont songFont(int pointSize);
 void setColors(QWidget *w, const QColor &background, const QColor &text = QColor());
 void setTextColor(QWidget *w, const QColor &text);
 
+// A tool tip that shows the text as it is: tool tips guess at markup, and a name or
+// path from the archive may look like markup.
+QString plainToolTip(const QString &text);
+
 } // namespace platform

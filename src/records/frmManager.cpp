@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
+#include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
@@ -72,6 +73,7 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text)
 {
     auto *l = new QLabel(text, parent);
     l->setObjectName(name);
+    l->setTextFormat(Qt::PlainText); // record names are shown as typed, never as markup
     return l;
 }
 
@@ -223,8 +225,8 @@ void frmManager::buildControls()
     platform::place(SliptBar, 2355, 15, 60, 4740);
     SliptBar->hide();
 
-    // Shown only when there is a file to open; the fields start empty.
-    txtFields_Change();
+    // picEditFile starts shown: the fields start empty and only their first change
+    // decides whether there is a file to open.
 }
 
 void frmManager::buildMenu()
@@ -331,9 +333,14 @@ void frmManager::cmdLoad_Click()
 
 void frmManager::clearDetails()
 {
-    txtPath->clear();
-    txtDescription->clear();
-    txtType->clear();
+    // Only a real change counts as one: emptying fields that are empty already must not
+    // touch picEditFile.
+    if (!txtPath->text().isEmpty())
+        txtPath->clear();
+    if (!txtDescription->document()->isEmpty())
+        txtDescription->clear();
+    if (!txtType->text().isEmpty())
+        txtType->clear();
 }
 
 void frmManager::loadTree()
@@ -349,6 +356,7 @@ void frmManager::loadTree()
     List1->clear();
     m_shownNumber.clear();
     m_shownRowId = 0;
+    m_clickedRowId = 0;
 
     app::setToolButtonEnabled(QStringLiteral("Modify"), false);
     app::setToolButtonEnabled(QStringLiteral("Delete"), false);
@@ -372,9 +380,12 @@ void frmManager::loadTree()
         m_model->load(connection, app::SearchFilter);
     } catch (...) {
         expandTree();
+        app::ShowSearchState(m_model->searchNote());
         throw;
     }
     expandTree();
+    // While a search is in force the main window says what was looked for and found.
+    app::ShowSearchState(m_model->searchNote());
 
     MnuAddFile->setEnabled(false);
     MnuModifyFile->setEnabled(false);
@@ -421,25 +432,35 @@ void frmManager::TreeView_NodeClick(const QModelIndex &node)
     ListView_Resize();
 
     if (kind == Kind::Record) {
+        m_clickedRowId = rowId;
         setRecordCommands(true);
         ApplyAuthority();
         // Identity is the number and the row together: two rows of the earlier system can
         // share a number, and clicking the second must show the second.
         if (number != m_shownNumber || rowId != m_shownRowId) {
+            bool found = false;
             try {
-                ShowRecordDetails(number, rowId);
-                m_shownNumber = number;
-                m_shownRowId = rowId;
+                found = ShowRecordDetails(number, rowId);
+                if (found) {
+                    m_shownNumber = number;
+                    m_shownRowId = rowId;
+                }
             } catch (const store::StoreError &e) {
-                clearDetails();
-                List1->clear();
-                m_shownNumber.clear();
-                m_shownRowId = 0;
+                forgetShownRecord();
                 showStoreFailure(e.description());
+                found = true; // the record may well be there; the commands stay offered
+            }
+            if (!found) {
+                // Nothing left to modify or delete: the commands would act on nothing.
+                forgetShownRecord();
+                m_clickedRowId = 0;
+                setRecordCommands(false);
+                showStoreFailure(QStringLiteral("病案号为 %1 的病案已不在档案中，可能已被删除。请刷新仓库。").arg(number));
             }
             MnuOpenFile->setEnabled(!txtPath->text().trimmed().isEmpty() && app::CurrentAuthority != kOnlyAdd);
         }
     } else {
+        m_clickedRowId = 0;
         setRecordCommands(false);
         clearDetails();
         m_shownNumber.clear();
@@ -453,14 +474,22 @@ void frmManager::TreeView_NodeClick(const QModelIndex &node)
     }
 }
 
-void frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
+void frmManager::forgetShownRecord()
+{
+    clearDetails();
+    List1->clear();
+    m_shownNumber.clear();
+    m_shownRowId = 0;
+}
+
+bool frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
 {
     if (app::CurrentAuthority == kOnlyAdd)
-        return;
+        return true;
     store::Connection connection(app::DbPath);
     const QVector<store::RecordRow> rows = store::readRecord(connection, number);
     if (rows.isEmpty())
-        throw store::StoreError(QStringLiteral("病案号为 %1 的病案已不在档案中，可能已被删除。请刷新仓库。").arg(number));
+        return false;
     // The clicked row; should it have been rewritten since the load (a modification
     // keeps the number), the record with that number stands in.
     const store::RecordRow *row = &rows.front();
@@ -471,12 +500,14 @@ void frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
         }
     }
     const QStringList photos = store::readPhotos(connection, number);
+    m_clickedRowId = row->rowId; // the commands act on the row on show
 
     txtType->setText(row->typeName);
     txtPath->setText(row->path);
     txtDescription->setPlainText(row->description);
     List1->clear();
     List1->addItems(photos);
+    return true;
 }
 
 void frmManager::txtFields_Change()
@@ -528,8 +559,8 @@ QString frmManager::fieldText(int index) const
 void frmManager::MnuSearchFile_Click()
 {
     const platform::BusyCursor busy;
-    // The search window opens here once it is part of the program:
-    // frmSearchForm dlg(this); platform::execModal(dlg);
+    frmSearchForm dlg(this);
+    platform::execModal(dlg);
 }
 
 void frmManager::MnuFolder_Click()
@@ -565,8 +596,9 @@ void frmManager::picEditFile_Click()
     if (path.trimmed().isEmpty())
         return;
     const platform::BusyCursor busy;
-    // The desktop's own reaction is all the operator sees of a missing file.
-    platform::openWithDesktop(path);
+    // The path names a file and only a file; a missing one opens nothing and, as always,
+    // says nothing.
+    platform::openFile(path);
 }
 
 void frmManager::MnuExit_Click()
@@ -583,25 +615,36 @@ void frmManager::List1_DblClick()
 
 void frmManager::MnuDeleteFile_Click()
 {
-    const QString number = Label4->text();
-    if (number.isEmpty())
+    if (m_clickedRowId == 0)
         return; // no record chosen: the root or a type was clicked last
+    const QString number = Label4->text();
+    const qint64 rowId = m_clickedRowId;
     const QString question = QStringLiteral("真的要删除病案［") + lblFileCaption->text() + QStringLiteral("］吗？     ")
         + QStringLiteral("\r\n") + QStringLiteral(" [是/否]？     ");
     if (platform::message(this, question, QStringLiteral("删除后将不能恢复!"), platform::Buttons::YesNo,
                           platform::Icon::Critical, platform::Answer::No)
         != platform::Answer::Yes)
         return;
+    int removed = 0;
     try {
         store::Connection connection(app::DbPath);
         store::Transaction transaction(connection);
-        store::deleteRecordRows(connection, number);
-        store::deletePhotoRows(connection, number);
+        // The row on show only: another record of the earlier system may share its number.
+        removed = store::deleteRecordRow(connection, rowId);
+        // The photos are keyed by number; while another record keeps that number it shows
+        // them too, so they go only with the last record of the number.
+        if (removed > 0 && store::countRecordsWithNumber(connection, number) == 0)
+            store::deletePhotoRows(connection, number);
         transaction.commit();
     } catch (const store::StoreError &e) {
         showStoreFailure(e.description());
         return;
     }
+    if (removed == 0)
+        platform::message(this,
+                          QStringLiteral("病案［") + lblFileCaption->text()
+                              + QStringLiteral("］已不在档案中，可能已被删除，没有删除任何内容。仓库将重新载入。"),
+                          QStringLiteral("提示："), platform::Buttons::Ok, platform::Icon::Information);
     app::setToolButtonEnabled(QStringLiteral("Add"), false);
     app::setToolButtonEnabled(QStringLiteral("Modify"), false);
     app::setToolButtonEnabled(QStringLiteral("Delete"), false);

@@ -75,7 +75,9 @@ private:
     void Form_Load();
     void Form_Unload();
     void loadTree(); // throws store::StoreError
-    void ShowRecordDetails(const QString &number, qint64 rowId); // throws store::StoreError
+    // False when no row of the number is left; throws store::StoreError when it cannot read.
+    bool ShowRecordDetails(const QString &number, qint64 rowId);
+    void forgetShownRecord();
     void clearDetails();
     void LayoutRule(int x);
     void ListView_Resize();
@@ -118,6 +120,7 @@ private:
     bool m_splitterMoving = false;
     QString m_shownNumber;
     qint64 m_shownRowId = 0;
+    qint64 m_clickedRowId = 0; // the record node last clicked; 0 for the root or a type
     bool m_loading = false;
     bool m_unloaded = false;
 };

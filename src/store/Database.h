@@ -35,6 +35,10 @@ public:
     QSqlQuery run(const QString &sql, std::initializer_list<QVariant> values = {});
     QSqlQuery run(const QString &sql, const QVariantList &values);
 
+    // Moves a read to its next row. Returns false at the end; throws StoreError when the
+    // row could not be read, so that a damaged file never passes for a short one.
+    bool next(QSqlQuery &query);
+
     const QString &path() const { return m_path; }
     QSqlDatabase &database() { return m_db; }
 
@@ -50,6 +54,14 @@ private:
     QString m_name;
     QSqlDatabase m_db;
 };
+
+// True once the store has reported the archive file damaged in this run: every
+// transaction on it is refused from then on.
+bool writesRefused(const QString &path);
+void resetDamageForTests();
+// How long an open or a statement waits for another program's lock before it fails
+// (5 s unless set; tests shorten it).
+void setBusyTimeout(int milliseconds);
 
 // The statements of one write operation: all take effect or none does.
 // Begun IMMEDIATE so that a writer waits for another program's lock at the start

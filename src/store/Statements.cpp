@@ -15,7 +15,7 @@ QString text(const QSqlQuery &q, int column)
 int countOperators(Connection &c)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM \"User\""));
-    return q.next() ? q.value(0).toInt() : 0;
+    return c.next(q) ? q.value(0).toInt() : 0;
 }
 
 QVector<OperatorRow> readOperators(Connection &c)
@@ -24,7 +24,7 @@ QVector<OperatorRow> readOperators(Connection &c)
     // the login, as it always did.
     QSqlQuery q = c.run(QStringLiteral("SELECT * FROM \"User\" ORDER BY rowid"));
     QVector<OperatorRow> rows;
-    while (q.next())
+    while (c.next(q))
         rows.push_back({text(q, 0), text(q, 1), text(q, 2)});
     return rows;
 }
@@ -32,7 +32,7 @@ QVector<OperatorRow> readOperators(Connection &c)
 bool operatorExists(Connection &c, const QString &name)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM \"User\" WHERE UID = ? COLLATE NOCASE LIMIT 1"), {name});
-    return q.next();
+    return c.next(q);
 }
 
 void insertOperator(Connection &c, const QString &name, const QString &encodedPassword,
@@ -47,13 +47,21 @@ void deleteOperator(Connection &c, const QString &name)
     c.run(QStringLiteral("DELETE FROM \"User\" WHERE UID = ? COLLATE NOCASE"), {name});
 }
 
+int updateOperator(Connection &c, const QString &name, const QString &encodedPassword,
+                   const QString &authority)
+{
+    return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ?, \"权限\" = ? WHERE UID = ? COLLATE NOCASE"),
+                 {encodedPassword, authority, name})
+        .numRowsAffected();
+}
+
 // ---- Catalog ----
 
 QStringList readTypes(Connection &c)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT Name FROM Catalog ORDER BY rowid"));
     QStringList names;
-    while (q.next())
+    while (c.next(q))
         names << text(q, 0);
     return names;
 }
@@ -61,7 +69,7 @@ QStringList readTypes(Connection &c)
 bool typeExists(Connection &c, const QString &name)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Catalog WHERE Name = ? COLLATE NOCASE LIMIT 1"), {name});
-    return q.next();
+    return c.next(q);
 }
 
 void insertType(Connection &c, const QString &name)
@@ -105,11 +113,29 @@ void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFil
     values += filter.boundValues();
     QSqlQuery q = c.run(recordsOfTypeSql(filter), values);
     RecordHead head;
-    while (q.next()) {
+    while (c.next(q)) {
         head.rowId = q.value(0).toLongLong();
         head.number = text(q, 1);
         head.name = text(q, 2);
         visit(head);
+    }
+}
+
+void forEachRecord(Connection &c, const SearchFilter &filter,
+                   const std::function<void(const QString &typeName, const RecordHead &)> &visit)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT type_Name, rowid, \"病案号\", \"文件名\" FROM Detail "
+                                       "WHERE type_Name IS NOT NULL")
+                            + filter.sqlCondition() + QStringLiteral(" ORDER BY rowid"),
+                        filter.boundValues());
+    QString typeName;
+    RecordHead head;
+    while (c.next(q)) {
+        typeName = text(q, 0);
+        head.rowId = q.value(1).toLongLong();
+        head.number = text(q, 2);
+        head.name = text(q, 3);
+        visit(typeName, head);
     }
 }
 
@@ -119,7 +145,7 @@ QVector<RecordRow> readRecord(Connection &c, const QString &number)
                                        "FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE ORDER BY rowid"),
                         {number});
     QVector<RecordRow> rows;
-    while (q.next())
+    while (c.next(q))
         rows.push_back({q.value(0).toLongLong(), text(q, 1), text(q, 2), text(q, 3), text(q, 4), text(q, 5)});
     return rows;
 }
@@ -129,7 +155,7 @@ QStringList readPhotos(Connection &c, const QString &number)
     QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM photo WHERE \"病案号\" = ? COLLATE NOCASE ORDER BY rowid"),
                         {number});
     QStringList photos;
-    while (q.next())
+    while (c.next(q))
         photos << text(q, 0);
     return photos;
 }
@@ -139,15 +165,15 @@ void deleteRecordRows(Connection &c, const QString &number)
     c.run(QStringLiteral("DELETE FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
 }
 
-void deleteRecordRow(Connection &c, qint64 rowId)
+int deleteRecordRow(Connection &c, qint64 rowId)
 {
-    c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
+    return c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId}).numRowsAffected();
 }
 
 int countRecordsWithNumber(Connection &c, const QString &number)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
-    return q.next() ? q.value(0).toInt() : 0;
+    return c.next(q) ? q.value(0).toInt() : 0;
 }
 
 void deletePhotoRows(Connection &c, const QString &number)
@@ -184,6 +210,24 @@ void createSchema(Connection &c)
     };
     for (const char *s : statements)
         c.run(QString::fromUtf8(s));
+}
+
+bool isArchive(Connection &c)
+{
+    QStringList tables;
+    QSqlQuery q = c.run(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+    while (c.next(q))
+        tables << q.value(0).toString().toLower();
+    for (const char *t : {"catalog", "detail", "photo", "user"})
+        if (!tables.contains(QLatin1String(t)))
+            return false;
+    QStringList columns;
+    QSqlQuery info = c.run(QStringLiteral("PRAGMA table_info(\"User\")"));
+    while (c.next(info))
+        columns << info.value(1).toString();
+    return columns.size() >= 3 && columns.at(0).compare(QLatin1String("UID"), Qt::CaseInsensitive) == 0
+        && columns.at(1).compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0
+        && columns.at(2) == QStringLiteral("权限");
 }
 
 } // namespace store

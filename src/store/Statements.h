@@ -24,6 +24,9 @@ bool operatorExists(Connection &c, const QString &name);
 void insertOperator(Connection &c, const QString &name, const QString &encodedPassword,
                     const QString &authority);
 void deleteOperator(Connection &c, const QString &name);
+// Sets password and level of every operator of that name; returns how many rows changed.
+int updateOperator(Connection &c, const QString &name, const QString &encodedPassword,
+                   const QString &authority);
 
 // ---- Catalog: the record types ----
 QStringList readTypes(Connection &c);
@@ -57,13 +60,20 @@ void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFil
 // The SQL text of that query, for the benchmark's plain fetch.
 QString recordsOfTypeSql(const SearchFilter &filter);
 
+// Every record that meets the search condition, in the order stored, with the type
+// name it carries (records without one are left out): the tree load reads the whole
+// archive with this one statement and sorts the records into their types itself.
+void forEachRecord(Connection &c, const SearchFilter &filter,
+                   const std::function<void(const QString &typeName, const RecordHead &)> &visit);
+
 // All rows with the record number, in the order stored (normally one).
 QVector<RecordRow> readRecord(Connection &c, const QString &number);
 // The record's photo paths in the order they were inserted.
 QStringList readPhotos(Connection &c, const QString &number);
 void deleteRecordRows(Connection &c, const QString &number);
-// One row by its identity, leaving any other row with the same number alone.
-void deleteRecordRow(Connection &c, qint64 rowId);
+// One row by its identity, leaving any other row with the same number alone. Returns
+// how many rows went (0 when the row had already gone).
+int deleteRecordRow(Connection &c, qint64 rowId);
 // How many rows carry the record number (normally none or one).
 int countRecordsWithNumber(Connection &c, const QString &number);
 void deletePhotoRows(Connection &c, const QString &number);
@@ -72,5 +82,8 @@ void insertPhoto(Connection &c, const QString &number, const QString &photoPath)
 
 // ---- Schema: made only by the admin tool and by tests ----
 void createSchema(Connection &c);
+// True when the file holds the four tables of an archive, table User with the columns
+// UID, PWD and 权限 first: tells an archive from another program's database.
+bool isArchive(Connection &c);
 
 } // namespace store

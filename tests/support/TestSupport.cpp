@@ -50,6 +50,10 @@ ScriptedPlatform::ScriptedPlatform()
         opened << t;
         return openSucceeds;
     });
+    setFileOpenHandler([this](const QString &f) {
+        openedFiles << f;
+        return openSucceeds;
+    });
     setStartHandler([this](const QString &c) {
         started << c;
         return startSucceeds;
@@ -63,6 +67,7 @@ ScriptedPlatform::~ScriptedPlatform()
     setFileHandler({});
     setModalHandler({});
     setOpenHandler({});
+    setFileOpenHandler({});
     setStartHandler({});
     setSystemFolderHandler({});
 }

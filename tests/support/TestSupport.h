@@ -39,7 +39,8 @@ public:
 
     QVector<RecordedBox> boxes;          // every message box, in order
     QVector<platform::FileRequest> fileRequests;
-    QStringList opened;                  // targets given to the desktop
+    QStringList opened;                  // web addresses given to the desktop
+    QStringList openedFiles;             // local files given to the desktop, resolved
     QStringList started;                 // command lines started
     QStringList modals;                  // object names of the modal dialogs run
     bool openSucceeds = true;
