@@ -105,7 +105,7 @@ void LocateDatabase(const QString &candidate)
         return;
     }
     const QString fallback = defaultDatabasePath();
-    if (!candidate.isEmpty() || remembered.isEmpty() || QFileInfo(remembered) == QFileInfo(fallback)) {
+    if (!candidate.isEmpty() || remembered.isEmpty() || QFileInfo(remembered).absoluteFilePath() == QFileInfo(fallback).absoluteFilePath()) {
         DbPath = fallback;
         settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
         return;

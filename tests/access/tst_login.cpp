@@ -5,7 +5,14 @@
 #include "common/Module1.h"
 #include "store/Settings.h"
 
+#include "store/Database.h"
+
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimer>
 #include <QEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -239,19 +246,89 @@ private slots:
         QCOMPARE(app::CurrentAuthority, QStringLiteral("可以修改"));
     }
 
-    void missingDatabaseLeavesTheListEmpty()
+    void missingArchiveIsToldOnceAndTheLoginGoesOn()
     {
-        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), m_program->filePath(QStringLiteral("gone.dat")));
+        // First start, nothing remembered, no archive at the default place.
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), QString());
         testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
         auto w = openLogin();
         QCOMPARE(app::DbPath, app::defaultDatabasePath());
+        QCOMPARE(platform.boxes.size(), 1);
+        compareBox(platform.boxes[0],
+                   QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n找不到数据库文件“%1”。")
+                       .arg(app::defaultDatabasePath()),
+                   QStringLiteral("登录"), Icon::Critical);
         QCOMPARE(w->UserTxt->count(), 0);
         QCOMPARE(w->UserTxt->currentText(), QStringLiteral("UserTxt"));
         platform.answer(Answer::Ok);
         login(*w, QString());
-        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes.size(), 2);
+        QCOMPARE(platform.boxes[1].text, QStringLiteral("无效的密码，再试一次！"));
         QCOMPARE(w->attempt(), 2);
         QCOMPARE(m_mainOpened, 0);
+    }
+
+    void rememberedArchiveOutOfReachIsToldOnlyOnce()
+    {
+        const QString gone = m_program->filePath(QStringLiteral("gone.dat"));
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), gone);
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = openLogin();
+        QCOMPARE(app::DbPath, gone);
+        QCOMPARE(platform.boxes.size(), 1); // the start-up's own message, not a second one
+        QVERIFY(platform.boxes[0].text.contains(gone));
+        QCOMPARE(w->UserTxt->count(), 0);
+    }
+
+    void lockedArchiveIsToldInAMessageShownWhole()
+    {
+        store::setBusyTimeout(50);
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other-program"));
+        other.setDatabaseName(m_archive->path());
+        QVERIFY(other.open());
+        QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+
+        // The real message box, as the operator sees it.
+        QString text;
+        bool plain = false, whole = false;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            text = box->text();
+            plain = box->textFormat() == Qt::PlainText;
+            auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            whole = label && label->height() >= label->heightForWidth(label->width())
+                && label->width() >= label->minimumSizeHint().width();
+            testing::screenshot(box, QStringLiteral("frmLogin_locked_archive"));
+            box->buttons().first()->click();
+        });
+        auto w = openLogin();
+        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other-program"));
+        store::setBusyTimeout(5000);
+
+        QVERIFY2(text.contains(QStringLiteral("正被其他程序使用")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("不是病案数据库")), qPrintable(text));
+        QVERIFY(plain);
+        QVERIFY(whole);
+        QCOMPARE(w->UserTxt->count(), 0);
+    }
+
+    void storedPasswordWithBlanksAroundStillAccepted()
+    {
+        // Another tool kept the blanks around the encoded form; the typed password opens.
+        m_archive->addOperator(QStringLiteral("乙"), QStringLiteral("  ^_`  "), QStringLiteral("可以修改"));
+        testing::ScriptedPlatform platform;
+        auto w = openLogin();
+        w->UserTxt->setCurrentIndex(1);
+        login(*w, QStringLiteral("abc"));
+        QCOMPARE(m_mainOpened, 1);
+        QCOMPARE(app::CurrentAuthority, QStringLiteral("可以修改"));
     }
 
     void cancelAndEscapeCloseAndStoreThePosition()

@@ -11,10 +11,13 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -203,8 +206,9 @@ private slots:
         QVERIFY(panel(4)->text().contains(QLatin1Char(':')));
 
         // The archive in use can be looked up over the status bar.
-        QVERIFY(w->statusBar()->toolTip().endsWith(app::DbPath));
-        QVERIFY(w->statusBar()->toolTip().startsWith(QStringLiteral("当前数据库路径：")));
+        // Shown as written even where the path looks like markup.
+        QCOMPARE(QTextDocumentFragment::fromHtml(w->statusBar()->toolTip()).toPlainText(),
+                 QStringLiteral("当前数据库路径：") + app::DbPath);
 
         // ShowHint writes panel 2, and nothing once the window is gone.
         app::ShowHint(QStringLiteral("测试提示"));
@@ -327,6 +331,7 @@ private slots:
         QCOMPARE(box.title, QStringLiteral("请确认..."));
         QCOMPARE(box.buttons, platform::Buttons::YesNo);
         QCOMPARE(box.icon, platform::Icon::Question);
+        QCOMPARE(box.defaultButton, platform::Answer::Yes);
         QCOMPARE(hint(), QStringLiteral("退出病案管理系统"));
         QVERIFY(w->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -431,6 +436,33 @@ private slots:
         w->Toolbar1_ButtonClick(key);
         QVERIFY(app::SearchFilter.isEmpty());
         QCOMPARE(records(), 2);
+    }
+
+    void searchInForceIsShownInTheStatusBar()
+    {
+        m_archive->addType(QStringLiteral("外科"));
+        m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("250101080000"), QStringLiteral("阑尾炎 张三"));
+        m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("250101090000"), QStringLiteral("胆结石 李四"));
+        frmMain *w = openShown();
+        auto *line = testing::child<QLabel>(w, QStringLiteral("SearchState"));
+        QVERIFY(line->isHidden());
+        m_platform->onModal = [](QDialog &d) {
+            d.findChild<QLineEdit *>(QStringLiteral("txtSearch"))->setText(QStringLiteral("阑尾"));
+            d.findChild<QPushButton *>(QStringLiteral("cmdSearch"))->click();
+            return d.result();
+        };
+        w->Toolbar1_ButtonClick(QStringLiteral("Search"));
+        QCOMPARE(m_platform->modals, QStringList{QStringLiteral("frmSearchForm")});
+        QVERIFY(line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("查询：阑尾，找到 1 条"));
+        // Right of the hint panel; the four panels keep their texts.
+        QVERIFY(line->x() > testing::child<QLabel>(w, QStringLiteral("Panels(2)"))->x());
+        QVERIFY(line->x() < testing::child<QLabel>(w, QStringLiteral("Panels(3)"))->x());
+        QCOMPARE(testing::child<QLabel>(w, QStringLiteral("Panels(1)"))->text(), QStringLiteral("提示："));
+
+        w->Toolbar1_ButtonClick(QStringLiteral("refresh"));
+        QVERIFY(line->isHidden());
+        QCOMPARE(line->text(), QString());
     }
 
     void idleHintOverEmptyArea()
@@ -542,8 +574,8 @@ private slots:
         tip.show();
         QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(nullptr));
 
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), m_archive->path());
         frmLogin login;
-        app::DbPath = m_archive->path(); // the login settled it on the default archive
         login.show();
         QCOMPARE(app::WindowToActivate(), static_cast<QWidget *>(&login));
 

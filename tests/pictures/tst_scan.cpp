@@ -215,6 +215,24 @@ private slots:
         QVERIFY(QApplication::overrideCursor() == nullptr); // busy pointer given back
     }
 
+    void photoExactlyAsLargeAsTheFrameNeedsNoBars()
+    {
+        const QString d = m_dir.path();
+        Viewer v = open({testing::makePicture(d, QStringLiteral("exact.png"), m_frameW, m_frameH)}, 0);
+        QCOMPARE(v.photo->geometry(), QRect(0, 0, m_frameW, m_frameH));
+        QVERIFY(!v.h->isVisible());
+        QVERIFY(!v.v->isVisible());
+        // One pixel more in either direction needs its bar, and only that one.
+        Viewer w = open({testing::makePicture(d, QStringLiteral("wider.png"), m_frameW + 1, m_frameH)}, 0);
+        QVERIFY(w.h->isVisible());
+        QCOMPARE(w.h->maximum(), 1);
+        QVERIFY(!w.v->isVisible());
+        Viewer t = open({testing::makePicture(d, QStringLiteral("taller.png"), m_frameW, m_frameH + 1)}, 0);
+        QVERIFY(!t.h->isVisible());
+        QVERIFY(t.v->isVisible());
+        QCOMPARE(t.v->maximum(), 1);
+    }
+
     void widePhotoScrollsSidewaysOnly()
     {
         Viewer v = open({m_wide}, 0);
@@ -397,6 +415,19 @@ private slots:
         e.click(1);
         e.click(2);
         QCOMPARE(frmScan::PageIndex, -1);
+    }
+
+    void rememberedIndexTwoPastTheEndStepsBack()
+    {
+        frmScan::PageIndex = 3; // left from a record with four photos; this one has two
+        Viewer v = open({m_small, m_wide}, 0);
+        v.click(2); // 上一张: item 2 does not exist either
+        QCOMPARE(frmScan::PageIndex, 2);
+        QVERIFY(v.photo->pixmap().isNull());
+        v.click(2);
+        QCOMPARE(frmScan::PageIndex, 1);
+        QCOMPARE(v.photoSize(), QSize(1000, 300));
+        QVERIFY(v.dialog->isVisible());
     }
 
     void unreadablePhotoAtOpeningShowsAnEmptyFrame()

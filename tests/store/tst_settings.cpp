@@ -26,6 +26,8 @@ private slots:
         QTest::newRow("negative") << QStringLiteral("-120") << -120.0;
         QTest::newRow("exponent") << QStringLiteral("1.5E3") << 1500.0;
         QTest::newRow("junk first") << QStringLiteral("x12") << 0.0;
+        QTest::newRow("no leading digit") << QStringLiteral(".5") << 0.5;
+        QTest::newRow("negative fraction") << QStringLiteral("-.25") << -0.25;
     }
     void leadingNumber()
     {
