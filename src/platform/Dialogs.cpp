@@ -54,6 +54,14 @@ Answer realMessage(QWidget *parent, const MessageRequest &r)
         box.exec();
         return box.clickedButton() == yes ? Answer::Yes : Answer::No;
     }
+    if (r.buttons == Buttons::RetryCancel) {
+        QPushButton *retry = box.addButton(QStringLiteral("重试(&R)"), QMessageBox::AcceptRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(r.defaultButton == Answer::Cancel ? cancel : retry);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == retry ? Answer::Retry : Answer::Cancel;
+    }
     QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);

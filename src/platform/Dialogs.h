@@ -14,8 +14,8 @@ namespace platform {
 extern const QString kAppTitle;
 
 enum class Icon { None, Information, Question, Exclamation, Critical };
-enum class Buttons { Ok, YesNo };
-enum class Answer { Ok, Yes, No };
+enum class Buttons { Ok, YesNo, RetryCancel };
+enum class Answer { Ok, Yes, No, Retry, Cancel };
 
 struct MessageRequest {
     QString text;
@@ -28,7 +28,7 @@ struct MessageRequest {
 using MessageHandler = std::function<Answer(QWidget *parent, const MessageRequest &)>;
 
 // Shows a message box and returns the button pressed. A box closed without a
-// button answers like its escape button (No for Yes/No boxes).
+// button answers like its escape button (No for Yes/No boxes, Cancel for Retry/Cancel).
 Answer message(QWidget *parent, const QString &text, const QString &title,
                Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
                Answer defaultButton = Answer::Ok);

@@ -24,6 +24,8 @@ ScriptedPlatform::ScriptedPlatform()
         boxes.push_back({r.text, r.title, r.buttons, r.icon, r.defaultButton});
         if (m_answers.empty()) {
             QTest::qFail(qPrintable(QStringLiteral("unexpected message box: ") + r.text), __FILE__, __LINE__);
+            if (r.buttons == Buttons::RetryCancel)
+                return Answer::Cancel;
             return r.buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
         }
         const Answer a = m_answers.front();
