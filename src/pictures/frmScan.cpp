@@ -24,6 +24,21 @@ constexpr int kFrameWidth = 11665;
 constexpr int kFrameHeight = 7335;
 constexpr int kScrollBarThickness = 255; // the toolkit's usual scroll bar, in twips
 constexpr int kArrowStep = 20;           // pixels per arrow click, as text views do
+constexpr int kNoticeMargin = 8;         // pixels around the notice text
+
+// A path may be longer than the frame is wide and has no blanks to wrap at: let it break
+// after each folder separator.
+QString breakable(const QString &path)
+{
+    QString out;
+    out.reserve(path.size() + path.size() / 8);
+    for (const QChar c : path) {
+        out += c;
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            out += QChar(0x200B);
+    }
+    return out;
+}
 } // namespace
 
 frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_list(photoList)
@@ -46,6 +61,17 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     Image1->setGeometry(0, 0, 0, 0);
     Image1->installEventFilter(this);
     Picture1->installEventFilter(this);
+
+    // Why a photo cannot be shown, or that it is shown reduced. Paths and reasons are
+    // plain text, whatever they look like.
+    lblNotice = new QLabel(Picture1);
+    lblNotice->setObjectName(QStringLiteral("lblNotice"));
+    lblNotice->setTextFormat(Qt::PlainText);
+    lblNotice->setWordWrap(true);
+    lblNotice->setMargin(kNoticeMargin);
+    lblNotice->setAutoFillBackground(true);
+    lblNotice->setFont(platform::songFont(10));
+    lblNotice->hide();
 
     const int thickness =
         qMax(platform::tw(kScrollBarThickness), style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this));
@@ -99,12 +125,15 @@ void frmScan::Form_Show()
 {
     const QString selected =
         (m_list && m_list->currentItem()) ? m_list->currentItem()->text() : QString();
-    if (!loadPhoto(selected)) {
-        // The opening stops here: an empty frame, nothing to scroll.
+    QString why;
+    if (!loadPhoto(selected, &why)) {
+        // The opening stops here: nothing to scroll, and the frame says which photo
+        // cannot be shown and why, instead of staying black without a word.
         Image1->clear();
         Image1->resize(0, 0);
         HScroll1->hide();
         VScroll1->hide();
+        showNotice(QStringLiteral("不能显示这张照片：\n") + breakable(selected) + QLatin1Char('\n') + why, true);
         return;
     }
 
@@ -131,33 +160,40 @@ void frmScan::Form_Show()
 void frmScan::Command1_Click(int index)
 {
     const int count = itemCount();
+    int target = 0;
     switch (index) {
     case 0:
-        if (loadPhoto(itemText(0)))
-            PageIndex = 0;
+        target = 0;
         break;
     case 1:
         if (PageIndex + 1 > count - 1)
             return;
-        if (loadPhoto(itemText(PageIndex + 1)))
-            PageIndex = PageIndex + 1;
+        target = PageIndex + 1;
         break;
     case 2:
         if (PageIndex - 1 < 0)
             return;
-        if (loadPhoto(itemText(PageIndex - 1)))
-            PageIndex = PageIndex - 1;
+        target = PageIndex - 1;
         break;
     case 3:
-        if (loadPhoto(itemText(count - 1)))
-            PageIndex = count - 1;
+        target = count - 1;
         break;
     case 4:
         close();
-        break;
+        return;
     default:
-        break;
+        return;
     }
+    // A photo that cannot be shown leaves the one on show and the index as they were,
+    // and says which photo it was and why.
+    const QString path = itemText(target);
+    QString why;
+    if (loadPhoto(path, &why)) {
+        PageIndex = target;
+        return;
+    }
+    showNotice(QStringLiteral("不能显示第 %1 张照片：").arg(target + 1) + breakable(path) + QLatin1Char('\n') + why,
+               Image1->pixmap().isNull());
 }
 
 void frmScan::HScroll1_Change(int value) { Image1->move(-value, Image1->y()); }
@@ -189,22 +225,57 @@ QString frmScan::itemText(int index) const
 
 int frmScan::itemCount() const { return m_list ? m_list->count() : 0; }
 
-bool frmScan::loadPhoto(const QString &path)
+bool frmScan::loadPhoto(const QString &path, QString *why)
 {
     pictures::LoadedPicture picture;
     {
         platform::BusyCursor busy;
         picture = pictures::loadPicture(path);
     }
-    if (!picture.ok)
+    if (!picture.ok) {
+        if (why)
+            *why = picture.error;
         return false;
+    }
+    hideNotice();
     if (picture.image.isNull()) {
         Image1->clear();
         Image1->resize(0, 0);
         return true;
     }
+    const QSize own = picture.ownSize;
+    const bool reduced = picture.reduced();
     const QPixmap pixmap = QPixmap::fromImage(std::move(picture.image));
     Image1->setPixmap(pixmap);
     Image1->resize(pixmap.size());
+    if (reduced)
+        showNotice(QStringLiteral("照片很大（宽 %1 点、高 %2 点），缩小为宽 %3 点、高 %4 点显示。")
+                       .arg(own.width())
+                       .arg(own.height())
+                       .arg(pixmap.width())
+                       .arg(pixmap.height()),
+                   false);
     return true;
 }
+
+void frmScan::showNotice(const QString &text, bool wholeFrame)
+{
+    lblNotice->setText(text);
+    const int frameW = Picture1->width();
+    const int frameH = Picture1->height();
+    if (wholeFrame) {
+        platform::setColors(lblNotice, Qt::black, Qt::white);
+        lblNotice->setAlignment(Qt::AlignCenter);
+        lblNotice->setGeometry(0, 0, frameW, frameH);
+    } else {
+        // A dark band over the photo's lower edge, leaving the photo itself in view.
+        platform::setColors(lblNotice, QColor(40, 40, 40), Qt::white);
+        lblNotice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        const int h = qMin(frameH, lblNotice->heightForWidth(frameW));
+        lblNotice->setGeometry(0, frameH - h, frameW, h);
+    }
+    lblNotice->raise();
+    lblNotice->show();
+}
+
+void frmScan::hideNotice() { lblNotice->hide(); }

@@ -33,12 +33,18 @@ private:
     // The text of the list's item at an index; empty outside the list.
     QString itemText(int index) const;
     int itemCount() const;
-    // Replaces the picture of Image1; false (and nothing changed) when it cannot be read.
-    bool loadPhoto(const QString &path);
+    // Replaces the picture of Image1; false (and nothing changed) when it cannot be read,
+    // with the reason in why.
+    bool loadPhoto(const QString &path, QString *why = nullptr);
+    // Tells the operator about the photo on show or one that could not be shown: over the
+    // whole frame when there is no photo to see, else along the frame's lower edge.
+    void showNotice(const QString &text, bool wholeFrame);
+    void hideNotice();
 
     QPointer<QListWidget> m_list;
     QFrame *Picture1 = nullptr;
     QLabel *Image1 = nullptr;
+    QLabel *lblNotice = nullptr;
     QScrollBar *HScroll1 = nullptr;
     QScrollBar *VScroll1 = nullptr;
     QPushButton *Command1[5] = {};

@@ -1,3 +1,4 @@
+#include "MetafileSamples.h"
 #include "TestSupport.h"
 
 #include "pictures/PictureLoader.h"
@@ -5,6 +6,8 @@
 #include "platform/Twips.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
 #include <QFile>
 #include <QImageWriter>
 #include <QLabel>
@@ -438,6 +441,113 @@ private slots:
         QVERIFY(!v.h->isVisible() && !v.v->isVisible());
         v.click(3);
         QCOMPARE(v.photoSize(), QSize(3200, 2000));
+    }
+
+    // What the frame says, without the break opportunities put into long paths.
+    static QString notice(const Viewer &v)
+    {
+        auto *label = testing::child<QLabel>(v.dialog.get(), QStringLiteral("lblNotice"));
+        return label->isVisible() ? label->text().remove(QChar(0x200B)) : QString();
+    }
+
+    void unreadablePhotoAtOpeningSaysWhichAndWhy_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("missing") << "gone.jpg" << QStringLiteral("文件不存在");
+        QTest::newRow("folder") << "a-folder.jpg" << QStringLiteral("文件夹");
+        QTest::newRow("empty") << "empty.jpg" << QStringLiteral("空的");
+        QTest::newRow("not a picture") << "letter.jpg" << QStringLiteral("不是能显示的图片");
+        QTest::newRow("looks like markup") << "<b>x<i>.jpg" << QStringLiteral("文件不存在");
+    }
+
+    void unreadablePhotoAtOpeningSaysWhichAndWhy()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, why);
+        const QString path = m_dir.filePath(name);
+        if (name == QLatin1String("a-folder.jpg"))
+            QVERIFY(QDir().mkpath(path));
+        else if (name == QLatin1String("empty.jpg"))
+            writeFile(path, QByteArray());
+        else if (name == QLatin1String("letter.jpg"))
+            writeFile(path, "Dear colleague, the photos follow.");
+        Viewer v = open({path, m_small}, 0);
+        auto *label = testing::child<QLabel>(v.dialog.get(), QStringLiteral("lblNotice"));
+        QVERIFY(label->isVisible());
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->geometry(), v.frame->rect()); // the whole frame: there is no photo to see
+        const QString text = notice(v);
+        QVERIFY2(text.contains(path), qPrintable(text));
+        QVERIFY2(text.contains(why), qPrintable(text));
+        QVERIFY(v.photo->pixmap().isNull());
+        if (QByteArray(QTest::currentDataTag()) == "looks like markup")
+            QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan-unreadable")));
+        // The next photo that can be shown takes the notice away.
+        v.click(1);
+        QCOMPARE(v.photoSize(), QSize(200, 150));
+        QVERIFY(notice(v).isEmpty());
+    }
+
+    void pagingToAnUnreadablePhotoSaysWhichAndWhy()
+    {
+        const QString missing = m_dir.filePath(QStringLiteral("gone-while-paging.jpg"));
+        Viewer v = open({m_wide, missing, m_small}, 0);
+        QVERIFY(notice(v).isEmpty());
+        v.click(1);
+        // The photo on show stays, and the band along the frame's foot names the other.
+        QCOMPARE(frmScan::PageIndex, 0);
+        QCOMPARE(v.photoSize(), QSize(1000, 300));
+        QVERIFY(notice(v).startsWith(QStringLiteral("不能显示第 2 张照片：") + missing + QLatin1Char('\n')));
+        auto *label = testing::child<QLabel>(v.dialog.get(), QStringLiteral("lblNotice"));
+        QCOMPARE(label->geometry().bottom(), v.frame->rect().bottom());
+        QVERIFY(label->height() < v.frame->height() / 2);
+        QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan-paging-unreadable")));
+        v.click(3);
+        QCOMPARE(v.photoSize(), QSize(200, 150));
+        QVERIFY(notice(v).isEmpty());
+    }
+
+    void enormousPhotoIsRefusedOrShownReduced()
+    {
+        pictures::setPixelLimitsForTests(2000 * 1000, 0);
+        const QString png = testing::makePicture(m_dir.path(), QStringLiteral("over.png"), 2000, 1001);
+        const QString jpeg = testing::makePicture(m_dir.path(), QStringLiteral("over.jpg"), 4000, 2000, "JPG");
+        Viewer v = open({png, jpeg}, 0);
+        QVERIFY(v.photo->pixmap().isNull());
+        QVERIFY2(notice(v).contains(QStringLiteral("宽 2000 点、高 1001 点")), qPrintable(notice(v)));
+        v.click(1);
+        QCOMPARE(frmScan::PageIndex, 1);
+        QVERIFY(qint64(v.photoSize().width()) * v.photoSize().height() <= 2000 * 1000);
+        QVERIFY2(notice(v).startsWith(QStringLiteral("照片很大（宽 4000 点、高 2000 点），缩小为宽 ")), qPrintable(notice(v)));
+        pictures::setPixelLimitsForTests(0, 0);
+    }
+
+    void pagingToMetafilePhotos()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("wmf2svg")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("emf2svg-conv")).isEmpty())
+            QSKIP("the metafile converters (libwmf-bin, emf2svg) are not installed");
+        const QString wmf = m_dir.filePath(QStringLiteral("chart.wmf"));
+        writeFile(wmf, samples::wmf(900, 600));
+        const QString emf = m_dir.filePath(QStringLiteral("chart.emf"));
+        writeFile(emf, samples::emf(320, 200));
+        const QString broken = m_dir.filePath(QStringLiteral("broken.wmf"));
+        writeFile(broken, samples::wmf(900, 600).left(50));
+        Viewer v = open({m_small, wmf, broken, emf}, 0);
+        v.click(1);
+        QCOMPARE(frmScan::PageIndex, 1);
+        QCOMPARE(v.photoSize(), QSize(900, 600));
+        QVERIFY(notice(v).isEmpty());
+        QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan-wmf")));
+        v.click(1); // the broken one: the drawing stays, the band says why
+        QCOMPARE(frmScan::PageIndex, 1);
+        QCOMPARE(v.photoSize(), QSize(900, 600));
+        QVERIFY(notice(v).contains(broken));
+        v.click(3);
+        QCOMPARE(frmScan::PageIndex, 3);
+        QCOMPARE(v.photoSize(), QSize(320, 200));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
     void wheelOverThePhotoScrolls()
