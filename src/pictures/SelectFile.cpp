@@ -45,9 +45,9 @@ bool removeFile(const QString &path)
 
 void setFileRemover(FileRemover remover) { fileRemover() = std::move(remover); }
 
-QString choosePicture(QWidget *parent)
+QString choosePicture(QWidget *parent, const QString &startFolder)
 {
-    SelectFile chooser(nullptr, parent);
+    SelectFile chooser(nullptr, parent, startFolder);
     if (platform::execModal(chooser) != QDialog::Accepted)
         return QString();
     return chooser.chosenPath();
@@ -140,13 +140,14 @@ QString SelectFile::patternFor(const QString &itemText)
     return QString();
 }
 
-SelectFile::SelectFile(QLineEdit *target, QWidget *parent) : QDialog(parent), m_target(target)
+SelectFile::SelectFile(QLineEdit *target, QWidget *parent, const QString &startFolder)
+    : QDialog(parent), m_target(target)
 {
     setObjectName(QStringLiteral("SelectFile"));
     setWindowTitle(QStringLiteral("选择图片文件"));
     setFont(platform::songFont(9));
     buildControls();
-    Form_Load();
+    Form_Load(startFolder);
 }
 
 SelectFile::~SelectFile() = default;
@@ -292,7 +293,7 @@ void SelectFile::buildControls()
 
 void SelectFile::setWindowWidth(int twips) { setFixedWidth(platform::tw(twips - kBorderTwips)); }
 
-void SelectFile::Form_Load()
+void SelectFile::Form_Load(const QString &startFolder)
 {
     // The stored position, 0, 0 when none is stored; a position that no screen shows
     // any more gives way to the middle of the screen.
@@ -303,8 +304,9 @@ void SelectFile::Form_Load()
         move(s->availableGeometry().center() - rect().center());
     }
 
-    // The lists start where the process stands.
-    Dir1->setPath(QDir::currentPath());
+    // The lists start where the caller asks, or else where the process stands.
+    if (startFolder.isEmpty() || !Dir1->setPath(startFolder))
+        Dir1->setPath(QDir::currentPath());
     Drive1->setDriveOf(Dir1->path());
     File1->setPath(Dir1->path());
     connect(Dir1, &pictures::FolderList::pathChanged, this, &SelectFile::Dir1_Change);

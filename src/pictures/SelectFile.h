@@ -24,9 +24,10 @@ class DriveList;
 class FolderList;
 class FileList;
 
-// Runs the chooser modally; the chosen picture's full path, or the empty text when the
-// operator cancelled.
-QString choosePicture(QWidget *parent);
+// Runs the chooser modally, its lists starting in the folder given (the process's
+// current folder when it is empty or gone); the chosen picture's full path, or the empty
+// text when the operator cancelled.
+QString choosePicture(QWidget *parent, const QString &startFolder = QString());
 
 // Removes a file from the disk; false when it could not be removed. Tests replace it to
 // watch or refuse deletions; an empty function restores the real one.
@@ -39,7 +40,8 @@ class SelectFile : public QDialog {
 public:
     // The chosen path is written into target (when given) as the window closes with a
     // choice; chosenPath() holds it as well.
-    explicit SelectFile(QLineEdit *target = nullptr, QWidget *parent = nullptr);
+    explicit SelectFile(QLineEdit *target = nullptr, QWidget *parent = nullptr,
+                        const QString &startFolder = QString());
     ~SelectFile() override;
 
     QString chosenPath() const { return m_chosen; }
@@ -79,7 +81,7 @@ protected:
 
 private:
     void buildControls();
-    void Form_Load();
+    void Form_Load(const QString &startFolder);
     void previewLoad();
     void layoutScrollBars();
     void fitPicture();

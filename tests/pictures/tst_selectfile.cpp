@@ -793,8 +793,23 @@ private slots:
         QCOMPARE(pictures::choosePicture(nullptr),
                  QDir::toNativeSeparators(QDir(m_pics).absoluteFilePath(QStringLiteral("A.BMP"))));
         QCOMPARE(platform.modals, QStringList{QStringLiteral("SelectFile")});
-        platform.onModal = [](QDialog &) { return int(QDialog::Rejected); };
-        QVERIFY(pictures::choosePicture(nullptr).isEmpty());
+        // A start folder of the caller's; one that has gone gives way to the current folder.
+        platform.onModal = [this](QDialog &d) {
+            d.show();
+            clickFile(&d, QStringLiteral("x.bmp"));
+            testing::child<QPushButton>(&d, QStringLiteral("Command1"))->click();
+            return d.result();
+        };
+        QCOMPARE(pictures::choosePicture(nullptr, m_other),
+                 QDir::toNativeSeparators(QDir(m_other).absoluteFilePath(QStringLiteral("x.bmp"))));
+        QString startedIn;
+        platform.onModal = [&startedIn](QDialog &d) {
+            startedIn = testing::child<pictures::FolderList>(&d, QStringLiteral("Dir1"))->path();
+            return int(QDialog::Rejected);
+        };
+        QVERIFY(pictures::choosePicture(nullptr, m_absent).isEmpty());
+        QCOMPARE(startedIn, QDir(m_pics).absolutePath());
+        QCOMPARE(platform.modals.size(), 3);
     }
 
     void positionIsKept()
