@@ -1,5 +1,7 @@
 #include "records/ArchiveTreeModel.h"
 
+#include "platform/Twips.h"
+
 #include <QCollator>
 #include <QHash>
 #include <QLocale>
@@ -47,47 +49,145 @@ void ArchiveTreeModel::clear()
 {
     beginResetModel();
     m_types.clear();
+    m_text.clear();
+    m_searchNote.clear();
     m_rootImage = QStringLiteral("Open");
     endResetModel();
+}
+
+namespace {
+
+// The type names in the order a Chinese reader expects: by pinyin, as the locale's
+// collation gives it; equal names keep their order. One sort key per name, so the sort
+// itself compares prepared keys only.
+QStringList sortedByPinyin(const QStringList &names)
+{
+    QCollator collator{QLocale(QLocale::Chinese, QLocale::China)};
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(names.size()));
+    for (const QString &n : names)
+        keys.push_back(collator.sortKey(n));
+    std::vector<int> order(size_t(names.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (int i : order)
+        sorted << names[i];
+    return sorted;
+}
+
+// The store compares type names ignoring the case of the letters A to Z and of nothing
+// else; two names are equal there exactly when these folded forms are equal.
+QString foldLikeTheStore(QString name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (c >= u'A' && c <= u'Z')
+            name[i] = QChar(char16_t(c + (u'a' - u'A')));
+    }
+    return name;
+}
+
+// A record number of 1 to 17 decimal digits (every number the program makes has 12) is
+// kept as its value and its length, so that leading zeros come back; any other text is
+// kept in the shared text, marked by the top bit, with its place and length.
+constexpr quint64 kNumberAsText = quint64(1) << 63;
+constexpr int kMaxPackedDigits = 17; // 10^17 < 2^57
+constexpr int kLengthShift = 57;
+
+} // namespace
+
+quint32 ArchiveTreeModel::keep(const QString &text)
+{
+    const auto at = quint32(m_text.size());
+    m_text += text;
+    return at;
+}
+
+quint64 ArchiveTreeModel::packNumber(const QString &number)
+{
+    const qsizetype n = number.size();
+    if (n >= 1 && n <= kMaxPackedDigits) {
+        quint64 value = 0;
+        bool digits = true;
+        for (const QChar c : number) {
+            if (c < u'0' || c > u'9') {
+                digits = false;
+                break;
+            }
+            value = value * 10 + (c.unicode() - u'0');
+        }
+        if (digits)
+            return (quint64(n) << kLengthShift) | value;
+    }
+    return kNumberAsText | (quint64(n) << 32) | keep(number);
+}
+
+QString ArchiveTreeModel::unpackNumber(quint64 packed) const
+{
+    if (packed & kNumberAsText)
+        return m_text.mid(qsizetype(packed & 0xffffffffu), qsizetype((packed & ~kNumberAsText) >> 32));
+    const int length = int(packed >> kLengthShift);
+    const quint64 value = packed & ((quint64(1) << kLengthShift) - 1);
+    return QString::number(value).rightJustified(length, QLatin1Char('0'));
 }
 
 void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFilter &filter)
 {
     beginResetModel();
-    ResetGuard guard{[this] { endResetModel(); }};
+    ResetGuard guard{[this, &filter] {
+        // Also after a failure half-way: what was read is shown, without spare room.
+        for (Type &t : m_types)
+            t.records.squeeze();
+        m_text.squeeze();
+        if (!filter.isEmpty())
+            m_searchNote = QStringLiteral("查询：%1，找到 %2 条").arg(filter.text, QString::number(recordCount()));
+        endResetModel();
+    }};
     m_types.clear();
+    m_text.clear();
+    m_searchNote.clear();
     m_rootImage = QStringLiteral("Open");
 
-    const QStringList names = store::readTypes(connection);
+    const QStringList names = sortedByPinyin(store::readTypes(connection));
+    if (names.isEmpty())
+        return; // no type, so no record is shown: nothing more to read
+    // Types whose names the store holds equal are chained, so that a record goes under
+    // each of them, as a query per type would find it under each.
+    QHash<QString, int> firstOfName;
+    QVector<int> nextOfName(names.size(), -1);
     m_types.reserve(names.size());
-    for (const QString &name : names) {
+    for (const QString &name : names)
         m_types.push_back(Type{name, {}});
-        QVector<Record> &records = m_types.back().records;
-        store::forEachRecordOfType(connection, name, filter, [&records](const store::RecordHead &h) {
-            records.push_back(Record{h.rowId, h.number, h.name});
-        });
+    for (int i = int(names.size()) - 1; i >= 0; --i) {
+        const QString folded = foldLikeTheStore(names[i]);
+        nextOfName[i] = firstOfName.value(folded, -1);
+        firstOfName.insert(folded, i);
     }
-    sortTypes();
+
+    // Type names as the records spell them, each looked up once: -1 when no type has it.
+    QHash<QString, int> typeOfSpelling;
+    store::forEachRecord(connection, filter, [&](const QString &typeName, const store::RecordHead &head) {
+        auto found = typeOfSpelling.constFind(typeName);
+        if (found == typeOfSpelling.cend())
+            found = typeOfSpelling.insert(typeName, firstOfName.value(foldLikeTheStore(typeName), -1));
+        int type = found.value();
+        if (type < 0)
+            return;
+        const Record r{head.rowId, packNumber(head.number), keep(head.name), quint32(head.name.size())};
+        for (; type >= 0; type = nextOfName[type])
+            m_types[type].records.push_back(r);
+    });
 }
 
-void ArchiveTreeModel::sortTypes()
+int ArchiveTreeModel::recordCount() const
 {
-    // The order a Chinese reader expects: by pinyin, as the locale's collation gives it.
-    // One sort key per type, so the sort itself compares prepared keys only.
-    QCollator collator{QLocale(QLocale::Chinese, QLocale::China)};
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(m_types.size());
-    for (const Type &t : std::as_const(m_types))
-        keys.push_back(collator.sortKey(t.name));
-    std::vector<int> order(m_types.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
-    QVector<Type> sorted;
-    sorted.reserve(m_types.size());
-    for (int i : order)
-        sorted.push_back(std::move(m_types[i]));
-    m_types = std::move(sorted);
+    int n = 0;
+    for (const Type &t : m_types)
+        n += int(t.records.size());
+    return n;
 }
 
 void ArchiveTreeModel::setRootImage(const QString &imageKey)
@@ -137,26 +237,33 @@ QString ArchiveTreeModel::text(const QModelIndex &index) const
         return kRootText;
     case Kind::Type:
         return m_types[index.row()].name;
-    case Kind::Record:
-        return m_types[int(index.internalId() - kRecordBase)].records[index.row()].name;
+    case Kind::Record: {
+        const Record &r = record(index);
+        return m_text.mid(r.nameAt, r.nameSize);
+    }
     case Kind::None:
         break;
     }
     return {};
 }
 
+const ArchiveTreeModel::Record &ArchiveTreeModel::record(const QModelIndex &index) const
+{
+    return m_types[int(index.internalId() - kRecordBase)].records[index.row()];
+}
+
 QString ArchiveTreeModel::number(const QModelIndex &index) const
 {
     if (kind(index) != Kind::Record)
         return {};
-    return m_types[int(index.internalId() - kRecordBase)].records[index.row()].number;
+    return unpackNumber(record(index).number);
 }
 
 qint64 ArchiveTreeModel::rowId(const QModelIndex &index) const
 {
     if (kind(index) != Kind::Record)
         return 0;
-    return m_types[int(index.internalId() - kRecordBase)].records[index.row()].rowId;
+    return record(index).rowId;
 }
 
 QModelIndex ArchiveTreeModel::index(int row, int column, const QModelIndex &parent) const
@@ -245,6 +352,9 @@ QVariant ArchiveTreeModel::data(const QModelIndex &index, int role) const
         return k == Kind::Record ? QVariant(rowId(index)) : QVariant();
     case NumberRole:
         return k == Kind::Record ? QVariant(number(index)) : QVariant();
+    case Qt::ToolTipRole:
+        // The root tells whether the tree shows the whole archive or what a search found.
+        return k == Kind::Root && !m_searchNote.isEmpty() ? QVariant(platform::plainToolTip(m_searchNote)) : QVariant();
     default:
         return {};
     }

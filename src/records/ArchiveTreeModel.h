@@ -1,7 +1,9 @@
 #pragma once
 // The browser's tree: one root, the record types under it, the records under each type.
-// Kept as plain vectors rather than one object per node, so that an archive of a hundred
-// thousand records loads in little more than the time the store takes to read them.
+// Kept as plain vectors rather than one object per node, and read with one statement
+// over all records, so that an archive of a million records loads in little more than
+// the time the store takes to read them. A record takes 24 bytes and its name's
+// characters; the names of all records share one text.
 // Record nodes need not have unique numbers: archives written by the earlier system can
 // hold two records made in the same second, and both must be shown.
 #include "store/Statements.h"
@@ -28,11 +30,19 @@ public:
 
     explicit ArchiveTreeModel(QObject *parent = nullptr);
 
-    // The tree load: types and records are read through one connection. Ends with the
-    // root alone when the connection fails, with the types read so far when a later read
+    // The tree load: types and records are read through one connection. A record goes
+    // under every type whose name its type name equals, ignoring the case of the letters
+    // A to Z as the store does; a record of no listed type is not shown. Types come in
+    // pinyin order, records in the order stored. Ends with the root alone when the
+    // connection fails, with the types and the records read so far when a later read
     // fails; the failure is passed on to the caller in both cases.
     void load(store::Connection &connection, const store::SearchFilter &filter);
     void clear(); // the root alone
+
+    // While a search is in force: what is searched for and how many records were found
+    // (the root's tool tip says the same); empty otherwise.
+    QString searchNote() const { return m_searchNote; }
+    int recordCount() const;
 
     QModelIndex rootIndex() const;
     int typeCount() const { return int(m_types.size()); }
@@ -60,16 +70,22 @@ public:
 private:
     struct Record {
         qint64 rowId;
-        QString number;
-        QString name;
+        quint64 number;   // packed, see packNumber
+        quint32 nameAt;   // where the name starts in m_text
+        quint32 nameSize;
     };
     struct Type {
         QString name;
         QVector<Record> records;
     };
 
-    void sortTypes();
+    const Record &record(const QModelIndex &index) const;
+    quint64 packNumber(const QString &number);
+    QString unpackNumber(quint64 packed) const;
+    quint32 keep(const QString &text); // appends to m_text, returns where it starts
 
     QVector<Type> m_types;
+    QString m_text; // every record's name (and any number kept as text), end to end
     QString m_rootImage;
+    QString m_searchNote;
 };
