@@ -487,17 +487,13 @@ void SelectFile::previewLoad()
             return;
         }
     }
-    showFailure(loaded.error.isEmpty() ? QStringLiteral("不是图片文件") : loaded.error);
+    showFailure(loaded);
 }
 
-void SelectFile::showFailure(const QString &why)
+void SelectFile::showFailure(const pictures::LoadedPicture &loaded)
 {
     // The operator learns which file failed and why, under the message they know.
-    const QString path = Text1->text();
-    QString text = kFailure;
-    if (!why.contains(path))
-        text += QLatin1Char('\n') + path;
-    text += QLatin1Char('\n') + why;
+    const QString text = kFailure + QLatin1Char('\n') + pictures::failureText(Text1->text(), loaded);
     platform::message(this, text, QStringLiteral("图片不能安装"), platform::Buttons::Ok, platform::Icon::Critical);
     clearPicture();
 }

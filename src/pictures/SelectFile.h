@@ -20,6 +20,7 @@ class QPushButton;
 class QScrollBar;
 
 namespace pictures {
+struct LoadedPicture;
 class DriveList;
 class FolderList;
 class FileList;
@@ -86,7 +87,7 @@ private:
     void layoutScrollBars();
     void fitPicture();
     void clearPicture();
-    void showFailure(const QString &why);
+    void showFailure(const pictures::LoadedPicture &loaded);
     // Pictures are measured in twips, as the scroll bars count.
     int pictureWidthTwips() const;
     int pictureHeightTwips() const;
