@@ -1,5 +1,6 @@
 // casearchive-admin: prepares archive files for the program.
 #include "store/Archive.h"
+#include "store/ArchiveCheck.h"
 #include "store/Database.h"
 
 #include <QGuiApplication>
@@ -16,6 +17,10 @@ const char *const kUsage =
     "  casearchive-admin demo PATH --records N [--types T]\n"
     "      prepare a demonstration archive with N records in T record types (default 12);\n"
     "      its attached files and photos go into a folder beside PATH\n"
+    "  casearchive-admin check PATH\n"
+    "      examine an archive file (a backup copy too): integrity, tables, row counts,\n"
+    "      and the records whose attached file or photo is missing; exit code 0 when all\n"
+    "      is well, 1 when the file is damaged or no archive, 3 when files are missing\n"
     "An existing file is never overwritten.\n";
 
 int usage(const char *problem)
@@ -63,6 +68,13 @@ int main(int argc, char *argv[])
             store::initArchive(path);
             std::printf("prepared %s\n", qPrintable(path));
             return 0;
+        }
+        if (command == QLatin1String("check")) {
+            if (!args.isEmpty())
+                return usage("check takes only PATH");
+            const store::ArchiveReport report = store::checkArchive(path);
+            std::fputs(report.text().toUtf8().constData(), stdout);
+            return report.exitCode();
         }
         if (command == QLatin1String("demo")) {
             store::DemoOptions options;

@@ -230,4 +230,63 @@ bool isArchive(Connection &c)
         && columns.at(2) == QStringLiteral("权限");
 }
 
+// ---- Checking and backing up the archive ----
+
+QStringList integrityProblems(Connection &c, int maxProblems)
+{
+    QSqlQuery q = c.run(QStringLiteral("PRAGMA integrity_check(%1)").arg(qMax(1, maxProblems)));
+    QStringList problems;
+    while (c.next(q))
+        problems << text(q, 0);
+    return problems;
+}
+
+QStringList tableNames(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
+    QStringList names;
+    while (c.next(q))
+        names << text(q, 0);
+    return names;
+}
+
+TableCounts countTables(Connection &c)
+{
+    auto count = [&c](const QString &sql) {
+        QSqlQuery q = c.run(sql);
+        return c.next(q) ? q.value(0).toLongLong() : 0;
+    };
+    TableCounts t;
+    t.catalog = count(QStringLiteral("SELECT count(*) FROM Catalog"));
+    t.detail = count(QStringLiteral("SELECT count(*) FROM Detail"));
+    t.photo = count(QStringLiteral("SELECT count(*) FROM photo"));
+    t.user = count(QStringLiteral("SELECT count(*) FROM \"User\""));
+    return t;
+}
+
+void forEachFileReference(Connection &c, const std::function<void(const FileReference &)> &visit)
+{
+    QSqlQuery files = c.run(QStringLiteral("SELECT \"病案号\", \"文件名\", \"路径名\" FROM Detail "
+                                           "WHERE \"路径名\" IS NOT NULL AND \"路径名\" <> '' ORDER BY rowid"));
+    while (c.next(files))
+        visit({text(files, 0), text(files, 1), text(files, 2), false});
+    QSqlQuery photos = c.run(QStringLiteral(
+        "SELECT p.\"病案号\", (SELECT d.\"文件名\" FROM Detail d WHERE d.\"病案号\" = p.\"病案号\" LIMIT 1), "
+        "p.\"照片\" FROM photo p WHERE EXISTS (SELECT 1 FROM Detail d WHERE d.\"病案号\" = p.\"病案号\") "
+        "ORDER BY p.rowid"));
+    while (c.next(photos))
+        visit({text(photos, 0), text(photos, 1), text(photos, 2), true});
+}
+
+qint64 countOrphanPhotos(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM photo p WHERE NOT EXISTS "
+                                       "(SELECT 1 FROM Detail d WHERE d.\"病案号\" = p.\"病案号\")"));
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
+void beginRead(Connection &c) { c.run(QStringLiteral("BEGIN DEFERRED")); }
+
+void endRead(Connection &c) { c.run(QStringLiteral("COMMIT")); }
+
 } // namespace store

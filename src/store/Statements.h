@@ -86,4 +86,38 @@ void createSchema(Connection &c);
 // UID, PWD and 权限 first: tells an archive from another program's database.
 bool isArchive(Connection &c);
 
+// ---- Checking and backing up the archive ----
+// "ok" alone when the file is sound, else the problems the engine found (at most maxProblems).
+QStringList integrityProblems(Connection &c, int maxProblems);
+// The tables the file holds, as stored.
+QStringList tableNames(Connection &c);
+struct TableCounts {
+    qint64 catalog = -1;
+    qint64 detail = -1;
+    qint64 photo = -1;
+    qint64 user = -1;
+    bool operator==(const TableCounts &o) const
+    {
+        return catalog == o.catalog && detail == o.detail && photo == o.photo && user == o.user;
+    }
+    bool operator!=(const TableCounts &o) const { return !(*this == o); }
+};
+TableCounts countTables(Connection &c);
+// A file a record names: its attached file, or one of its photos.
+struct FileReference {
+    QString number;     // 病案号
+    QString recordName; // 文件名
+    QString path;
+    bool photo = false;
+};
+// Every record's attached file (when it names one) and every photo of a record that
+// exists, in the order stored; photo rows left behind by deleted records are skipped.
+void forEachFileReference(Connection &c, const std::function<void(const FileReference &)> &visit);
+// Photo rows whose record no longer exists (left behind when a type was deleted).
+qint64 countOrphanPhotos(Connection &c);
+// A read that sees one state of the file from its first statement to endRead, while
+// other programs wait to write.
+void beginRead(Connection &c);
+void endRead(Connection &c);
+
 } // namespace store

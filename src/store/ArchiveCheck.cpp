@@ -1,0 +1,128 @@
+#include "store/ArchiveCheck.h"
+
+#include <QFileInfo>
+
+namespace store {
+
+namespace {
+constexpr int kMaxIntegrityProblems = 100;
+
+QString countText(qint64 n) { return n < 0 ? QStringLiteral("?") : QString::number(n); }
+} // namespace
+
+QString missingReason(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return QStringLiteral("no path given");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("not found");
+    if (info.isDir())
+        return QStringLiteral("is a folder, not a file");
+    if (!info.isFile())
+        return QStringLiteral("is not a regular file");
+    if (!info.isReadable())
+        return QStringLiteral("cannot be read");
+    return QString();
+}
+
+ArchiveReport checkArchive(const QString &path, bool checkFiles)
+{
+    ArchiveReport report;
+    report.path = path;
+    try {
+        Connection c(path);
+        try {
+            report.integrity = integrityProblems(c, kMaxIntegrityProblems);
+        } catch (const StoreError &e) {
+            // So damaged that the check itself cannot run.
+            report.integrity = QStringList{e.description()};
+        }
+        try {
+            report.tables = tableNames(c);
+            report.archiveTables = isArchive(c);
+            if (report.archiveTables)
+                report.counts = countTables(c);
+        } catch (const StoreError &e) {
+            report.archiveTables = false;
+            if (report.integrityOk())
+                report.integrity = QStringList{e.description()};
+        }
+        if (checkFiles && report.archiveTables) {
+            report.filesChecked = true;
+            try {
+                forEachFileReference(c, [&](const FileReference &ref) {
+                    ++report.filesNamed;
+                    const QString why = missingReason(ref.path);
+                    if (!why.isEmpty())
+                        report.missing.push_back({ref, why});
+                });
+                report.orphanPhotos = countOrphanPhotos(c);
+            } catch (const StoreError &e) {
+                report.filesChecked = false;
+                if (report.integrityOk())
+                    report.integrity = QStringList{e.description()};
+            }
+        }
+    } catch (const StoreError &e) {
+        report.openError = e.description();
+    }
+    return report;
+}
+
+int ArchiveReport::exitCode() const
+{
+    if (!sound())
+        return 1;
+    return missing.isEmpty() ? 0 : 3;
+}
+
+QString ArchiveReport::text() const
+{
+    QStringList lines;
+    lines << QStringLiteral("archive: ") + path;
+    if (!openError.isEmpty()) {
+        lines << QStringLiteral("cannot open: ") + openError;
+        lines << QStringLiteral("result: FAULT (the file cannot be opened as an archive)");
+        return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
+    if (integrityOk()) {
+        lines << QStringLiteral("integrity: ok");
+    } else {
+        lines << QStringLiteral("integrity: DAMAGED");
+        for (const QString &problem : integrity)
+            lines << QStringLiteral("  ") + problem;
+    }
+    lines << QStringLiteral("tables: ") + (tables.isEmpty() ? QStringLiteral("(none)") : tables.join(QStringLiteral(", ")));
+    if (archiveTables)
+        lines << QStringLiteral("rows: Catalog %1, Detail %2, photo %3, User %4")
+                     .arg(countText(counts.catalog), countText(counts.detail), countText(counts.photo),
+                          countText(counts.user));
+    else
+        lines << QStringLiteral("not an archive: the tables Catalog, Detail, photo and User (UID, PWD, 权限) are not all there");
+    if (filesChecked) {
+        lines << QStringLiteral("files named by records: %1, missing: %2").arg(filesNamed).arg(missing.size());
+        for (const MissingFile &m : missing)
+            lines << QStringLiteral("  record %1 (%2): %3 %4 - %5")
+                         .arg(m.reference.number, m.reference.recordName,
+                              m.reference.photo ? QStringLiteral("photo") : QStringLiteral("attached file"),
+                              m.reference.path, m.why);
+        if (orphanPhotos > 0)
+            lines << QStringLiteral("photo rows of records no longer in the archive: %1 (not shown anywhere; not a fault)")
+                         .arg(orphanPhotos);
+    }
+    switch (exitCode()) {
+    case 0:
+        lines << QStringLiteral("result: ok");
+        break;
+    case 3:
+        lines << QStringLiteral("result: FAULT (%1 files named by records are missing)").arg(missing.size());
+        break;
+    default:
+        lines << QStringLiteral("result: FAULT (the archive file is damaged or is not an archive)");
+        break;
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace store

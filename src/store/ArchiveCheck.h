@@ -1,0 +1,46 @@
+#pragma once
+// Examining an archive file: is it sound, does it hold the archive's tables, and do the
+// files its records name still exist. The admin tool's "check" prints this; the backup
+// runs the same examination on its copy.
+#include "store/Statements.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace store {
+
+struct MissingFile {
+    FileReference reference;
+    QString why; // "not found", "is a folder"
+};
+
+struct ArchiveReport {
+    QString path;
+    QString openError;      // empty when the file opened as a database
+    QStringList integrity;  // "ok" alone when sound; otherwise the engine's findings
+    QStringList tables;     // as stored
+    bool archiveTables = false; // Catalog, Detail, photo and User, User's columns in order
+    TableCounts counts;
+    bool filesChecked = false;
+    qint64 filesNamed = 0;  // attached files and photos the records name
+    QVector<MissingFile> missing;
+    qint64 orphanPhotos = 0; // photo rows of records that no longer exist (not a fault)
+
+    bool integrityOk() const { return integrity == QStringList{QStringLiteral("ok")}; }
+    // The file itself is sound and is an archive.
+    bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables; }
+    // 0 sound with every file in place; 1 damaged, unreadable or no archive; 3 files missing.
+    int exitCode() const;
+    // The report as the admin tool prints it, one finding a line.
+    QString text() const;
+};
+
+// Examines the file; checkFiles also looks for every file its records name. Never
+// throws: whatever goes wrong is part of the report. Runs no statement that writes.
+ArchiveReport checkArchive(const QString &path, bool checkFiles = true);
+
+// Why a file named by a record cannot be found, or an empty text when it is there.
+QString missingReason(const QString &path);
+
+} // namespace store

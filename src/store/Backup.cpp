@@ -1,0 +1,471 @@
+#include "store/Backup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QSqlDriver>
+#include <QStorageInfo>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace store {
+
+const QString kBackupManifestName = QStringLiteral("备份清单.txt");
+const QString kBackupFilesFolder = QStringLiteral("files");
+
+namespace {
+
+qint64 spaceForTests = -1;
+
+constexpr int kPagesPerStep = 256;
+constexpr qint64 kChunk = 1 << 20;
+constexpr int kBusyRetries = 250;       // of 20 ms: another program's lock, up to 5 s
+constexpr qint64 kSpaceMargin = 1 << 20; // journals and folder entries
+constexpr int kCopyShare = 980;          // permille for copying; the rest is the check
+
+struct Failure {
+    QString message;
+};
+struct Cancel {};
+
+const QString kTargetTrouble = QStringLiteral("目标磁盘可能已满、只读或已拔出，备份没有完成。");
+
+QString mb(qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); }
+
+// Flushes a file or folder to the disk, so that a finished name never stands for data
+// still in the cache of a volume about to be pulled out.
+bool syncPath(const QString &path, bool folder)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), folder ? (O_RDONLY | O_DIRECTORY) : O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Where a file of that full path goes inside the backup: its path, made relative, under
+// the files folder ("/home/a/b.jpg" -> "files/home/a/b.jpg", "C:/a/b.jpg" -> "files/C/a/b.jpg").
+QString mirroredPath(const QString &absolute)
+{
+    QString rel = QDir::cleanPath(QDir::fromNativeSeparators(absolute));
+    if (rel.size() >= 2 && rel.at(1) == QLatin1Char(':'))
+        rel.remove(1, 1);
+    while (rel.startsWith(QLatin1Char('/')))
+        rel.remove(0, 1);
+    return kBackupFilesFolder + QLatin1Char('/') + rel;
+}
+
+QString sqliteFailure(int code, const QString &detail)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return QStringLiteral("目标磁盘已满，备份没有完成。请换一个磁盘或腾出空间后再试。");
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return QStringLiteral("无法写入备份：目标文件夹是只读的，或磁盘已不在。\n（技术信息：%1）").arg(detail);
+    case SQLITE_IOERR:
+        return QStringLiteral("写入备份时出错。") + kTargetTrouble + QStringLiteral("\n（技术信息：%1）").arg(detail);
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("读取病案数据库时发现文件已损坏，不能备份。请用 casearchive-admin check 检查该文件。\n（技术信息：%1）")
+            .arg(detail);
+    default:
+        return QStringLiteral("备份病案数据库时出错，备份没有完成。\n（技术信息：%1）").arg(detail);
+    }
+}
+
+struct CopiedFile {
+    QString source;
+    QString target; // relative to the backup folder
+    qint64 size = 0;
+};
+
+class BackupRun {
+public:
+    BackupRun(const BackupOptions &options, const BackupProgressHandler &progress)
+        : m_options(options), m_progress(progress)
+    {
+    }
+
+    BackupResult run();
+
+private:
+    void prepare(Connection &source);
+    void copyDatabase(Connection &source);
+    void copyFiles();
+    bool copyOne(const QString &source, const QString &relativeTarget, qint64 &copied);
+    void verify();
+    void writeManifest();
+    void report(BackupProgress::Stage stage, const QString &current = QString());
+    void written(qint64 bytes);
+
+    BackupOptions m_options;
+    BackupProgressHandler m_progress;
+    BackupResult m_result;
+    QString m_partial;   // full path of the folder being written
+    QString m_finalName; // its name once complete
+    QString m_dbName;
+    QVector<FileReference> m_references;
+    QVector<CopiedFile> m_copied;
+    qint64 m_dbBytes = 0;
+    qint64 m_filesBytes = 0; // of the files to copy, as found before copying
+    qint64 m_done = 0;       // bytes copied so far, archive and files
+    qint64 m_written = 0;    // bytes written into the backup, for the tests' full disk
+};
+
+void BackupRun::report(BackupProgress::Stage stage, const QString &current)
+{
+    BackupProgress p;
+    p.stage = stage;
+    p.current = current;
+    const qint64 total = qMax<qint64>(1, m_dbBytes + m_filesBytes);
+    p.permille = stage == BackupProgress::Verify ? kCopyShare : int(qMin<qint64>(kCopyShare, kCopyShare * m_done / total));
+    if (m_progress && !m_progress(p))
+        throw Cancel{};
+}
+
+void BackupRun::written(qint64 bytes)
+{
+    m_written += bytes;
+    if (spaceForTests >= 0 && m_written > spaceForTests)
+        throw Failure{sqliteFailure(SQLITE_FULL, QString())};
+}
+
+BackupResult BackupRun::run()
+{
+    const QString target = m_options.targetFolder;
+    if (target.trimmed().isEmpty()) {
+        m_result.error = QStringLiteral("请先选择备份的目标文件夹。");
+        return m_result;
+    }
+    try {
+        if (!QFileInfo(target).isDir())
+            throw Failure{QStringLiteral("备份的目标文件夹“%1”不存在，或所在的磁盘已不在。").arg(target)};
+        {
+            std::unique_ptr<Connection> source;
+            try {
+                source = std::make_unique<Connection>(m_options.archivePath);
+            } catch (const StoreError &e) {
+                throw Failure{QStringLiteral("无法读取病案数据库，不能备份。\n") + e.description()};
+            }
+            // One state of the archive from the counts to the last page copied: another
+            // program that writes meanwhile waits, and the copy is what was counted.
+            try {
+                beginRead(*source);
+                prepare(*source);
+            } catch (const StoreError &e) {
+                throw Failure{QStringLiteral("读取病案数据库时出错，不能备份。\n") + e.description()};
+            }
+            copyDatabase(*source);
+            try {
+                endRead(*source);
+            } catch (const StoreError &) {
+                // Only a read ends here; the copy is complete.
+            }
+        }
+        if (m_options.includeFiles)
+            copyFiles();
+        verify();
+        writeManifest();
+        const QString finalPath = QDir(target).filePath(m_finalName);
+        if (!QDir(target).rename(QFileInfo(m_partial).fileName(), m_finalName))
+            throw Failure{QStringLiteral("备份已写好，但无法把文件夹改名为“%1”。").arg(m_finalName) + kTargetTrouble};
+        syncPath(target, true);
+        m_result.outcome = BackupResult::Verified;
+        m_result.folder = finalPath;
+        if (m_progress) {
+            BackupProgress end;
+            end.stage = BackupProgress::Verify;
+            end.permille = 1000;
+            m_progress(end); // too late to cancel: the backup is complete
+        }
+        return m_result;
+    } catch (const Failure &f) {
+        m_result.outcome = BackupResult::Failed;
+        m_result.error = f.message;
+    } catch (const Cancel &) {
+        m_result.outcome = BackupResult::Cancelled;
+    }
+    // Nothing that looks complete stays behind; what cannot be removed keeps ".partial".
+    if (!m_partial.isEmpty())
+        QDir(m_partial).removeRecursively();
+    m_result.folder.clear();
+    return m_result;
+}
+
+void BackupRun::prepare(Connection &source)
+{
+    if (!isArchive(source))
+        throw Failure{QStringLiteral("文件“%1”不是病案数据库，不能备份。").arg(m_options.archivePath)};
+    m_result.counts = countTables(source);
+    m_dbBytes = QFileInfo(m_options.archivePath).size();
+    if (m_options.includeFiles) {
+        QSet<QString> seen;
+        forEachFileReference(source, [&](const FileReference &ref) {
+            m_references.push_back(ref);
+            if (!missingReason(ref.path).isEmpty())
+                return;
+            const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+            if (!seen.contains(absolute)) {
+                seen.insert(absolute);
+                m_filesBytes += QFileInfo(absolute).size();
+            }
+        });
+    }
+
+    const QString target = m_options.targetFolder;
+    const QStorageInfo volume(target);
+    const qint64 needed = m_dbBytes + m_filesBytes + kSpaceMargin;
+    if (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < needed)
+        throw Failure{QStringLiteral("目标磁盘空间不足：备份约需 %1 MB，只有 %2 MB 可用。请换一个磁盘或腾出空间后再试。")
+                          .arg(mb(needed), mb(volume.bytesAvailable()))};
+
+    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
+    const QString base = backupFolderName(when);
+    QDir dir(target);
+    for (int n = 1;; ++n) {
+        const QString name = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        if (dir.exists(name) || dir.exists(name + QStringLiteral(".partial")))
+            continue;
+        m_finalName = name;
+        break;
+    }
+    m_partial = dir.filePath(m_finalName + QStringLiteral(".partial"));
+    if (!dir.mkdir(QFileInfo(m_partial).fileName())) {
+        m_partial.clear(); // nothing of ours to remove
+        throw Failure{QStringLiteral("无法在“%1”中建立备份文件夹：该文件夹是只读的，或所在的磁盘已不在。").arg(target)};
+    }
+}
+
+void BackupRun::copyDatabase(Connection &source)
+{
+    m_dbName = QFileInfo(m_options.archivePath).fileName();
+    const QVariant handle = source.database().driver()->handle();
+    sqlite3 *from = nullptr;
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        from = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!from)
+        throw Failure{QStringLiteral("数据库驱动没有提供备份所需的接口，不能备份。")};
+
+    const QString destPath = QDir(m_partial).filePath(m_dbName);
+    sqlite3 *to = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(destPath).constData(), &to,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    auto closeTarget = [&to] {
+        if (to)
+            sqlite3_close(to);
+        to = nullptr;
+    };
+    if (rc != SQLITE_OK) {
+        const QString detail = to ? QString::fromUtf8(sqlite3_errmsg(to)) : QString();
+        closeTarget();
+        throw Failure{sqliteFailure(rc, detail)};
+    }
+    sqlite3_backup *backup = sqlite3_backup_init(to, "main", from, "main");
+    if (!backup) {
+        const int code = sqlite3_errcode(to);
+        const QString detail = QString::fromUtf8(sqlite3_errmsg(to));
+        closeTarget();
+        throw Failure{sqliteFailure(code, detail)};
+    }
+    int busy = 0;
+    qint64 reported = 0;
+    try {
+        for (;;) {
+            rc = sqlite3_backup_step(backup, kPagesPerStep);
+            const int total = sqlite3_backup_pagecount(backup);
+            const int remaining = sqlite3_backup_remaining(backup);
+            const qint64 done = total > 0 ? m_dbBytes * (total - remaining) / total : m_dbBytes;
+            written(done - reported);
+            m_done += done - reported;
+            reported = done;
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+                if (++busy > kBusyRetries)
+                    throw Failure{QStringLiteral("病案数据库正被其他程序使用，暂时无法备份。请稍后再试。")};
+                sqlite3_sleep(20);
+                continue;
+            }
+            if (rc != SQLITE_OK)
+                throw Failure{sqliteFailure(rc, QString::fromUtf8(sqlite3_errstr(rc)))};
+            report(BackupProgress::Database, m_dbName);
+        }
+    } catch (...) {
+        sqlite3_backup_finish(backup);
+        closeTarget();
+        throw;
+    }
+    rc = sqlite3_backup_finish(backup);
+    if (rc != SQLITE_OK) {
+        const QString detail = QString::fromUtf8(sqlite3_errmsg(to));
+        closeTarget();
+        throw Failure{sqliteFailure(rc, detail)};
+    }
+    rc = sqlite3_close(to);
+    to = nullptr;
+    if (rc != SQLITE_OK || !syncPath(destPath, false))
+        throw Failure{QStringLiteral("写入备份的数据库副本时出错。") + kTargetTrouble};
+    report(BackupProgress::Database, m_dbName);
+}
+
+void BackupRun::copyFiles()
+{
+    QSet<QString> done;
+    for (const FileReference &ref : std::as_const(m_references)) {
+        const QString why = missingReason(ref.path);
+        if (!why.isEmpty()) {
+            m_result.missing.push_back({ref, why});
+            continue;
+        }
+        const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+        if (done.contains(absolute))
+            continue;
+        done.insert(absolute);
+        const QString relative = mirroredPath(absolute);
+        qint64 size = 0;
+        if (copyOne(absolute, relative, size)) {
+            m_copied.push_back({absolute, relative, size});
+            ++m_result.filesCopied;
+            m_result.bytesCopied += size;
+        } else {
+            m_result.missing.push_back({ref, QStringLiteral("cannot be read")});
+        }
+    }
+}
+
+// False when the source cannot be read (the file is listed as missing); a failure to
+// write ends the backup.
+bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QString targetPath = QDir(m_partial).filePath(relativeTarget);
+    if (!QDir().mkpath(QFileInfo(targetPath).path()))
+        throw Failure{QStringLiteral("无法在备份中建立文件夹“%1”。").arg(QFileInfo(targetPath).path()) + kTargetTrouble};
+    QFile out(targetPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw Failure{QStringLiteral("无法建立备份文件“%1”：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
+    QByteArray buffer(int(kChunk), Qt::Uninitialized);
+    copied = 0;
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), buffer.size());
+        if (n < 0) {
+            out.close();
+            out.remove();
+            m_filesBytes -= QFileInfo(source).size() - copied;
+            return false;
+        }
+        if (n == 0)
+            break;
+        written(n);
+        if (out.write(buffer.constData(), n) != n)
+            throw Failure{QStringLiteral("写入备份文件“%1”时出错：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
+        copied += n;
+        m_done += n;
+        report(BackupProgress::Files, source);
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0)
+        throw Failure{QStringLiteral("写入备份文件“%1”时出错：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
+    out.close();
+    if (copied == 0)
+        report(BackupProgress::Files, source);
+    return true;
+}
+
+void BackupRun::verify()
+{
+    report(BackupProgress::Verify);
+    for (const CopiedFile &f : std::as_const(m_copied)) {
+        const QFileInfo copy(QDir(m_partial).filePath(f.target));
+        if (!copy.isFile())
+            throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本不见了。").arg(f.source) + kTargetTrouble};
+        if (copy.size() != f.size)
+            throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本有 %2 字节，原文件读出 %3 字节。")
+                              .arg(f.source)
+                              .arg(copy.size())
+                              .arg(f.size)
+                          + kTargetTrouble};
+    }
+    const ArchiveReport check = checkArchive(QDir(m_partial).filePath(m_dbName), false);
+    if (!check.openError.isEmpty())
+        throw Failure{QStringLiteral("备份校验失败：无法打开数据库副本。\n") + check.openError};
+    if (!check.integrityOk())
+        throw Failure{QStringLiteral("备份校验失败：数据库副本没有通过完整性检查（%1）。原档案可能已损坏，请用 casearchive-admin check 检查原档案。")
+                          .arg(check.integrity.value(0))};
+    if (!check.archiveTables || check.counts != m_result.counts)
+        throw Failure{QStringLiteral("备份校验失败：数据库副本的记录数与原档案不同（病案 %1 条，原有 %2 条；照片 %3 条，原有 %4 条）。")
+                          .arg(check.counts.detail)
+                          .arg(m_result.counts.detail)
+                          .arg(check.counts.photo)
+                          .arg(m_result.counts.photo)};
+}
+
+void BackupRun::writeManifest()
+{
+    QStringList lines;
+    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
+    lines << QStringLiteral("病案备份  %1").arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    lines << QStringLiteral("原病案数据库：") + QFileInfo(m_options.archivePath).absoluteFilePath();
+    lines << QStringLiteral("数据库副本：%1（完整性检查通过，记录数与原档案相同）").arg(m_dbName);
+    lines << QStringLiteral("记录：类型 %1 个，病案 %2 条，照片 %3 条，操作员 %4 名")
+                 .arg(m_result.counts.catalog)
+                 .arg(m_result.counts.detail)
+                 .arg(m_result.counts.photo)
+                 .arg(m_result.counts.user);
+    if (m_options.includeFiles) {
+        lines << QStringLiteral("病案关联的文件和照片：复制 %1 个（%2 字节，大小已核对），缺失 %3 个")
+                     .arg(m_result.filesCopied)
+                     .arg(m_result.bytesCopied)
+                     .arg(m_result.missing.size());
+        lines << QStringLiteral("文件的副本在“%1”文件夹中，按原来的完整路径存放。").arg(kBackupFilesFolder);
+    } else {
+        lines << QStringLiteral("本次只备份了数据库，没有备份病案关联的文件和照片。");
+    }
+    lines << QString();
+    lines << QStringLiteral("恢复方法：关闭病案管理程序；把原来的数据库文件改名留存，再把本文件夹中的 %1 复制到原来的位置；"
+                            "需要时把“%2”文件夹中的文件复制回原来的路径。")
+                 .arg(m_dbName, kBackupFilesFolder);
+    if (!m_copied.isEmpty() || !m_result.missing.isEmpty()) {
+        lines << QString();
+        lines << QStringLiteral("状态\t大小\t原路径\t备份中的位置");
+        for (const CopiedFile &f : std::as_const(m_copied))
+            lines << QStringLiteral("已复制\t%1\t%2\t%3").arg(f.size).arg(f.source, f.target);
+        for (const MissingFile &m : std::as_const(m_result.missing))
+            lines << QStringLiteral("缺失\t-\t%1\t病案 %2（%3）：%4")
+                         .arg(m.reference.path, m.reference.number, m.reference.recordName, m.why);
+    }
+    const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+    const QString path = QDir(m_partial).filePath(kBackupManifestName);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly) || f.write(bytes) != bytes.size() || !f.flush()
+        || ::fsync(f.handle()) != 0)
+        throw Failure{QStringLiteral("写入备份清单时出错：%1。").arg(f.errorString()) + kTargetTrouble};
+    f.close();
+    syncPath(m_partial, true);
+}
+
+} // namespace
+
+QString backupFolderName(const QDateTime &when)
+{
+    return QStringLiteral("病案备份-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+BackupResult backupArchive(const BackupOptions &options, const BackupProgressHandler &progress)
+{
+    return BackupRun(options, progress).run();
+}
+
+void setBackupSpaceForTests(qint64 bytes) { spaceForTests = bytes; }
+
+} // namespace store

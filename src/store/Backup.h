@@ -1,0 +1,60 @@
+#pragma once
+// A verified copy of the archive in a new dated folder: the archive file, taken through
+// SQLite's online backup so that it is consistent even while the program or another one
+// holds the file, and optionally the attached files and photos its records name.
+//
+// The copy is made in "<folder>.partial" and only renamed to its dated name once it has
+// been written, flushed to the disk and checked; a backup that fails or is cancelled
+// removes what it wrote, and whatever could not be removed keeps the ".partial" name.
+// A folder with the dated name is therefore always a complete, verified backup.
+#include "store/ArchiveCheck.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+namespace store {
+
+// The folder a backup made at that moment is named: "病案备份-20240607-153012".
+QString backupFolderName(const QDateTime &when);
+// The list of what a backup holds, written inside it.
+extern const QString kBackupManifestName;
+// The folder inside a backup that holds the copied files, under their full paths.
+extern const QString kBackupFilesFolder;
+
+struct BackupOptions {
+    QString archivePath;
+    QString targetFolder;       // an existing folder; the backup goes into a new one inside it
+    bool includeFiles = true;   // also the attached files and photos the records name
+    QDateTime when;             // names the folder; the current time when not set
+};
+
+struct BackupProgress {
+    enum Stage { Database, Files, Verify };
+    Stage stage = Database;
+    int permille = 0;       // of the whole backup
+    QString current;        // the file being copied
+};
+
+struct BackupResult {
+    enum Outcome { Verified, Cancelled, Failed };
+    Outcome outcome = Failed;
+    QString folder;         // the finished backup (Verified only)
+    QString error;          // what went wrong (Failed only), for the operator
+    TableCounts counts;     // rows copied
+    qint64 filesCopied = 0;
+    qint64 bytesCopied = 0; // of the attached files and photos
+    QVector<MissingFile> missing; // named by records but not there to copy
+};
+
+// Called after every step; returning false cancels the backup.
+using BackupProgressHandler = std::function<bool(const BackupProgress &)>;
+
+BackupResult backupArchive(const BackupOptions &options, const BackupProgressHandler &progress = {});
+
+// Tests make the target fill up after so many bytes have been written into the backup
+// (the archive copy and the files together); a negative value: never.
+void setBackupSpaceForTests(qint64 bytes);
+
+} // namespace store
