@@ -3,8 +3,11 @@
 #include "access/frmLogin.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "catalog/frmCatalog.h"
 #include "common/Module1.h"
+#include "platform/Dialogs.h"
 #include "platform/InstanceGuard.h"
+#include "records/frmManager.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,6 +32,10 @@ void WireWindows()
         auto *m = new frmMain;
         m->setAttribute(Qt::WA_DeleteOnClose);
         m->showMaximized();
+    };
+    frmManager::openCatalogWindow = [](QWidget *parent) {
+        frmCatalog dlg(parent);
+        platform::execModal(dlg);
     };
 }
 
