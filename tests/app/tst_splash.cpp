@@ -3,6 +3,7 @@
 #include "access/frmLogin.h"
 #include "common/Module1.h"
 #include "app/frmSplash.h"
+#include "store/Settings.h"
 
 #include <QApplication>
 #include <QFile>
@@ -13,6 +14,7 @@ class TestSplash : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_program;
+    std::unique_ptr<testing::TempArchive> m_archive; // the login that follows reads its operators
 
     void placeMarker()
     {
@@ -51,6 +53,8 @@ private slots:
     {
         m_program = std::make_unique<QTemporaryDir>();
         app::setProgramFolder(m_program->path());
+        m_archive = std::make_unique<testing::TempArchive>();
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), m_archive->path());
     }
 
     void withoutMarkerNothingStarts()
