@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
+#include "records/frmBackup.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "store/Settings.h"
@@ -263,6 +264,8 @@ void frmManager::buildMenu()
     MnuControl->addSeparator();
     MnuOpenFile = item("MnuOpenFile", QStringLiteral("&E 打开档案关联的文件"), QKeySequence(Qt::CTRL | Qt::Key_O),
                        &frmManager::MnuOpenFile_Click);
+    MnuControl->addSeparator();
+    MnuBackup = item("MnuBackup", QStringLiteral("&B 备份档案..."), QKeySequence(), &frmManager::MnuBackup_Click);
 
     // Not shown on any menu; kept as a command of its own.
     MnuExit = new QAction(QStringLiteral("退出系统(&X)"), this);
@@ -518,6 +521,8 @@ void frmManager::txtFields_Change()
 void frmManager::ApplyAuthority()
 {
     const QString &level = app::CurrentAuthority;
+    // A backup carries the whole archive away: not for those who may only add records.
+    MnuBackup->setEnabled(level != kOnlyAdd);
     if (level == kOnlyAdd) {
         MnuAddFile->setEnabled(true);
         MnuModifyFile->setEnabled(false);
@@ -605,6 +610,12 @@ void frmManager::MnuExit_Click()
 {
     // Inside the main window this reaches the main window, whose closing ends the program.
     window()->close();
+}
+
+void frmManager::MnuBackup_Click()
+{
+    frmBackup dlg(this);
+    platform::execModal(dlg);
 }
 
 void frmManager::List1_DblClick()

@@ -36,6 +36,7 @@ public:
     void MnuRefresh_Click();
     void MnuFolder_Click();
     void MnuOpenFile_Click();
+    void MnuBackup_Click(); // the backup window
     void MnuExit_Click();
     void picEditFile_Click();
     void List1_DblClick();
@@ -113,6 +114,7 @@ private:
     QAction *MnuModifyFile = nullptr;
     QAction *MnuDeleteFile = nullptr;
     QAction *MnuOpenFile = nullptr;
+    QAction *MnuBackup = nullptr;
     QAction *MnuExit = nullptr;
 
     int m_splitLeft = 2700; // twips
