@@ -1,6 +1,7 @@
 #include "access/frmLogin.h"
 
 #include "access/Password.h"
+#include "common/Installation.h"
 #include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -163,7 +164,8 @@ void frmLogin::Form_Load()
     }
     if (!failure.isEmpty() && !app::DatabaseProblemReported())
         platform::message(this,
-                          QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2").arg(app::DbPath, failure),
+                          QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2").arg(app::DbPath, failure)
+                              + app::archiveSetupAdvice(app::DbPath), // no archive yet: how to make one
                           QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
 
     const int listed = qMin(qMin(n, int(rows.size())), kMaxListed);

@@ -1,6 +1,7 @@
 #include "app/frmSplash.h"
 
 #include "access/frmLogin.h"
+#include "common/Installation.h"
 #include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Twips.h"
@@ -64,8 +65,9 @@ QStringList frmSplash::registrationCommands(const QString &systemFolder, const Q
 
 void frmSplash::Form_Load()
 {
-    // The components are registered only where the installer left its marker file.
-    const QString folder = app::programFolder();
+    // The components are registered only where the installer left its marker file:
+    // beside the program, or in the machine's folder for an installed program.
+    const QString folder = app::installationFolder();
     if (!QFileInfo(QDir(folder).filePath(QStringLiteral("INFORMATION.INI"))).isFile())
         return;
     const QString systemFolder = platform::systemFolder().trimmed();

@@ -1,5 +1,6 @@
 #include "common/Module1.h"
 
+#include "common/Installation.h"
 #include "platform/Dialogs.h"
 #include "store/Settings.h"
 
@@ -66,7 +67,7 @@ void setProgramFolder(const QString &folder) { folderOverride() = folder; }
 
 QString defaultDatabasePath()
 {
-    return QDir::cleanPath(programFolder() + QStringLiteral("/Data/file.dat"));
+    return QDir::cleanPath(installationFolder() + QStringLiteral("/Data/file.dat"));
 }
 
 namespace {

@@ -21,10 +21,11 @@ extern bool BrowserLoaded;
 // The search condition every tree load applies until it is cleared.
 extern store::SearchFilter SearchFilter;
 
-// The program's own folder, where Data/file.dat and INFORMATION.INI are looked for.
+// The program's own folder. Data/file.dat and INFORMATION.INI are looked for there, or,
+// for an installed program, in the machine's folder (common/Installation.h).
 QString programFolder();
 void setProgramFolder(const QString &folder); // tests point it at a folder of their own
-QString defaultDatabasePath();
+QString defaultDatabasePath(); // Data/file.dat in app::installationFolder()
 
 // Settles DbPath: the candidate, else the stored Data/Path, when that file can be
 // opened for reading; the default path otherwise, stored in Data/Path. A remembered

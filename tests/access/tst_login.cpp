@@ -256,8 +256,10 @@ private slots:
         QCOMPARE(app::DbPath, app::defaultDatabasePath());
         QCOMPARE(platform.boxes.size(), 1);
         compareBox(platform.boxes[0],
-                   QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n找不到数据库文件“%1”。")
-                       .arg(app::defaultDatabasePath()),
+                   QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n找不到数据库文件“%1”。"
+                                  "\n\n请运行下面的命令建立一个空的病案数据库（操作员“管理员”，密码为空），"
+                                  "然后重新启动本程序：\n%2 init")
+                       .arg(app::defaultDatabasePath(), m_program->filePath(QStringLiteral("casearchive-admin"))),
                    QStringLiteral("登录"), Icon::Critical);
         QCOMPARE(w->UserTxt->count(), 0);
         QCOMPARE(w->UserTxt->currentText(), QStringLiteral("UserTxt"));

@@ -1,0 +1,35 @@
+# Installing like any desktop program: the two executables in bin, a menu entry, the
+# icon in the hicolor theme (scalable and the common PNG sizes) and the README.
+# The archive is not installed: an installed program keeps it in /var/lib/casearchive,
+# which `casearchive-admin init` prepares (src/common/Installation.h).
+include(GNUInstallDirs)
+
+# Installing and packaging take what is built and never build themselves: `cpack` and the
+# install tests run on a finished build, and must not start compiling in it.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CASEARCHIVE_ICON_SIZES 16 22 24 32 48 64 128 256)
+
+add_executable(render_icon ${PROJECT_SOURCE_DIR}/cmake/render_icon.cpp)
+target_link_libraries(render_icon PRIVATE Qt6::Core Qt6::Gui Qt6::Svg)
+set_target_properties(render_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+
+set(icon_source ${PROJECT_SOURCE_DIR}/resources/icons/app.svg)
+set(icon_pictures)
+foreach(size ${CASEARCHIVE_ICON_SIZES})
+  set(picture ${CMAKE_BINARY_DIR}/icons/${size}x${size}/casearchive.png)
+  # A sanitizer build runs the renderer instrumented too; its exit must not fail the build.
+  add_custom_command(OUTPUT ${picture}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons/${size}x${size}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:render_icon> ${icon_source} ${size} ${picture}
+    DEPENDS render_icon ${icon_source}
+    VERBATIM)
+  list(APPEND icon_pictures ${picture})
+  install(FILES ${picture} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(casearchive_icons ALL DEPENDS ${icon_pictures})
+
+install(TARGETS casearchive casearchive-admin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/resources/casearchive.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${icon_source} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME casearchive.svg)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

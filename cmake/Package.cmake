@@ -1,0 +1,36 @@
+# `cpack -G DEB` in a build folder configured with -DCMAKE_BUILD_TYPE=Release makes the
+# Debian package (README, "Installing").
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME casearchive)
+set(CPACK_PACKAGE_VENDOR "Karvo")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Karvo电子病案管理系统: case record archive for a hospital records office")
+set(CPACK_PACKAGE_DESCRIPTION
+  "A desktop archive of hospital case records (病案). Operators log in, browse the\n"
+  "archive as a tree of record types and records, add, modify, search and delete\n"
+  "records, open a record's attached file and page through its photos. The\n"
+  "interface is Simplified Chinese; the archive is one SQLite file, by default\n"
+  "/var/lib/casearchive/Data/file.dat, prepared with `casearchive-admin init`.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CASEARCHIVE_PACKAGE_MAINTAINER "Records office administrator <root@localhost>" CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CASEARCHIVE_PACKAGE_MAINTAINER})
+
+# The libraries the executables link are found by dpkg-shlibdeps; what it cannot see is
+# named here: the SQLite driver Qt loads at run time, the Chinese fonts, and adduser
+# for the group made on installation.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-noto-cjk, adduser")
+find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6svg6, libqt6network6")
+endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -1,0 +1,291 @@
+#include "TestSupport.h"
+
+#include "access/frmLogin.h"
+#include "app/frmSplash.h"
+#include "common/Installation.h"
+#include "common/Module1.h"
+#include "store/Archive.h"
+#include "store/Settings.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include <memory>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::Answer;
+
+// Where an installed program and a copy in a folder of its own keep their archive and
+// marker file, what the first start without an archive says, and the site settings
+// that the administrator of a PC gives every user.
+class TestInstallation : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_siteRoot;
+    QString m_site;
+    std::unique_ptr<QTemporaryDir> m_root; // each test's program folders and machine folder
+    QString m_machine;
+
+    QString folder(const QString &relative)
+    {
+        const QString path = m_root->filePath(relative);
+        QDir().mkpath(path);
+        return path;
+    }
+
+    static void touch(const QString &path)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+
+    static QString modeOf(const QString &path)
+    {
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return QStringLiteral("missing");
+        return QString::number(st.st_mode & 07777, 8);
+    }
+
+    static gid_t groupOf(const QString &path)
+    {
+        struct stat st;
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_gid : gid_t(-1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The machine-wide settings file of this test program, in place of /etc/xdg.
+        m_site = m_siteRoot.filePath(QStringLiteral("xdg"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, m_site);
+    }
+
+    void init()
+    {
+        testing::isolateSettings();
+        QDir(m_site).removeRecursively();
+        m_root = std::make_unique<QTemporaryDir>();
+        m_machine = m_root->filePath(QStringLiteral("var/lib/casearchive"));
+        app::setMachineFolder(m_machine);
+        app::DbPath.clear();
+    }
+
+    void cleanup()
+    {
+        app::setProgramFolder(QString());
+        app::setMachineFolder(QString());
+    }
+
+    void theRuleForEveryKindOfProgramFolder()
+    {
+        const QString own = folder(QStringLiteral("casearchive"));
+        const QString bin = folder(QStringLiteral("usr/bin"));
+        // A copy unpacked into a folder of its own keeps its archive there, as always.
+        QCOMPARE(app::installationFolderFor(own, true, m_machine), own);
+        // The same copy on a folder it may not write (a read-only share, a folder of
+        // root's): the machine's folder.
+        QCOMPARE(app::installationFolderFor(own, false, m_machine), m_machine);
+        // A bin folder is every program's: never, not even for root who may write there.
+        QCOMPARE(app::installationFolderFor(bin, true, m_machine), m_machine);
+        QCOMPARE(app::installationFolderFor(bin + QLatin1Char('/'), true, m_machine), m_machine);
+        QCOMPARE(app::installationFolderFor(folder(QStringLiteral("bin-tools")), true, m_machine),
+                 m_root->filePath(QStringLiteral("bin-tools")));
+
+        // An archive already beside the program stays in use, writable folder or not.
+        touch(own + QStringLiteral("/Data/file.dat"));
+        QCOMPARE(app::installationFolderFor(own, false, m_machine), own);
+        touch(bin + QStringLiteral("/Data/file.dat"));
+        QCOMPARE(app::installationFolderFor(bin, true, m_machine), bin);
+        // A folder named like the archive is no archive.
+        const QString odd = folder(QStringLiteral("odd/Data/file.dat"));
+        QVERIFY(QFileInfo(odd).isDir());
+        QCOMPARE(app::installationFolderFor(m_root->filePath(QStringLiteral("odd")), false, m_machine), m_machine);
+    }
+
+    void defaultArchiveFollowsTheProgramFolder()
+    {
+        const QString own = folder(QStringLiteral("portable"));
+        app::setProgramFolder(own);
+        QCOMPARE(app::installationFolder(), own);
+        QCOMPARE(app::defaultDatabasePath(), own + QStringLiteral("/Data/file.dat"));
+
+        app::setProgramFolder(folder(QStringLiteral("usr/local/bin")));
+        QCOMPARE(app::installationFolder(), m_machine);
+        QCOMPARE(app::defaultDatabasePath(), m_machine + QStringLiteral("/Data/file.dat"));
+
+        // The first start of an installed program settles on, and remembers, the
+        // machine's archive.
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, m_machine + QStringLiteral("/Data/file.dat"));
+        QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), app::DbPath);
+    }
+
+    void writableIsAskedOfTheFileSystem()
+    {
+        const QString own = folder(QStringLiteral("asked"));
+        QVERIFY(app::canWriteIn(own));
+        QVERIFY(!app::canWriteIn(m_root->filePath(QStringLiteral("no-such-folder"))));
+        touch(own + QStringLiteral("/plain-file"));
+        QVERIFY(!app::canWriteIn(own + QStringLiteral("/plain-file")));
+        if (::geteuid() == 0)
+            QSKIP("for root every folder is writable; the rule itself is checked with the answer given");
+
+        // A Data folder that may not be written makes the whole folder unfit.
+        const QString data = folder(QStringLiteral("asked/Data"));
+        QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(!app::canWriteIn(own));
+        QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(app::canWriteIn(own));
+
+        QVERIFY(QFile::setPermissions(own, QFile::ReadOwner | QFile::ExeOwner));
+        app::setProgramFolder(own);
+        QCOMPARE(app::defaultDatabasePath(), m_machine + QStringLiteral("/Data/file.dat"));
+        QVERIFY(QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(app::defaultDatabasePath(), own + QStringLiteral("/Data/file.dat"));
+    }
+
+    void firstStartOfAnInstalledProgramSaysHowToMakeTheArchive()
+    {
+        const QString bin = folder(QStringLiteral("usr/bin"));
+        app::setProgramFolder(bin);
+        const QString archive = m_machine + QStringLiteral("/Data/file.dat");
+        {
+            testing::ScriptedPlatform platform;
+            platform.answer(Answer::Ok);
+            frmLogin w;
+            QCOMPARE(platform.boxes.size(), 1); // one message, not a second one
+            QCOMPARE(platform.boxes[0].text,
+                     QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n找不到数据库文件“%1”。"
+                                    "\n\n本机还没有病案数据库。请系统管理员运行下面的命令建立一个空的病案数据库"
+                                    "（操作员“管理员”，密码为空），然后重新启动本程序：\n"
+                                    "sudo %2/casearchive-admin init\n"
+                                    "需要录入或修改病案的用户，还要由系统管理员加入用户组 casearchive：\n"
+                                    "sudo adduser 用户名 casearchive")
+                         .arg(archive, bin));
+            QCOMPARE(platform.boxes[0].title, QStringLiteral("登录"));
+            QCOMPARE(platform.boxes[0].icon, platform::Icon::Critical);
+        }
+
+        // Once the administrator made it, the next start logs in on it without a word.
+        store::initArchive(archive);
+        testing::ScriptedPlatform platform;
+        frmLogin w;
+        QVERIFY(platform.boxes.isEmpty());
+        QCOMPARE(app::DbPath, archive);
+        auto *names = testing::child<QComboBox>(&w, QStringLiteral("UserTxt"));
+        QCOMPARE(names->count(), 1);
+        QCOMPARE(names->itemText(0), store::kFirstOperator);
+    }
+
+    void setupCommandAsTheShellReadsIt()
+    {
+        const QString own = folder(QStringLiteral("我的 病案 程序"));
+        app::setProgramFolder(own);
+        const QString admin = QLatin1Char('\'') + own + QStringLiteral("/casearchive-admin'");
+        QCOMPARE(app::archiveSetupCommand(app::defaultDatabasePath()), admin + QStringLiteral(" init"));
+        // Another archive than the default is named, quoted where the shell would split it.
+        QCOMPARE(app::archiveSetupCommand(QStringLiteral("/srv/病案/o'brien.dat")),
+                 admin + QStringLiteral(" init '/srv/病案/o'\\''brien.dat'"));
+        QCOMPARE(app::archiveSetupCommand(QStringLiteral("/srv/records/file.dat")),
+                 admin + QStringLiteral(" init /srv/records/file.dat"));
+        // Only what lies in the machine's folder needs the administrator.
+        QCOMPARE(app::archiveSetupCommand(m_machine + QStringLiteral("/other.dat")),
+                 QStringLiteral("sudo ") + admin + QStringLiteral(" init ") + m_machine + QStringLiteral("/other.dat"));
+        QCOMPARE(app::archiveSetupCommand(m_machine + QStringLiteral("-old/file.dat")),
+                 admin + QStringLiteral(" init ") + m_machine + QStringLiteral("-old/file.dat"));
+
+        // An archive that exists needs no advice; one that is missing gets the command.
+        testing::TempArchive present;
+        QVERIFY(app::archiveSetupAdvice(present.path()).isEmpty());
+        QVERIFY(app::archiveSetupAdvice(QString()).isEmpty());
+        QCOMPARE(app::archiveSetupAdvice(app::defaultDatabasePath()),
+                 QStringLiteral("\n\n请运行下面的命令建立一个空的病案数据库（操作员“管理员”，密码为空），"
+                                "然后重新启动本程序：\n")
+                     + admin + QStringLiteral(" init"));
+
+        QCOMPARE(app::shellQuoted(QStringLiteral("a'b")), QStringLiteral("'a'\\''b'"));
+        QCOMPARE(app::shellQuoted(QStringLiteral("$HOME")), QStringLiteral("'$HOME'"));
+        QCOMPARE(app::shellQuoted(QString()), QStringLiteral("''"));
+    }
+
+    void theMachineFolderIsSharedWithTheGroup()
+    {
+        struct group *own = ::getgrgid(::getegid());
+        QVERIFY(own);
+        const QString group = QString::fromLocal8Bit(own->gr_name);
+        const QString data = m_machine + QStringLiteral("/Data");
+
+        // A group that does not exist leaves nothing half made.
+        const QString problem = app::shareFolderWithGroup(data, QStringLiteral("no-such-group-casearchive"));
+        QCOMPARE(problem, QStringLiteral("系统中没有用户组“no-such-group-casearchive”。"
+                                         "请先用“sudo addgroup --system no-such-group-casearchive”建立它。"));
+        QVERIFY(!QFileInfo::exists(m_machine));
+
+        QCOMPARE(app::shareFolderWithGroup(data, group), QString());
+        QCOMPARE(modeOf(data), QStringLiteral("2775"));
+        QCOMPARE(groupOf(data), ::getegid());
+        store::initArchive(data + QStringLiteral("/file.dat"));
+        QCOMPARE(app::shareFileWithGroup(data + QStringLiteral("/file.dat"), group), QString());
+        QCOMPARE(modeOf(data + QStringLiteral("/file.dat")), QStringLiteral("664"));
+        // Preparing it again changes nothing and is no failure.
+        QCOMPARE(app::shareFolderWithGroup(data, group), QString());
+        QVERIFY(QFileInfo(data + QStringLiteral("/file.dat")).isFile());
+
+        QVERIFY(!app::shareFileWithGroup(m_machine + QStringLiteral("/missing.dat"), group).isEmpty());
+    }
+
+    void markerFileOfAnInstalledProgramIsInTheMachineFolder()
+    {
+        app::setProgramFolder(folder(QStringLiteral("usr/bin")));
+        {
+            // Beside an installed program the marker means nothing.
+            touch(m_root->filePath(QStringLiteral("usr/bin/INFORMATION.INI")));
+            testing::ScriptedPlatform platform;
+            frmSplash splash;
+            QVERIFY(platform.started.isEmpty());
+        }
+        touch(m_machine + QStringLiteral("/INFORMATION.INI"));
+        testing::ScriptedPlatform platform;
+        platform.systemFolder = QStringLiteral("C:\\WINDOWS\\system32");
+        frmSplash splash;
+        QCOMPARE(platform.started.size(), 8);
+        QCOMPARE(platform.started.last(),
+                 QStringLiteral("regsvr32 /s ") + QDir::toNativeSeparators(m_machine) + QStringLiteral("\\SPR32X60.ocx"));
+    }
+
+    void siteSettingsOfThePcReachEveryUser()
+    {
+        // What the administrator writes into the machine-wide file (/etc/xdg/<program>.conf).
+        QDir().mkpath(m_site);
+        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+        testing::TempArchive office;
+        {
+            QSettings site(QSettings::SystemScope, name);
+            QCOMPARE(QFileInfo(site.fileName()).absolutePath(), m_site);
+            site.setValue(QStringLiteral("Site/Organisation"), QStringLiteral("某某市人民医院病案室"));
+            site.setValue(QStringLiteral("Site/Web"), QStringLiteral("www.example.org"));
+            site.setValue(QStringLiteral("Data/Path"), office.path());
+        }
+        QCOMPARE(app::OrganisationName(), QStringLiteral("某某市人民医院病案室"));
+        QCOMPARE(app::WebAddress(), QStringLiteral("www.example.org"));
+        // The office's archive named there is where a user's first start goes.
+        app::setProgramFolder(folder(QStringLiteral("usr/bin")));
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, office.path());
+
+        // A user's own setting wins over the machine's.
+        settings::write(QStringLiteral("Site"), QStringLiteral("Web"), QStringLiteral("intranet.local"));
+        QCOMPARE(app::WebAddress(), QStringLiteral("intranet.local"));
+        QCOMPARE(app::OrganisationName(), QStringLiteral("某某市人民医院病案室"));
+    }
+};
+
+QTEST_MAIN(TestInstallation)
+#include "tst_installation.moc"
