@@ -108,6 +108,14 @@ if(NOT EXISTS "${prefix}/bin/${key_Exec}")
   fail("the entry starts ${key_Exec}, which is not in ${prefix}/bin")
 endif()
 
+# An installed program does not write beside itself: its default archive is the machine's.
+execute_process(COMMAND "${prefix}/bin/casearchive-admin" where
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "archive: /var/lib/casearchive/Data/file\\.dat "
+   OR NOT out MATCHES "marker: +/var/lib/casearchive/INFORMATION\\.INI ")
+  fail("the installed program does not look for its archive in /var/lib/casearchive (${rc}):\n${out}${err}")
+endif()
+
 # The installed admin tool runs (Qt and its SQLite driver are found) and makes an archive.
 set(archive "${WORK_DIR}/probe/file.dat")
 execute_process(COMMAND "${prefix}/bin/casearchive-admin" init "${archive}"

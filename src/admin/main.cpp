@@ -1,8 +1,11 @@
 // casearchive-admin: prepares archive files for the program.
+#include "common/Installation.h"
+#include "common/Module1.h"
 #include "store/Archive.h"
 #include "store/ArchiveCheck.h"
 #include "store/Database.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QStringList>
 
@@ -11,9 +14,13 @@
 namespace {
 const char *const kUsage =
     "usage:\n"
-    "  casearchive-admin init PATH\n"
+    "  casearchive-admin init [PATH]\n"
     "      prepare a new, empty archive file at PATH with the operator 管理员\n"
-    "      (empty password, level 超级权限)\n"
+    "      (empty password, level 超级权限); without PATH the program's default archive,\n"
+    "      which for an installed program is /var/lib/casearchive/Data/file.dat, shared\n"
+    "      with the members of the group casearchive (run it as root)\n"
+    "  casearchive-admin where\n"
+    "      show where the program looks for its default archive and INFORMATION.INI\n"
     "  casearchive-admin demo PATH --records N [--types T]\n"
     "      prepare a demonstration archive with N records in T record types (default 12);\n"
     "      its attached files and photos go into a folder beside PATH\n"
@@ -29,6 +36,45 @@ int usage(const char *problem)
         std::fprintf(stderr, "casearchive-admin: %s\n", problem);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// The machine's archive is made for the group of its users: the folder gets the group
+// before the file exists, so the office never holds an archive that only root may change.
+int initArchiveAt(const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const bool machine = folder == QFileInfo(app::machineFolder() + QStringLiteral("/Data")).absoluteFilePath();
+    auto refuse = [](const QString &problem) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+        if (!app::runningAsRoot())
+            std::fputs("casearchive-admin: the machine's archive is prepared by root: sudo casearchive-admin init\n", stderr);
+        return 1;
+    };
+    if (machine) {
+        const QString problem = app::shareFolderWithGroup(folder, app::kArchiveGroup);
+        if (!problem.isEmpty())
+            return refuse(problem);
+    }
+    store::initArchive(path);
+    if (machine) {
+        const QString problem = app::shareFileWithGroup(path, app::kArchiveGroup);
+        if (!problem.isEmpty())
+            return refuse(problem);
+    }
+    std::printf("prepared %s\n", qPrintable(path));
+    if (machine)
+        std::printf("members of the group %s may change it; add a user with: sudo adduser USER %s\n",
+                    qPrintable(app::kArchiveGroup), qPrintable(app::kArchiveGroup));
+    return 0;
+}
+
+int where()
+{
+    const QString archive = app::defaultDatabasePath();
+    const QString marker = app::installationFolder() + QStringLiteral("/INFORMATION.INI");
+    std::printf("archive: %s (%s)\n", qPrintable(archive), QFileInfo(archive).isFile() ? "present" : "missing");
+    std::printf("marker:  %s (%s)\n", qPrintable(marker), QFileInfo(marker).isFile() ? "present" : "absent");
+    return 0;
 }
 
 bool parseCount(const QString &text, int &out, int minimum)
@@ -57,6 +103,10 @@ int main(int argc, char *argv[])
         return 0;
     }
     const QString command = args.takeFirst();
+    if (command == QLatin1String("where"))
+        return args.isEmpty() ? where() : usage("where takes nothing");
+    if (command == QLatin1String("init") && args.isEmpty())
+        args << app::defaultDatabasePath();
     if (args.isEmpty())
         return usage("missing PATH");
     const QString path = args.takeFirst();
@@ -65,9 +115,7 @@ int main(int argc, char *argv[])
         if (command == QLatin1String("init")) {
             if (!args.isEmpty())
                 return usage("init takes only PATH");
-            store::initArchive(path);
-            std::printf("prepared %s\n", qPrintable(path));
-            return 0;
+            return initArchiveAt(path);
         }
         if (command == QLatin1String("check")) {
             if (!args.isEmpty())

@@ -80,6 +80,8 @@ QString installationFolderFor(const QString &programFolder, bool programFolderWr
     return programFolderWritable ? programFolder : machineFolder;
 }
 
+bool runningAsRoot() { return ::geteuid() == 0; }
+
 bool canWriteIn(const QString &folder)
 {
     const QFileInfo info(folder);

@@ -30,6 +30,8 @@ QString installationFolderFor(const QString &programFolder, bool programFolderWr
                               const QString &machineFolder);
 // The rule applied to this process.
 QString installationFolder();
+// True for the administrator's own account, which may write anywhere.
+bool runningAsRoot();
 // Whether this process may create files in the folder (and in its Data folder, where
 // that exists). A read-only mount counts as not writable.
 bool canWriteIn(const QString &folder);
