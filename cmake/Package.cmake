@@ -23,6 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CASEARCHIVE_PACKAGE_MAINTAINER})
 # named here: the SQLite driver Qt loads at run time, the Chinese fonts, and adduser
 # for the group made on installation.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-noto-cjk, adduser")
+# Without these the program runs, but cannot show WMF and EMF photos (the converters,
+# and the fonts wmf2svg draws with) or open attached files and web addresses.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libwmf-bin, emf2svg, fonts-urw-base35, xdg-utils")
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -69,6 +69,14 @@ foreach(name ${names})
   endif()
 endforeach()
 
+# Helpers of single features (metafile photos, opening files) are recommended.
+field(Recommends recommends)
+foreach(helper libwmf-bin emf2svg xdg-utils)
+  if(NOT recommends MATCHES "(^|[ ,])${helper}($|[ ,(])")
+    fail("the package does not recommend ${helper}: ${recommends}")
+  endif()
+endforeach()
+
 # Contents: the programs, the entry, the icons, the README; nothing outside /usr, and
 # never an archive file.
 execute_process(COMMAND "${DPKG_DEB}" -c "${deb}" OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
