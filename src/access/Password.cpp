@@ -154,16 +154,37 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-QString storedForm(const QString &typed) { return trimBlanks(encode(trimBlanks(typed))); }
+namespace {
+// U+10FFFF, the last code point, a noncharacter: the encoding lowers every code, so no
+// typed text encodes to it, and no earlier window or other tool stored it.
+const QString &marker()
+{
+    static const QString m = QString::fromUcs4(U"\U0010FFFF", 1);
+    return m;
+}
+} // namespace
 
-QString shownForm(const QString &stored) { return decode(trimBlanks(stored)); }
+QString storedForm(const QString &typed) { return marker() + encode(trimBlanks(typed)); }
+
+QString legacyStoredForm(const QString &typed) { return trimBlanks(encode(trimBlanks(typed))); }
+
+bool isCurrentForm(const QString &stored) { return stored.startsWith(marker()); }
+
+QString shownForm(const QString &stored)
+{
+    if (isCurrentForm(stored))
+        return decode(stored.mid(marker().size()));
+    return decode(trimBlanks(stored));
+}
 
 bool passwordMatches(const QString &typed, const QString &stored)
 {
-    // '#' encodes to a blank, and the operator window has always trimmed the encoded
-    // text before storing it. Comparing the trimmed forms on both sides lets a password
-    // that begins or ends with '#' log in; every password that matched before still does.
-    return storedForm(typed) == trimBlanks(stored);
+    if (isCurrentForm(stored))
+        return storedForm(typed) == stored;
+    // The earlier form, or a text another tool wrote: compared trimmed on both sides, so
+    // that a password whose '#'s the earlier window dropped still opens with the '#'s
+    // typed; every password that opened such an account before still does.
+    return legacyStoredForm(typed) == trimBlanks(stored);
 }
 
 } // namespace access

@@ -17,14 +17,32 @@ QString decode(const QString &stored);
 // Leading and trailing blanks (U+0020 only, as the earlier system trimmed) removed.
 QString trimBlanks(const QString &text);
 
-// What the operator window stores for a typed password: typed text trimmed, encoded,
-// and the encoded text trimmed again.
+// Stored forms. The earlier operator window stored the typed text trimmed, encoded, and
+// the encoded text trimmed again; as '#' encodes to a blank, a password beginning or
+// ending with '#' lost those characters, and "a", "a#" and "#a" all came to the same
+// stored text.
+//
+// This program stores a marker, U+10FFFF (a code point that no encoded text contains),
+// then the encoding of the typed text without its blanks before and after, untrimmed:
+// the marker tells the form apart from every text the earlier window or another tool
+// wrote, and the encoding keeps the blank of every '#'.
+
+// What this program's operator window and admin tool store for a typed password.
 QString storedForm(const QString &typed);
-// What the operator window shows for a stored password.
+// What the earlier operator window stored for it (kept for reading old archives).
+QString legacyStoredForm(const QString &typed);
+// True when the stored text is in this program's form.
+bool isCurrentForm(const QString &stored);
+// The password as the operator window shows it: decoded, without the form's marker
+// (a text of the earlier form is trimmed before decoding, as the earlier window did).
 QString shownForm(const QString &stored);
 
 // True when a typed password opens an account whose PWD column holds `stored`
-// (a null value reads as the empty password).
+// (a null value reads as the empty password). Blanks before and after the typed text
+// never count. A stored text of this program's form is opened by exactly the password
+// typed when it was set. A stored text of the earlier form is opened as the earlier
+// login opened it, and also with the '#'s the earlier window dropped: any number of
+// '#' before and after the password ("a", "#a", "a#", "##a#" for a stored "^").
 bool passwordMatches(const QString &typed, const QString &stored);
 
 // The GBK code of one Unicode code point (single byte: 0..0xFF, double byte:

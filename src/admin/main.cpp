@@ -1,4 +1,7 @@
-// casearchive-admin: prepares archive files for the program.
+// casearchive-admin: prepares archive files for the program, and lets an office back into
+// an archive it has locked itself out of.
+#include "access/OperatorAccount.h"
+#include "access/Password.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
 #include "store/Archive.h"
@@ -24,6 +27,11 @@ const char *const kUsage =
     "  casearchive-admin demo PATH --records N [--types T]\n"
     "      prepare a demonstration archive with N records in T record types (default 12);\n"
     "      its attached files and photos go into a folder beside PATH\n"
+    "  casearchive-admin operator PATH NAME [--password P] [--level L]\n"
+    "      in the existing archive at PATH, add the operator NAME, or reset the password\n"
+    "      and the level of the operator NAME (letter case ignored); the password\n"
+    "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
+    "      operators. NAME then logs in with exactly P.\n"
     "  casearchive-admin check PATH\n"
     "      examine an archive file (a backup copy too): integrity, tables, row counts,\n"
     "      and the records whose attached file or photo is missing; exit code 0 when all\n"
@@ -148,6 +156,30 @@ int main(int argc, char *argv[])
             store::makeDemoArchive(path, options);
             std::printf("prepared %s with %d records in %d types\n", qPrintable(path), options.records,
                         options.types);
+            return 0;
+        }
+        if (command == QLatin1String("operator")) {
+            if (args.isEmpty())
+                return usage("operator needs PATH NAME");
+            const QString name = args.takeFirst();
+            QString password;
+            QString level = access::kRecoveryLevel;
+            while (!args.isEmpty()) {
+                const QString flag = args.takeFirst();
+                if (args.isEmpty())
+                    return usage("an option lacks its value");
+                const QString value = args.takeFirst();
+                if (flag == QLatin1String("--password"))
+                    password = value;
+                else if (flag == QLatin1String("--level"))
+                    level = value;
+                else
+                    return usage("unknown option");
+            }
+            const access::AccountChange change = access::setOperatorAccount(path, name, password, level);
+            std::printf("%s operator %s in %s, level %s, %s password\n",
+                        change == access::AccountChange::Added ? "added" : "reset", qPrintable(access::trimBlanks(name)),
+                        qPrintable(path), qPrintable(level), access::trimBlanks(password).isEmpty() ? "empty" : "new");
             return 0;
         }
         return usage("unknown command");

@@ -1,5 +1,7 @@
 #include "app/frmMain.h"
 
+#include "access/frmOperator.h"
+#include "catalog/frmCatalog.h"
 #include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -333,6 +335,8 @@ void frmMain::Toolbar1_ButtonClick(const QString &key)
     const QString level = app::CurrentAuthority;
     if (key == QLatin1String("Content")) {
         app::ShowHint(QStringLiteral("病案类型添加、删除"));
+        frmCatalog dlg(this);
+        platform::execModal(dlg);
     } else if (key == QLatin1String("Add")) {
         if (level == QStringLiteral("只能修改"))
             return;
@@ -363,6 +367,8 @@ void frmMain::Toolbar1_ButtonClick(const QString &key)
             return;
         platform::BusyCursor busy;
         app::ShowHint(QStringLiteral("操作员配置"));
+        frmOperator dlg(this);
+        platform::execModal(dlg);
     } else if (key == QLatin1String("Exit")) {
         app::ShowHint(QStringLiteral("退出病案管理系统"));
         close();

@@ -78,16 +78,41 @@ private slots:
         QCOMPARE(access::encode(QStringLiteral("丂😀x")), access::encode(QStringLiteral("丂😀x")));
     }
 
-    void storedFormTrimsAsTheOperatorWindowAlwaysDid()
+    void legacyStoredFormTrimsAsTheEarlierWindowDid()
     {
-        QCOMPARE(access::storedForm(QStringLiteral("  abc  ")), QStringLiteral("^_`"));
-        QCOMPARE(access::storedForm(QStringLiteral("#abc#")), QStringLiteral("^_`"));
-        QCOMPARE(access::storedForm(QStringLiteral("a#c")), QStringLiteral("^ `"));
-        QCOMPARE(access::shownForm(QStringLiteral(" ^ ` ")), QStringLiteral("a#c"));
+        QCOMPARE(access::legacyStoredForm(QStringLiteral("  abc  ")), QStringLiteral("^_`"));
+        QCOMPARE(access::legacyStoredForm(QStringLiteral("#abc#")), QStringLiteral("^_`"));
+        QCOMPARE(access::legacyStoredForm(QStringLiteral("a#c")), QStringLiteral("^ `"));
+        QCOMPARE(access::shownForm(QStringLiteral("^ `")), QStringLiteral("a#c"));
+        QCOMPARE(access::shownForm(QStringLiteral("^ ` ")), QStringLiteral("a#c"));
+        QCOMPARE(access::shownForm(QString()), QString());
+        QVERIFY(!access::isCurrentForm(QStringLiteral("^_`")));
+        QVERIFY(!access::isCurrentForm(QString()));
+        // Blanks kept around the encoded text by another tool still read as the earlier form.
+        QVERIFY(!access::isCurrentForm(QStringLiteral("  ^_`  ")));
+        QCOMPARE(access::shownForm(QStringLiteral("  ^_`  ")), QStringLiteral("abc"));
+        QVERIFY(access::passwordMatches(QStringLiteral("abc"), QStringLiteral("  ^_`  ")));
         QCOMPARE(access::trimBlanks(QStringLiteral(" \tx ")), QStringLiteral("\tx"));
     }
 
-    void passwordMatching()
+    void storedFormKeepsEveryHash()
+    {
+        // U+10FFFF marks the form, then the encoding of the typed text, blanks kept.
+        const QString m = QString::fromUcs4(U"\U0010FFFF", 1);
+        QCOMPARE(access::storedForm(QStringLiteral("  abc  ")), m + QStringLiteral("^_`"));
+        QCOMPARE(access::storedForm(QStringLiteral("#abc#")), m + QStringLiteral(" ^_` "));
+        QCOMPARE(access::storedForm(QString()), m);
+        QCOMPARE(access::storedForm(QStringLiteral("a*b")), m + QStringLiteral("^'_"));
+        // No typed character encodes to the marker.
+        QVERIFY(!access::encode(QString::fromUcs4(U"\U0010FFFF\U0010FFFE\U0010FFFD", 3)).contains(m));
+        for (const QString &p : {QStringLiteral("#abc#"), QStringLiteral("a#"), QStringLiteral("#"),
+                                 QStringLiteral("管理员 #"), QString()}) {
+            QVERIFY(access::isCurrentForm(access::storedForm(p)));
+            QCOMPARE(access::shownForm(access::storedForm(p)), p);
+        }
+    }
+
+    void passwordMatchingOfTheEarlierForm()
     {
         QVERIFY(access::passwordMatches(QStringLiteral("abc"), QStringLiteral("^_`")));
         QVERIFY(access::passwordMatches(QStringLiteral("  abc "), QStringLiteral("^_`")));
@@ -96,9 +121,29 @@ private slots:
         QVERIFY(access::passwordMatches(QString(), QString()));
         QVERIFY(access::passwordMatches(QStringLiteral("   "), QStringLiteral("")));
         QVERIFY(!access::passwordMatches(QStringLiteral("x"), QString()));
-        // A password ending in '#' was stored without its trailing blank; it still opens.
-        QVERIFY(access::passwordMatches(QStringLiteral("abc#"), access::storedForm(QStringLiteral("abc#"))));
         QVERIFY(access::passwordMatches(QStringLiteral("管理员"), QStringLiteral("官狸援")));
+        // The earlier window dropped the '#'s at either end: they may be typed or not.
+        for (const QString &typed : {QStringLiteral("abc"), QStringLiteral("abc#"), QStringLiteral("#abc"),
+                                     QStringLiteral("##abc#")})
+            QVERIFY2(access::passwordMatches(typed, access::legacyStoredForm(QStringLiteral("abc#"))),
+                     qPrintable(typed));
+        QVERIFY(!access::passwordMatches(QStringLiteral("abc*"), QStringLiteral("^_`")));
+    }
+
+    void passwordMatchingOfTheCurrentForm()
+    {
+        // Exactly the password typed opens it; blanks before and after never count.
+        const QString cases[] = {QStringLiteral("abc"), QStringLiteral("abc#"), QStringLiteral("#abc"),
+                                 QStringLiteral("#abc#"), QStringLiteral("#"), QString(),
+                                 QStringLiteral("a*b'c"), QStringLiteral("管理员"), QStringLiteral("a b")};
+        for (const QString &set : cases) {
+            const QString stored = access::storedForm(set);
+            for (const QString &typed : cases)
+                QCOMPARE(access::passwordMatches(typed, stored), typed == set);
+            QVERIFY(access::passwordMatches(QStringLiteral("  ") + set + QStringLiteral(" "), stored));
+            QVERIFY(!access::passwordMatches(set + QStringLiteral("#"), stored));
+            QVERIFY(!access::passwordMatches(QStringLiteral("#") + set, stored));
+        }
     }
 };
 

@@ -1,0 +1,62 @@
+#include "access/OperatorAccount.h"
+
+#include "access/Password.h"
+#include "store/Database.h"
+#include "store/Statements.h"
+
+#include <QFileInfo>
+
+namespace access {
+
+const QString kRecoveryLevel = QStringLiteral("超级权限");
+
+namespace {
+// The operator window's limits.
+constexpr int kMaxName = 5;
+constexpr int kMaxPassword = 20;
+} // namespace
+
+QStringList knownLevels()
+{
+    return {QStringLiteral("只能添加"), QStringLiteral("不能修改"), QStringLiteral("可以修改"),
+            QStringLiteral("超级权限!"), QStringLiteral("超级权限"), QStringLiteral("只能修改")};
+}
+
+AccountChange setOperatorAccount(const QString &path, const QString &name, const QString &password,
+                                 const QString &level)
+{
+    const QString trimmed = trimBlanks(name);
+    if (trimmed.isEmpty())
+        throw store::StoreError(QStringLiteral("操作员姓名不能为空。"));
+    if (trimmed.contains(QLatin1Char('\'')))
+        throw store::StoreError(QStringLiteral("操作员姓名之中有特殊字符<'>,请删除。"));
+    if (trimBlanks(password).size() > kMaxPassword)
+        throw store::StoreError(QStringLiteral("口令最长 %1 个字符。").arg(kMaxPassword));
+    if (!knownLevels().contains(level))
+        throw store::StoreError(QStringLiteral("权限“%1”不是系统认识的权限。可用的权限：%2")
+                                    .arg(level, knownLevels().join(QStringLiteral("、"))));
+    if (!QFileInfo(path).isFile())
+        throw store::StoreError(QStringLiteral("找不到病案数据库文件“%1”。").arg(path));
+
+    store::Connection c(path);
+    if (!store::isArchive(c))
+        throw store::StoreError(
+            QStringLiteral("文件“%1”不是病案数据库（其中没有本系统的数据表），未作任何修改。").arg(path));
+
+    store::Transaction t(c);
+    AccountChange change = AccountChange::Reset;
+    if (store::operatorExists(c, trimmed)) {
+        store::updateOperator(c, trimmed, storedForm(password), level);
+    } else {
+        // A new operator keeps to the window's length limit; an existing one may be reset
+        // whatever its name, since rows delivered with an archive may be longer.
+        if (trimmed.size() > kMaxName)
+            throw store::StoreError(QStringLiteral("新操作员的姓名最长 %1 个字符。").arg(kMaxName));
+        store::insertOperator(c, trimmed, storedForm(password), level);
+        change = AccountChange::Added;
+    }
+    t.commit();
+    return change;
+}
+
+} // namespace access

@@ -1,0 +1,28 @@
+#pragma once
+// Setting an operator's account from outside the program: the recovery for an office that
+// has locked itself out (for example by deleting its last operator of level "超级权限").
+// The admin tool's command "operator" calls this.
+#include <QString>
+#include <QStringList>
+
+namespace access {
+
+// The level texts the system gives a meaning to; the recovery accepts these only.
+QStringList knownLevels();
+// The level a recovered operator gets when none is named: the one that opens the
+// operator window.
+extern const QString kRecoveryLevel;
+
+enum class AccountChange { Added, Reset };
+
+// In the existing archive at `path`, adds the operator `name` with the password and level,
+// or, when an operator of that name exists (letter case ignored, as everywhere), sets its
+// password and level. The password is stored as the operator window stores it, so the
+// operator logs in with exactly `password` (blanks before and after ignored).
+// Throws store::StoreError with a description for the operator when the file is missing,
+// is no archive, cannot be written, or when the name, password or level cannot be used;
+// nothing is written then.
+AccountChange setOperatorAccount(const QString &path, const QString &name, const QString &password,
+                                 const QString &level);
+
+} // namespace access
