@@ -14,6 +14,7 @@ namespace {
 // Camera photos of 50 megapixels and more exceed the reader's default allowance;
 // records are meant to be looked at whatever camera took them.
 constexpr int kAllocationLimitMb = 1024;
+constexpr int kDrawingAllocationLimitMb = 256;
 
 qint64 photoLimit = kMaxPhotoPixels;
 qint64 drawingLimit = kMaxDrawingPixels;
@@ -81,8 +82,13 @@ LoadedPicture loadPicture(const QString &path)
         return result;
     }
 
-    if (QImageReader::allocationLimit() > 0 && QImageReader::allocationLimit() < kAllocationLimitMb)
-        QImageReader::setAllocationLimit(kAllocationLimitMb);
+    // A drawing is parsed as soon as its size is asked for, and the pictures embedded in it
+    // are decoded then, each declaring whatever size it likes: until the format is known,
+    // only the allowance that the largest rendering of a drawing needs.
+    QImageReader::setAllocationLimit(kDrawingAllocationLimitMb);
+    struct RestoreAllowance {
+        ~RestoreAllowance() { QImageReader::setAllocationLimit(kAllocationLimitMb); }
+    } restore;
 
     QImageReader reader(&file);
     // Photos are often renamed by hand; the bytes say what they are, not the name.
@@ -113,6 +119,8 @@ LoadedPicture loadPicture(const QString &path)
         }
     }
 
+    if (!drawing)
+        QImageReader::setAllocationLimit(kAllocationLimitMb);
     QImage image = reader.read();
     if (image.isNull()) {
         if (reader.error() == QImageReader::UnsupportedFormatError)

@@ -10,7 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <QImageReader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtEndian>
 
@@ -365,6 +367,21 @@ private slots:
         QCOMPARE(drawing.image.size(), QSize(4000, 4000));
         QVERIFY(drawing.reduced());
         QVERIFY(isRed(drawing.image.pixel(2000, 1000)));
+    }
+
+    void aDrawingEmbeddingAnEnormousPictureTakesNoMemory()
+    {
+        // A drawing of a few hundred bytes whose one picture declares 16,000 x 16,000 pixels.
+        const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                               "width=\"100\" height=\"80\"><image width=\"100\" height=\"80\" xlink:href=\"data:image/png;base64,"
+            + pngDeclaring(16000, 16000).toBase64() + "\"/></svg>";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("allocation limit")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Could not create image")));
+        const pictures::LoadedPicture p = pictures::loadPicture(file(QStringLiteral("embeds.svg"), svg));
+        QVERIFY2(p.ok, qPrintable(p.error));
+        QCOMPARE(p.image.size(), QSize(100, 80));
+        // The allowance is back for the photos that follow.
+        QCOMPARE(QImageReader::allocationLimit(), 1024);
     }
 
     void largePhotosAtTheLimit()
