@@ -42,9 +42,16 @@ struct FileRequest {
 };
 using FileHandler = std::function<QString(QWidget *parent, const FileRequest &)>;
 // Returns the chosen file, or an empty text when the dialog was cancelled.
+// The filter is in the toolkit's syntax; qtFilter translates a Windows-style one.
 QString openFileName(QWidget *parent, const QString &caption, const QString &initialFile,
                      const QString &filter);
 void setFileHandler(FileHandler handler);
+
+// Translates a Windows-style filter ("description|pattern|description|pattern|", several
+// patterns joined by ";") into the toolkit's ("description (patterns);;..."). Each
+// description stays the visible text: one that already shows its pattern is kept as it
+// is. "*.*" becomes "*", so that files without an extension are offered too.
+QString qtFilter(const QString &windowsFilter);
 
 // Runs a dialog modally and returns its result code.
 using ModalHandler = std::function<int(QDialog &)>;

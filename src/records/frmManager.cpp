@@ -7,6 +7,8 @@
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/frmBackup.h"
+#include "records/frmModifyForm.h"
+#include "records/frmNewForm.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "store/Settings.h"
@@ -578,13 +580,17 @@ void frmManager::MnuFolder_Click()
 void frmManager::MnuAddFile_Click()
 {
     const platform::BusyCursor busy;
-    // frmNewForm dlg(this); platform::execModal(dlg);
+    frmNewForm dlg(this); // reloads the browser itself when it closes after a save
+    platform::execModal(dlg);
 }
 
 void frmManager::MnuModifyFile_Click()
 {
+    if (m_clickedRowId == 0)
+        return; // no record chosen: nothing to modify
     const platform::BusyCursor busy;
-    // frmModifyForm dlg(this); platform::execModal(dlg);
+    frmModifyForm dlg(this);
+    platform::execModal(dlg);
 }
 
 void frmManager::MnuRefresh_Click()

@@ -56,6 +56,9 @@ public:
 
     // The record on show, as other windows read it.
     QString ShownRecordNumber() const { return m_shownNumber; }
+    // The archive row of the record on show, the one the record commands act on (two rows of
+    // the earlier system may share a number); 0 when no record is chosen.
+    qint64 shownRowId() const { return m_clickedRowId; }
     QString recordNumber() const;  // Label4: the record last clicked, empty for a type or the root
     QString recordCaption() const; // lblFileCaption: the text of the node last clicked
     QString fieldText(int index) const; // txtFields(0..2): type, attached file, description

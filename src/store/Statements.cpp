@@ -188,6 +188,13 @@ void insertRecord(Connection &c, const RecordRow &r)
           {r.typeName, r.number, r.name, r.path, r.description});
 }
 
+void insertRecordRow(Connection &c, const RecordRow &r)
+{
+    c.run(QStringLiteral("INSERT INTO Detail (rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
+                         "VALUES (?, ?, ?, ?, ?, ?)"),
+          {r.rowId, r.typeName, r.number, r.name, r.path, r.description});
+}
+
 void insertPhoto(Connection &c, const QString &number, const QString &photoPath)
 {
     c.run(QStringLiteral("INSERT INTO photo (\"病案号\", \"照片\") VALUES (?, ?)"), {number, photoPath});

@@ -78,6 +78,9 @@ int deleteRecordRow(Connection &c, qint64 rowId);
 int countRecordsWithNumber(Connection &c, const QString &number);
 void deletePhotoRows(Connection &c, const QString &number);
 void insertRecord(Connection &c, const RecordRow &record);
+// Puts a row back under its own identity (record.rowId): a modification replaces a row in
+// place, so the browser's hold on it and its place among its type's records stay.
+void insertRecordRow(Connection &c, const RecordRow &record);
 void insertPhoto(Connection &c, const QString &number, const QString &photoPath);
 
 // ---- Schema: made only by the admin tool and by tests ----
