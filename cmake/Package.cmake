@@ -5,7 +5,7 @@ set(CPACK_PACKAGE_NAME casearchive)
 set(CPACK_PACKAGE_VENDOR "Karvo")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Karvo电子病案管理系统: case record archive for a hospital records office")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "A desktop archive of hospital case records (病案). Operators log in, browse the\n"
   "archive as a tree of record types and records, add, modify, search and delete\n"
   "records, open a record's attached file and page through its photos. The\n"
