@@ -184,16 +184,17 @@ void frmScan::Command1_Click(int index)
     default:
         return;
     }
-    // A photo that cannot be shown leaves the one on show and the index as they were,
-    // and says which photo it was and why.
+    // A photo that cannot be shown takes its turn all the same: the frame says which
+    // photo it is and why, and the next click goes on past it. Staying on the photo
+    // before would leave every photo after a broken one out of reach of " 下一张".
     const QString path = itemText(target);
+    PageIndex = target;
     QString why;
-    if (loadPhoto(path, &why)) {
-        PageIndex = target;
+    if (loadPhoto(path, &why))
         return;
-    }
+    Image1->clear();
     showNotice(QStringLiteral("不能显示第 %1 张照片：").arg(target + 1) + breakable(path) + QLatin1Char('\n') + why,
-               Image1->pixmap().isNull());
+               true);
 }
 
 void frmScan::HScroll1_Change(int value) { Image1->move(-value, Image1->y()); }

@@ -376,22 +376,32 @@ private slots:
         QCOMPARE(v.photoSize(), QSize(100, 900));
     }
 
-    void unreadablePhotoWhenPagingKeepsTheCurrentOne()
+    void unreadablePhotoWhenPagingIsNamedAndPassed()
     {
         const QString notAPicture = m_dir.filePath(QStringLiteral("notes.jpg"));
         writeFile(notAPicture, "this is no picture");
         const QString missing = m_dir.filePath(QStringLiteral("gone.jpg"));
         Viewer v = open({m_small, missing, notAPicture, m_wide}, 0);
-        v.click(1);
-        QCOMPARE(frmScan::PageIndex, 0);
-        QCOMPARE(v.photoSize(), QSize(200, 150));
-        frmScan::PageIndex = 1;
+        auto *notice = v.dialog->findChild<QLabel *>(QStringLiteral("lblNotice"));
+        QVERIFY(notice);
         v.click(1);
         QCOMPARE(frmScan::PageIndex, 1);
-        QCOMPARE(v.photoSize(), QSize(200, 150));
-        v.click(3);
+        QVERIFY(v.photo->pixmap().isNull());
+        QVERIFY(notice->isVisible());
+        QVERIFY2(notice->text().startsWith(QStringLiteral("不能显示第 2 张照片：")), qPrintable(notice->text()));
+        QCOMPARE(notice->textFormat(), Qt::PlainText);
+        v.click(1); // on past the broken ones to the last photo
+        QCOMPARE(frmScan::PageIndex, 2);
+        QVERIFY(notice->text().startsWith(QStringLiteral("不能显示第 3 张照片：")));
+        v.click(1);
         QCOMPARE(frmScan::PageIndex, 3);
         QCOMPARE(v.photoSize(), QSize(1000, 300));
+        QVERIFY(!notice->isVisible());
+        v.click(2);
+        v.click(2);
+        v.click(2);
+        QCOMPARE(frmScan::PageIndex, 0);
+        QCOMPARE(v.photoSize(), QSize(200, 150));
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
@@ -495,15 +505,15 @@ private slots:
         Viewer v = open({m_wide, missing, m_small}, 0);
         QVERIFY(notice(v).isEmpty());
         v.click(1);
-        // The photo on show stays, and the band along the frame's foot names the other.
-        QCOMPARE(frmScan::PageIndex, 0);
-        QCOMPARE(v.photoSize(), QSize(1000, 300));
+        // The broken photo takes its turn: the whole frame names it and says why.
+        QCOMPARE(frmScan::PageIndex, 1);
+        QVERIFY(v.photo->pixmap().isNull());
         QVERIFY(notice(v).startsWith(QStringLiteral("不能显示第 2 张照片：") + missing + QLatin1Char('\n')));
         auto *label = testing::child<QLabel>(v.dialog.get(), QStringLiteral("lblNotice"));
-        QCOMPARE(label->geometry().bottom(), v.frame->rect().bottom());
-        QVERIFY(label->height() < v.frame->height() / 2);
+        QCOMPARE(label->geometry(), v.frame->rect());
         QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan-paging-unreadable")));
-        v.click(3);
+        v.click(1);
+        QCOMPARE(frmScan::PageIndex, 2);
         QCOMPARE(v.photoSize(), QSize(200, 150));
         QVERIFY(notice(v).isEmpty());
     }
@@ -540,11 +550,11 @@ private slots:
         QCOMPARE(v.photoSize(), QSize(900, 600));
         QVERIFY(notice(v).isEmpty());
         QVERIFY(testing::screenshot(v.dialog.get(), QStringLiteral("frmScan-wmf")));
-        v.click(1); // the broken one: the drawing stays, the band says why
-        QCOMPARE(frmScan::PageIndex, 1);
-        QCOMPARE(v.photoSize(), QSize(900, 600));
+        v.click(1); // the broken one: the frame says why
+        QCOMPARE(frmScan::PageIndex, 2);
+        QVERIFY(v.photo->pixmap().isNull());
         QVERIFY(notice(v).contains(broken));
-        v.click(3);
+        v.click(1);
         QCOMPARE(frmScan::PageIndex, 3);
         QCOMPARE(v.photoSize(), QSize(320, 200));
         QVERIFY(QApplication::overrideCursor() == nullptr);
