@@ -33,13 +33,7 @@ std::function<void()> frmLogin::openMainWindow;
 
 frmLogin::frmLogin(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmLogin"));
-    setWindowTitle(QStringLiteral("登录   （初使登录密码为空）"));
-    // Fixed size, no minimise or maximise button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, QStringLiteral("frmLogin"), QStringLiteral("登录   （初使登录密码为空）"));
     buildControls();
     Form_Load();
 }

@@ -106,12 +106,7 @@ const QStringList &frmOperator::offeredLevels()
 
 frmOperator::frmOperator(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmOperator"));
-    setWindowTitle(QStringLiteral("操作员设置"));
-    // Fixed dialog frame: no minimise or maximise button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, QStringLiteral("frmOperator"), QStringLiteral("操作员设置"));
     buildControls();
     buildMenu();
     Form_Load();

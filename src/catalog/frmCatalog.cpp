@@ -37,33 +37,11 @@ constexpr int kClientWidth = 7845;  // twips
 constexpr int kClientHeight = 5070; // twips
 
 // A tool tip that shows a type name as it is, even one that looks like markup.
-QString plainTip(const QString &text)
-{
-    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
-}
-
-// Whether some screen would show a fair part of a window placed at this rectangle.
-bool onSomeScreen(const QRect &r)
-{
-    for (QScreen *s : QGuiApplication::screens()) {
-        const QRect seen = s->availableGeometry().intersected(r);
-        if (seen.width() >= 40 && seen.height() >= 20)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 frmCatalog::frmCatalog(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmCatalog"));
-    setWindowTitle(QStringLiteral("病案类型维护"));
-    // Fixed size, no minimise or maximise button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, QStringLiteral("frmCatalog"), QStringLiteral("病案类型维护"));
     buildControls();
     Form_Load();
 }
@@ -195,11 +173,7 @@ void frmCatalog::Form_Load()
     // 1. The stored position (0, 0 when none is stored); a position that no screen
     // shows any more (a monitor taken away) gives way to the middle of the screen.
     const QPoint stored = settings::readPosition(kSection);
-    if (onSomeScreen(QRect(stored, size()))) {
-        move(stored);
-    } else if (QScreen *s = QGuiApplication::primaryScreen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    platform::moveToStoredPosition(this, stored);
 
     // 2.
     ApplyAuthority();
@@ -252,7 +226,7 @@ void frmCatalog::fillList()
     for (const QString &name : names) {
         auto *item = new QListWidgetItem(top, name);
         item->setData(Qt::UserRole, name); // the item's key
-        item->setToolTip(plainTip(name));  // a long name is cut short under its icon
+        item->setToolTip(platform::plainToolTip(name));  // a long name is cut short under its icon
         ListView1->addItem(item);
     }
 }

@@ -92,17 +92,6 @@ void placeAt(QWidget *w, int left, int top, int width, int height)
 
 int clampToInt(qint64 v) { return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX))); }
 
-// True when a screen shows enough of the rectangle for the operator to take hold of it.
-bool onSomeScreen(const QRect &r)
-{
-    for (QScreen *s : QGuiApplication::screens()) {
-        const QRect seen = s->availableGeometry().intersected(r);
-        if (seen.width() >= 40 && seen.height() >= 20)
-            return true;
-    }
-    return false;
-}
-
 QString sizeText(int twips)
 {
     // Single precision, at most seven significant digits, as the size read-out has always shown.
@@ -298,11 +287,7 @@ void SelectFile::Form_Load(const QString &startFolder)
     // The stored position, 0, 0 when none is stored; a position that no screen shows
     // any more gives way to the middle of the screen.
     const QPoint stored = settings::readPosition(kSection);
-    if (onSomeScreen(QRect(stored, size()))) {
-        move(stored);
-    } else if (QScreen *s = QGuiApplication::primaryScreen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    platform::moveToStoredPosition(this, stored);
 
     // The lists start where the caller asks, or else where the process stands.
     if (startFolder.isEmpty() || !Dir1->setPath(startFolder))

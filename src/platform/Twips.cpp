@@ -1,6 +1,10 @@
 #include "platform/Twips.h"
 
+#include <QDialog>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QPalette>
+#include <QScreen>
 #include <QTextDocument>
 
 namespace platform {
@@ -49,6 +53,30 @@ void setColors(QWidget *w, const QColor &background, const QColor &text)
 }
 
 void setTextColor(QWidget *w, const QColor &text) { setColors(w, QColor(), text); }
+
+void moveToStoredPosition(QWidget *window, const QPoint &stored)
+{
+    const QRect wanted(stored, window->size());
+    for (QScreen *s : QGuiApplication::screens()) {
+        const QRect seen = s->availableGeometry().intersected(wanted);
+        if (seen.width() >= 40 && seen.height() >= 20) { // enough to take hold of
+            window->move(stored);
+            return;
+        }
+    }
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        window->move(s->availableGeometry().center() - window->rect().center());
+}
+
+void setUpFixedDialog(QDialog *dialog, const QString &objectName, const QString &title)
+{
+    dialog->setObjectName(objectName);
+    dialog->setWindowTitle(title);
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint);
+    dialog->setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    dialog->setFont(songFont(9));
+}
 
 QString plainToolTip(const QString &text)
 {

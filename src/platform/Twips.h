@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QWidget>
 
+class QDialog;
+
 namespace platform {
 
 constexpr int tw(int twips) { return (twips + 7) / 15; }
@@ -23,5 +25,13 @@ void setTextColor(QWidget *w, const QColor &text);
 // A tool tip that shows the text as it is: tool tips guess at markup, and a name or
 // path from the archive may look like markup.
 QString plainToolTip(const QString &text);
+
+// Moves a window to a remembered position, or to the middle of the screen when no
+// screen would show enough of it there any more (a monitor taken away).
+void moveToStoredPosition(QWidget *window, const QPoint &stored);
+
+// The frame every fixed-size dialog of the program shares: title bar with a close box,
+// no minimise or maximise button, the program's icon and the Song face.
+void setUpFixedDialog(QDialog *dialog, const QString &objectName, const QString &title);
 
 } // namespace platform

@@ -249,12 +249,7 @@ EntryLine *line(QWidget *w) { return static_cast<EntryLine *>(w); }
 RecordEntryForm::RecordEntryForm(QWidget *parent, const QString &objectName, const QString &title)
     : QDialog(parent)
 {
-    setObjectName(objectName);
-    setWindowTitle(title);
-    // A fixed dialog: a title bar with its close box, no minimise or maximise button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, objectName, title);
     buildControls();
 }
 

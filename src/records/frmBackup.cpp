@@ -28,17 +28,6 @@ const QString kTitle = QStringLiteral("备份");
 constexpr int kClientWidth = 6075;  // twips
 constexpr int kClientHeight = 3300; // twips
 
-// True when a screen shows enough of the rectangle for the operator to take hold of it.
-bool onSomeScreen(const QRect &r)
-{
-    for (QScreen *s : QGuiApplication::screens()) {
-        const QRect seen = s->availableGeometry().intersected(r);
-        if (seen.width() >= 40 && seen.height() >= 20)
-            return true;
-    }
-    return false;
-}
-
 QString megabytes(qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); }
 
 } // namespace
@@ -49,12 +38,7 @@ std::function<QString(QWidget *, const QString &)> frmBackup::choosePath =
 frmBackup::frmBackup(QWidget *parent, const QString &archivePath)
     : QDialog(parent), m_archivePath(archivePath.isEmpty() ? app::DbPath : archivePath)
 {
-    setObjectName(QStringLiteral("frmBackup"));
-    setWindowTitle(QStringLiteral("备份病案数据"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, QStringLiteral("frmBackup"), QStringLiteral("备份病案数据"));
     buildControls();
     Form_Load();
 }
@@ -133,11 +117,7 @@ void frmBackup::buildControls()
 void frmBackup::Form_Load()
 {
     const QPoint stored = settings::readPosition(kSection);
-    if (onSomeScreen(QRect(stored, size()))) {
-        move(stored);
-    } else if (QScreen *s = QGuiApplication::primaryScreen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    platform::moveToStoredPosition(this, stored);
     // The folder of the last backup, while it is still there.
     const QString last = settings::read(kSection, QStringLiteral("Path"));
     if (!last.isEmpty() && QFileInfo(last).isDir())

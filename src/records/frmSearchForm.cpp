@@ -24,28 +24,11 @@ const QColor kBoxColour(192, 64, 0);
 constexpr int kClientWidth = 6165;  // twips
 constexpr int kClientHeight = 1665; // twips
 
-// True when a screen shows enough of the rectangle for the operator to take hold of it.
-bool onSomeScreen(const QRect &r)
-{
-    for (QScreen *s : QGuiApplication::screens()) {
-        const QRect seen = s->availableGeometry().intersected(r);
-        if (seen.width() >= 40 && seen.height() >= 20)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 frmSearchForm::frmSearchForm(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("frmSearchForm"));
-    setWindowTitle(QStringLiteral("查询"));
-    // Fixed size, a close box and nothing else.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
-    setFont(platform::songFont(9));
+    platform::setUpFixedDialog(this, QStringLiteral("frmSearchForm"), QStringLiteral("查询"));
     buildControls();
     Form_Load();
 }
@@ -133,11 +116,7 @@ void frmSearchForm::Form_Load()
     // The stored position, 0, 0 when none is stored; a position that no screen shows
     // any more (a monitor taken away) gives way to the middle of the screen.
     const QPoint stored = settings::readPosition(kSection);
-    if (onSomeScreen(QRect(stored, size()))) {
-        move(stored);
-    } else if (QScreen *s = QGuiApplication::primaryScreen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    platform::moveToStoredPosition(this, stored);
     // Every opening starts the same: all four columns ticked, no text, nothing to start.
     for (int i = 1; i <= 4; ++i)
         chkValue[i]->setChecked(true);
