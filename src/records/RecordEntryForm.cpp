@@ -1,11 +1,14 @@
 #include "records/RecordEntryForm.h"
 
 #include "common/Module1.h"
+#include "pictures/SelectFile.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
 #include "store/Settings.h"
 
+#include <QAction>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -319,6 +322,12 @@ void RecordEntryForm::buildControls()
     List1->setObjectName(QStringLiteral("List1"));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setGeometry(platform::tw(1650), platform::tw(2430), platform::tw(4935), platform::tw(1320));
+    // "..." keeps its plain file dialog; a photo can also be picked with a preview.
+    auto *preview = new QAction(QStringLiteral("用图片选择器添加(&P)..."), List1);
+    preview->setObjectName(QStringLiteral("MnuPreviewPhoto"));
+    connect(preview, &QAction::triggered, this, &RecordEntryForm::MnuPreviewPhoto_Click);
+    List1->addAction(preview);
+    List1->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Command1 = new QPushButton(QStringLiteral("..."), Frame1);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -482,6 +491,17 @@ void RecordEntryForm::Command1_Click()
 {
     const QString chosen = platform::openFileName(this, kFileCaption, settings::read(kConfig, kAddKey),
                                                   platform::qtFilter(kPhotoFilter));
+    if (!chosen.isEmpty()) {
+        List1->addItem(chosen);
+        settings::write(kConfig, kAddKey, chosen);
+    }
+    List1->setFocus(Qt::OtherFocusReason);
+}
+
+void RecordEntryForm::MnuPreviewPhoto_Click()
+{
+    const QString last = settings::read(kConfig, kAddKey);
+    const QString chosen = pictures::choosePicture(this, last.isEmpty() ? QString() : QFileInfo(last).absolutePath());
     if (!chosen.isEmpty()) {
         List1->addItem(chosen);
         settings::write(kConfig, kAddKey, chosen);

@@ -46,6 +46,9 @@ public:
     QString recordNumber() const;
 
     void Command1_Click();    // "..." beside the photo list: add a photo
+    // The photo list's pop-up item: add a photo through the picture chooser, which
+    // previews it first.
+    void MnuPreviewPhoto_Click();
     void Command2_Click();    // "删除该项": remove the selected photo
     void picEditFile_Click(); // "..." beside the path, Enter or a double click in it
     virtual void SaveAdd_Click() = 0;

@@ -1,11 +1,14 @@
 #include "TestSupport.h"
 
+#include "pictures/SelectFile.h"
+
 #include "common/Module1.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
 #include "records/frmNewForm.h"
 #include "store/Settings.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -341,6 +344,36 @@ private slots:
         QCOMPARE(platform.boxes.size(), 1);
         QCOMPARE(count(QStringLiteral("Detail"), QStringLiteral("\"病案号\" = '240305140709'")), 1);
         QCOMPARE(m_reloads, 1);
+    }
+
+    void photoPickedThroughThePreviewChooser()
+    {
+        testing::ScriptedPlatform platform;
+        QTemporaryDir photos;
+        const QString picture = testing::makePicture(photos.path(), QStringLiteral("术中.png"), 64, 48);
+        settings::write(QStringLiteral("Config"), QStringLiteral("Add"), photos.filePath(QStringLiteral("earlier.jpg")));
+        auto w = open();
+        platform.onModal = [&](QDialog &d) {
+            auto *chooser = qobject_cast<SelectFile *>(&d);
+            if (!chooser)
+                return int(QDialog::Rejected);
+            // The chooser starts in the folder of the last photo chosen.
+            chooser->File1_Click(QStringLiteral("术中.png"));
+            QTest::mouseClick(testing::child<QPushButton>(chooser, QStringLiteral("Command1")), Qt::LeftButton);
+            return chooser->result();
+        };
+        auto *item = testing::child<QAction>(w.get(), QStringLiteral("MnuPreviewPhoto"));
+        QCOMPARE(item->text(), QStringLiteral("用图片选择器添加(&P)..."));
+        QVERIFY(w->List1->actions().contains(item));
+        item->trigger();
+        QCOMPARE(platform.modals, QStringList{QStringLiteral("SelectFile")});
+        QCOMPARE(w->List1->count(), 1);
+        QCOMPARE(w->List1->item(0)->text(), picture);
+        QCOMPARE(settings::read(QStringLiteral("Config"), QStringLiteral("Add")), picture);
+        // Cancelled: nothing added.
+        platform.onModal = [](QDialog &) { return int(QDialog::Rejected); };
+        item->trigger();
+        QCOMPARE(w->List1->count(), 1);
     }
 
     void photosAloneDoNotMakeTheCloseAsk()
