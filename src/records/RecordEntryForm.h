@@ -68,7 +68,7 @@ public:
     QComboBox *Combo1 = nullptr;
 
 protected:
-    // Builds the frame and its controls at the places of Part 5.2; the client area and
+    // Builds the frame and its controls at the places of the new record window; the client area and
     // the frame's own place are the window's.
     RecordEntryForm(QWidget *parent, const QString &objectName, const QString &title);
 

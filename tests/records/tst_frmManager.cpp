@@ -25,25 +25,13 @@ using platform::Buttons;
 using platform::Icon;
 using Kind = ArchiveTreeModel::Kind;
 
+using testing::childTexts;
+using testing::typeNode;
+
 namespace {
 
 QString role(const QModelIndex &i, int r) { return i.data(r).toString(); }
 
-QModelIndex typeNode(ArchiveTreeModel *m, const QString &name)
-{
-    for (int i = 0; i < m->typeCount(); ++i)
-        if (m->text(m->typeIndex(i)) == name)
-            return m->typeIndex(i);
-    return {};
-}
-
-QStringList childTexts(ArchiveTreeModel *m, const QModelIndex &parent)
-{
-    QStringList texts;
-    for (int i = 0; i < m->rowCount(parent); ++i)
-        texts << m->text(m->index(i, 0, parent));
-    return texts;
-}
 
 } // namespace
 

@@ -23,23 +23,10 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
+using testing::childTexts;
+using testing::typeNode;
+
 namespace {
-
-QModelIndex typeNode(ArchiveTreeModel *m, const QString &name)
-{
-    for (int i = 0; i < m->typeCount(); ++i)
-        if (m->text(m->typeIndex(i)) == name)
-            return m->typeIndex(i);
-    return {};
-}
-
-QStringList childTexts(ArchiveTreeModel *m, const QModelIndex &parent)
-{
-    QStringList texts;
-    for (int i = 0; i < m->rowCount(parent); ++i)
-        texts << m->text(m->index(i, 0, parent));
-    return texts;
-}
 
 QStringList typeTexts(ArchiveTreeModel *m) { return childTexts(m, m->rootIndex()); }
 

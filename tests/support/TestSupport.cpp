@@ -74,9 +74,108 @@ ScriptedPlatform::~ScriptedPlatform()
     setSystemFolderHandler({});
 }
 
-TempArchive::TempArchive() : m_path(m_dir.filePath(QStringLiteral("Data/file.dat")))
+bool onServer()
 {
+    return qEnvironmentVariable("CASEARCHIVE_TEST_BACKEND") == QLatin1String("postgresql");
+}
+
+QString serverAddress(const QString &database)
+{
+    // postgresql://[host]/maintenance?settings -> postgresql://[host]/database?settings
+    const QString base = qEnvironmentVariable("CASEARCHIVE_TEST_SERVER");
+    if (base.isEmpty())
+        qFatal("CASEARCHIVE_TEST_BACKEND=postgresql needs CASEARCHIVE_TEST_SERVER (scripts/test sets both)");
+    const qsizetype hostStart = base.indexOf(QLatin1String("://")) + 3;
+    const qsizetype pathStart = base.indexOf(QLatin1Char('/'), hostStart);
+    const qsizetype query = base.indexOf(QLatin1Char('?'));
+    const QString host = base.mid(hostStart, (pathStart < 0 ? (query < 0 ? base.size() : query) : pathStart) - hostStart);
+    const QString settings = query < 0 ? QString() : base.mid(query);
+    return base.left(hostStart) + host + QLatin1Char('/') + database + settings;
+}
+
+namespace {
+QString maintenanceAddress() { return qEnvironmentVariable("CASEARCHIVE_TEST_SERVER"); }
+
+QString quotedName(const QString &name)
+{
+    QString q = name;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+int archivesMade = 0;
+} // namespace
+
+TempArchive::TempArchive()
+{
+    if (onServer()) {
+        m_database = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++archivesMade);
+        m_path = serverAddress(m_database);
+        store::Connection server(maintenanceAddress());
+        server.run(QStringLiteral("CREATE DATABASE ") + quotedName(m_database));
+    } else {
+        m_path = m_dir.filePath(QStringLiteral("Data/file.dat"));
+    }
     store::initArchive(m_path);
+}
+
+TempArchive::~TempArchive()
+{
+    if (m_database.isEmpty())
+        return;
+    try {
+        store::Connection server(maintenanceAddress());
+        server.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(quotedName(m_database)));
+    } catch (const store::StoreError &e) {
+        qWarning("cannot drop the test database %s: %s", qPrintable(m_database), qPrintable(e.description()));
+    }
+}
+
+void TempArchive::failWrites(const QString &name, const QString &event, const QString &message,
+                             const QString &condition, bool keepRow)
+{
+    QString literal = message;
+    literal.replace(QLatin1Char('\''), QStringLiteral("''"));
+    literal = QLatin1Char('\'') + literal + QLatin1Char('\'');
+    const QString table = event.section(QStringLiteral(" ON "), 1).trimmed();
+    m_failing.insert(name, table);
+    if (!onServer()) {
+        exec(QStringLiteral("CREATE TRIGGER %1 %2 %3BEGIN SELECT RAISE(%4, %5); END")
+                 .arg(name, event,
+                      condition.isEmpty() ? QString() : QStringLiteral("WHEN ") + condition + QLatin1Char(' '),
+                      keepRow ? QStringLiteral("FAIL") : QStringLiteral("ABORT"), literal));
+        return;
+    }
+    exec(QStringLiteral("CREATE FUNCTION %1_fails() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$body$ BEGIN RAISE EXCEPTION '%', %2; END $body$")
+             .arg(name, literal));
+    exec(QStringLiteral("CREATE TRIGGER %1 %2 FOR EACH ROW %3EXECUTE FUNCTION %1_fails()")
+             .arg(name, event, condition.isEmpty() ? QString() : QStringLiteral("WHEN (") + condition + QStringLiteral(") ")));
+}
+
+void TempArchive::allowWrites(const QString &name)
+{
+    if (!onServer()) {
+        exec(QStringLiteral("DROP TRIGGER ") + name);
+    } else {
+        exec(QStringLiteral("DROP TRIGGER %1 ON %2").arg(name, m_failing.value(name)));
+        exec(QStringLiteral("DROP FUNCTION %1_fails()").arg(name));
+    }
+    m_failing.remove(name);
+}
+
+bool TempArchive::remove()
+{
+    if (!onServer())
+        return QFile::remove(m_path);
+    try {
+        store::Connection server(maintenanceAddress());
+        server.run(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(quotedName(m_database)));
+    } catch (const store::StoreError &) {
+        return false;
+    }
+    m_database.clear();
+    return true;
 }
 
 void TempArchive::addType(const QString &name)
@@ -113,7 +212,9 @@ void TempArchive::exec(const QString &sql, const QVariantList &values)
 int TempArchive::count(const QString &table, const QString &where, const QVariantList &values)
 {
     store::Connection c(m_path);
-    QString sql = QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table);
+    // Catalog, Detail and photo were made with unquoted names, which the server keeps in
+    // small letters; User is a quoted name on both engines.
+    QString sql = QStringLiteral("SELECT count(*) FROM %1").arg(table == QLatin1String("User") ? QStringLiteral("\"User\"") : table);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     QSqlQuery q = c.run(sql, values);
@@ -152,6 +253,22 @@ QString makePicture(const QString &folder, const QString &name, int width, int h
     if (!img.save(path, format))
         QTest::qFail(qPrintable(QStringLiteral("cannot write picture ") + path), __FILE__, __LINE__);
     return path;
+}
+
+QModelIndex typeNode(ArchiveTreeModel *m, const QString &name)
+{
+    for (int i = 0; i < m->typeCount(); ++i)
+        if (m->text(m->typeIndex(i)) == name)
+            return m->typeIndex(i);
+    return {};
+}
+
+QStringList childTexts(ArchiveTreeModel *m, const QModelIndex &parent)
+{
+    QStringList texts;
+    for (int i = 0; i < m->rowCount(parent); ++i)
+        texts << m->text(m->index(i, 0, parent));
+    return texts;
 }
 
 } // namespace testing

@@ -2,8 +2,10 @@
 // Shared helpers for the tests: scripted answers to every seam in src/platform, and
 // archive files made on the spot.
 #include "platform/Dialogs.h"
+#include "records/ArchiveTreeModel.h"
 #include "store/Statements.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -54,10 +56,21 @@ private:
     std::deque<QString> m_files;
 };
 
-// An archive file with its four tables and the first operator, in a folder of its own.
+// True when the tests run against a PostgreSQL server (CASEARCHIVE_TEST_BACKEND=postgresql,
+// the server named by CASEARCHIVE_TEST_SERVER, an address of its maintenance database).
+bool onServer();
+// The server's address for a database of that name.
+QString serverAddress(const QString &database);
+
+// An archive with its four tables and the first operator: a file in a folder of its own,
+// or, on a server, a database of its own that goes when the archive does. folder() is a
+// scratch folder in either case.
 class TempArchive {
 public:
     TempArchive();
+    ~TempArchive();
+    TempArchive(const TempArchive &) = delete;
+    TempArchive &operator=(const TempArchive &) = delete;
     QString path() const { return m_path; }
     QString folder() const { return m_dir.path(); }
 
@@ -71,9 +84,22 @@ public:
     void exec(const QString &sql, const QVariantList &values = {});
     int count(const QString &table, const QString &where = QString(), const QVariantList &values = {});
 
+    // From now on the store fails every write the event names ("BEFORE UPDATE ON Catalog",
+    // "AFTER INSERT ON \"User\""), where the condition (a trigger's WHEN, for instance
+    // "NEW.UID = 'x'") holds, with the message; a trigger of that name on either engine.
+    // keepRow: on the file the failing statement keeps what it did until the transaction
+    // rolls back (RAISE(FAIL)); the server always undoes the whole statement.
+    void failWrites(const QString &name, const QString &event, const QString &message,
+                    const QString &condition = QString(), bool keepRow = false);
+    void allowWrites(const QString &name);
+    // The archive goes away: the file is deleted, the server's database dropped.
+    bool remove();
+
 private:
     QTemporaryDir m_dir;
     QString m_path;
+    QString m_database; // on a server
+    QHash<QString, QString> m_failing; // trigger name -> table
 };
 
 // Points the settings store at a scratch location and empties it.
@@ -87,6 +113,11 @@ QString makePicture(const QString &folder, const QString &name, int width, int h
 // named by CASEARCHIVE_SCREENSHOTS when that is set (for looking at it), and nowhere
 // otherwise. Returns false when the window could not be drawn.
 bool screenshot(QWidget *window, const QString &name);
+
+// The browser's tree: the type node of a name (invalid when there is none), and the
+// texts of a node's children in the order shown.
+QModelIndex typeNode(ArchiveTreeModel *model, const QString &name);
+QStringList childTexts(ArchiveTreeModel *model, const QModelIndex &parent);
 
 template <typename T>
 T *child(QObject *parent, const QString &name)
