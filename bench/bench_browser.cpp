@@ -60,7 +60,7 @@ int scan(const QString &path, const store::SearchFilter &filter)
     store::Connection c(path);
     QString sql = QStringLiteral("SELECT type_Name, rowid, \"病案号\", \"文件名\" FROM Detail");
     if (!filter.isEmpty())
-        sql += QStringLiteral(" WHERE 1") + filter.sqlCondition();
+        sql += QStringLiteral(" WHERE 1 = 1") + filter.sqlCondition(c.dialect());
     QSqlQuery q = c.run(sql, filter.boundValues());
     int rows = 0;
     while (q.next())

@@ -35,7 +35,7 @@ AccountChange setOperatorAccount(const QString &path, const QString &name, const
     if (!knownLevels().contains(level))
         throw store::StoreError(QStringLiteral("权限“%1”不是系统认识的权限。可用的权限：%2")
                                     .arg(level, knownLevels().join(QStringLiteral("、"))));
-    if (!QFileInfo(path).isFile())
+    if (!store::isServerAddress(path) && !QFileInfo(path).isFile())
         throw store::StoreError(QStringLiteral("找不到病案数据库文件“%1”。").arg(path));
 
     store::Connection c(path);

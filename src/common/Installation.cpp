@@ -1,6 +1,7 @@
 #include "common/Installation.h"
 
 #include "common/Module1.h"
+#include "store/Dialect.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,7 +121,9 @@ QString archiveSetupCommand(const QString &path)
 
 QString archiveSetupAdvice(const QString &path)
 {
-    if (path.isEmpty() || QFileInfo::exists(path))
+    // An archive on a server is prepared there by its administrator; the connection's
+    // own message tells what is wrong.
+    if (path.isEmpty() || QFileInfo::exists(path) || store::isServerAddress(path))
         return QString();
     if (underFolder(path, machineFolder()))
         return QStringLiteral("\n\n本机还没有病案数据库。请系统管理员运行下面的命令建立一个空的病案数据库"

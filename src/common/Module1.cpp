@@ -2,6 +2,7 @@
 
 #include "common/Installation.h"
 #include "platform/Dialogs.h"
+#include "store/Dialect.h"
 #include "store/Settings.h"
 
 #include <QApplication>
@@ -71,9 +72,13 @@ QString defaultDatabasePath()
 }
 
 namespace {
-// Why a file cannot be read, in words for the operator; empty when it can.
+// Why a file cannot be read, in words for the operator; empty when it can. A server
+// address is no file: whether the server answers is for the login's connection to tell,
+// with the server's own reason.
 QString whyUnreadable(const QString &path)
 {
+    if (store::isServerAddress(path))
+        return QString();
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("文件不存在，或其所在的磁盘、文件夹或网络共享现在无法访问。");

@@ -22,6 +22,8 @@ namespace {
 
 void prepareFolder(const QString &path)
 {
+    if (isServerAddress(path))
+        return;
     const QString dir = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(dir))
         throw StoreError(QStringLiteral("无法建立文件夹“%1”。").arg(dir));
@@ -123,10 +125,22 @@ QString demoFilesFolder(const QString &archivePath)
 }
 
 namespace {
-// A half-made archive is worse than none: remove the file when making it failed.
+// A half-made archive is worse than none: remove the file when making it failed. On a
+// server the archive gets a database of its own, empty until then; the tables are made in
+// the transaction that fills them, so a failure leaves the database empty again.
 template <typename Fill>
 void createArchiveFile(const QString &path, Fill fill)
 {
+    if (isServerAddress(path)) {
+        Connection c = Connection::createNew(path);
+        const QStringList present = tableNames(c);
+        if (!present.isEmpty())
+            throw StoreError(QStringLiteral("服务器上的数据库“%1”中已经有数据表（%2），不能在其中建立新的病案数据库。"
+                                            "请为病案数据库另建一个空的数据库。")
+                                 .arg(path, present.join(QStringLiteral("、"))));
+        fill(c);
+        return;
+    }
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));
     try {
@@ -154,6 +168,8 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
 {
     if (options.records < 0 || options.types < 1)
         throw StoreError(QStringLiteral("演示档案的记录数或类型数不正确。"));
+    if (isServerAddress(path))
+        throw StoreError(QStringLiteral("演示档案只能建成文件；要放到服务器上，请先建成文件，再用 casearchive-admin copy 复制过去。"));
     prepareFolder(path);
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));

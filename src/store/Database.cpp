@@ -3,8 +3,11 @@
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
+
+#include <libpq-fe.h>
 
 namespace store {
 
@@ -32,9 +35,16 @@ QString technicalText(const QSqlError &e)
     return text;
 }
 
+QString withTechnical(const QString &sentence, const QString &technical)
+{
+    if (technical.isEmpty())
+        return sentence;
+    return sentence + QStringLiteral("\n（技术信息：") + technical + QStringLiteral("）");
+}
+
 // What the operator reads: what happened and what to do, in Chinese, with the store's
 // own words after it for whoever looks into the matter.
-QString describe(const QSqlError &e)
+QString describeFile(const QSqlError &e)
 {
     const QString technical = technicalText(e);
     QString sentence;
@@ -69,13 +79,46 @@ QString describe(const QSqlError &e)
         sentence = QStringLiteral("病案数据库操作失败。");
         break;
     }
-    if (technical.isEmpty())
-        return sentence;
-    return sentence + QStringLiteral("\n（技术信息：") + technical + QStringLiteral("）");
+    return withTechnical(sentence, technical);
 }
 
-bool isDamage(const QSqlError &e)
+const QString kServerLost = QStringLiteral(
+    "与病案数据库服务器的连接中断了（服务器已停止，或网络出了故障）。本次操作没有完成，也没有留下一半的修改；"
+    "已经保存的内容不受影响。请检查网络连接，或请系统管理员检查服务器，然后再试。");
+
+// The server's failures by SQLSTATE (its class in the first two characters), in the
+// words the file's failures get where the matter is the same.
+QString describeServer(const QSqlError &e, bool lost)
 {
+    const QString state = e.nativeErrorCode();
+    const QString cls = state.left(2);
+    QString sentence;
+    if (lost || cls == QLatin1String("08") || state == QLatin1String("57P01") || state == QLatin1String("57P02")
+        || state == QLatin1String("57P03"))
+        sentence = kServerLost;
+    else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || cls == QLatin1String("40"))
+        sentence = QStringLiteral("病案数据库正被其他工作站修改，暂时无法读写。请稍后再试。");
+    else if (state == QLatin1String("25006"))
+        sentence = QStringLiteral("病案数据库服务器只允许读取，无法写入。请系统管理员检查服务器。");
+    else if (state == QLatin1String("53100"))
+        sentence = QStringLiteral("病案数据库服务器的磁盘已满，无法写入。请系统管理员腾出空间后再试。");
+    else if (cls == QLatin1String("53"))
+        sentence = QStringLiteral("病案数据库服务器资源不足（内存或连接数已满），暂时无法读写。请稍后再试，或请系统管理员检查服务器。");
+    else if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
+        sentence = QStringLiteral("病案数据库已损坏。本次运行不再写入该数据库；请从备份恢复，或请系统管理员检查服务器。");
+    else if (state == QLatin1String("42501") || cls == QLatin1String("28"))
+        sentence = QStringLiteral("没有访问病案数据库的权限。请系统管理员在服务器上授予权限。");
+    else if (state == QLatin1String("42P01"))
+        sentence = QStringLiteral("服务器上的这个数据库不是病案数据库，或缺少其数据表。");
+    else
+        sentence = QStringLiteral("病案数据库操作失败。");
+    return withTechnical(sentence, technicalText(e));
+}
+
+bool isDamage(Backend backend, const QSqlError &e)
+{
+    if (backend == Backend::PostgreSQL)
+        return e.nativeErrorCode() == QLatin1String("XX001") || e.nativeErrorCode() == QLatin1String("XX002");
     const int code = primaryCode(e);
     return code == 11 || code == 26;
 }
@@ -94,13 +137,117 @@ QSet<QString> &damagedFiles()
     return files;
 }
 
-QString fileKey(const QString &path) { return QFileInfo(path).absoluteFilePath(); }
-
-[[noreturn]] void fail(const QString &path, const QSqlError &e)
+QString fileKey(const QString &path)
 {
-    if (isDamage(e))
-        damagedFiles().insert(fileKey(path));
-    throw StoreError(describe(e));
+    return isServerAddress(path) ? path.trimmed() : QFileInfo(path).absoluteFilePath();
+}
+
+// ---- Server addresses ----
+
+// An address as libpq reads it, split into what Qt's driver takes apart (host, port,
+// database, user) and the rest, passed on as connect options.
+struct ServerAddress {
+    QString host;
+    int port = -1;
+    QString database;
+    QString user;
+    QStringList options;  // key='value', for the driver
+    QByteArray conninfo;  // all of it, for libpq's own calls
+    QString problem;      // why the address cannot be used
+};
+
+QString quotedValue(const QString &value)
+{
+    QString v = value;
+    v.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    v.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + v + QLatin1Char('\'');
+}
+
+ServerAddress parseAddress(const QString &address, int lockTimeoutMs)
+{
+    ServerAddress a;
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(address.trimmed().toUtf8().constData(), &error);
+    if (!options) {
+        a.problem = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
+        if (error)
+            PQfreemem(error);
+        return a;
+    }
+    QList<QPair<QString, QString>> given;
+    for (PQconninfoOption *o = options; o->keyword; ++o)
+        if (o->val)
+            given.append({QString::fromUtf8(o->keyword), QString::fromUtf8(o->val)});
+    PQconninfoFree(options);
+
+    auto has = [&given](const char *key) {
+        for (const auto &g : given)
+            if (g.first == QLatin1String(key))
+                return true;
+        return false;
+    };
+    // A server that does not answer must not hang a workstation: libpq would wait for a
+    // connection for ever, and for a vanished server's reply for hours.
+    const QPair<const char *, const char *> defaults[] = {
+        {"connect_timeout", "10"}, {"application_name", "casearchive"},
+        {"keepalives_idle", "30"}, {"keepalives_interval", "10"}, {"keepalives_count", "3"}};
+    for (const auto &d : defaults)
+        if (!has(d.first))
+            given.append({QLatin1String(d.first), QLatin1String(d.second)});
+    const QString lockTimeout = QStringLiteral("-c lock_timeout=%1").arg(lockTimeoutMs);
+    bool optionsSeen = false;
+    for (auto &g : given)
+        if (g.first == QLatin1String("options")) {
+            g.second += QLatin1Char(' ') + lockTimeout;
+            optionsSeen = true;
+        }
+    if (!optionsSeen)
+        given.append({QStringLiteral("options"), lockTimeout});
+
+    QStringList all;
+    for (const auto &[key, value] : std::as_const(given)) {
+        if (key == QLatin1String("password")) {
+            a.problem = QStringLiteral("地址中不能写口令。请把口令写入该用户的 ~/.pgpass 文件（或由服务器信任该用户）。");
+            return a;
+        }
+        all << key + QLatin1Char('=') + quotedValue(value);
+        if (key == QLatin1String("host")) {
+            a.host = value;
+        } else if (key == QLatin1String("port")) {
+            bool ok = false;
+            a.port = value.toInt(&ok);
+            if (!ok) {
+                // Several ports for several hosts: left to libpq.
+                a.port = -1;
+                a.options << all.last();
+            }
+        } else if (key == QLatin1String("dbname")) {
+            a.database = value;
+        } else if (key == QLatin1String("user")) {
+            a.user = value;
+        } else {
+            // Qt's driver joins its options with ';' standing for a blank.
+            if (value.contains(QLatin1Char(';'))) {
+                a.problem = QStringLiteral("地址中的设置“%1”含有分号，无法使用。").arg(key);
+                return a;
+            }
+            a.options << all.last();
+        }
+    }
+    a.conninfo = all.join(QLatin1Char(' ')).toUtf8();
+    return a;
+}
+
+PGconn *serverHandle(QSqlDatabase &db)
+{
+    if (!db.isValid() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    // Qt names the type by libpq's struct tag.
+    if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
+        return *static_cast<PGconn *const *>(handle.constData());
+    return nullptr;
 }
 
 QString uriFor(const QString &path, const char *mode)
@@ -115,17 +262,25 @@ StoreError::StoreError(const QString &description)
 {
 }
 
-Connection::Connection(const QString &path) : m_path(path)
+Connection::Connection(const QString &path) : m_path(path), m_backend(backendFor(path))
 {
     if (path.trimmed().isEmpty())
         throw StoreError(QStringLiteral("没有指定数据库文件。"));
+    if (m_backend == Backend::PostgreSQL) {
+        openServer();
+        return;
+    }
     if (!QFileInfo(path).isFile())
         throw StoreError(QStringLiteral("找不到数据库文件“%1”。").arg(path));
     open(uriFor(path, "rw"));
 }
 
-Connection::Connection(const QString &path, CreateTag) : m_path(path)
+Connection::Connection(const QString &path, CreateTag) : m_path(path), m_backend(backendFor(path))
 {
+    if (m_backend == Backend::PostgreSQL) {
+        openServer();
+        return;
+    }
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));
     open(uriFor(path, "rwc"));
@@ -167,13 +322,82 @@ void Connection::open(const QString &uri)
     }
 }
 
-Connection::~Connection()
+void Connection::openServer()
+{
+    const QString driver = QStringLiteral("QPSQL");
+    if (!QSqlDatabase::isDriverAvailable(driver))
+        throw StoreError(QStringLiteral("本机无法连接 PostgreSQL 服务器上的病案数据库：没有安装 Qt 的 PostgreSQL 驱动"
+                                        "（Debian 软件包 libqt6sql6-psql）。"));
+    const ServerAddress address = parseAddress(m_path, busyTimeoutMs);
+    if (!address.problem.isEmpty())
+        throw StoreError(QStringLiteral("病案数据库的地址“%1”不能使用：%2").arg(m_path, address.problem));
+    m_name = QStringLiteral("casearchive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    m_db = QSqlDatabase::addDatabase(driver, m_name);
+    if (!address.host.isEmpty())
+        m_db.setHostName(address.host);
+    if (address.port >= 0)
+        m_db.setPort(address.port);
+    m_db.setDatabaseName(address.database);
+    m_db.setUserName(address.user);
+    m_db.setConnectOptions(address.options.join(QLatin1Char(';')));
+    if (m_db.open())
+        return;
+    const QString why = technicalText(m_db.lastError());
+    release();
+    // The driver says little about why; libpq's ping tells a server that is not there
+    // from one that is there and refuses this user or database.
+    QString sentence;
+    switch (PQping(address.conninfo.constData())) {
+    case PQPING_NO_RESPONSE:
+        sentence = QStringLiteral("无法连接病案数据库服务器“%1”：服务器没有响应（服务器没有启动、地址有误，或网络不通）。"
+                                  "请检查网络连接，或请系统管理员检查服务器。");
+        break;
+    case PQPING_REJECT:
+        sentence = QStringLiteral("病案数据库服务器“%1”正在启动或停止，暂时不接受连接。请稍后再试。");
+        break;
+    case PQPING_NO_ATTEMPT:
+        sentence = QStringLiteral("病案数据库的地址“%1”有误，无法连接。");
+        break;
+    default:
+        sentence = QStringLiteral("病案数据库服务器拒绝了“%1”的连接：服务器上没有这个数据库，或用户名不对、口令"
+                                  "（~/.pgpass）不对，或没有访问权限。请系统管理员检查。");
+        break;
+    }
+    throw StoreError(withTechnical(sentence.arg(m_path), why));
+}
+
+void Connection::release()
 {
     if (m_name.isEmpty())
         return;
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
+    m_name.clear();
+}
+
+Connection::~Connection() { release(); }
+
+bool Connection::connectionLost()
+{
+    if (m_backend != Backend::PostgreSQL)
+        return false;
+    PGconn *handle = serverHandle(m_db);
+    return !handle || PQstatus(handle) == CONNECTION_BAD;
+}
+
+QString Connection::describe(const QSqlError &e)
+{
+    if (m_backend == Backend::PostgreSQL)
+        return describeServer(e, connectionLost());
+    return describeFile(e);
+}
+
+void Connection::fail(const QSqlError &e)
+{
+    if (isDamage(m_backend, e))
+        damagedFiles().insert(fileKey(m_path));
+    throw StoreError(describe(e));
 }
 
 QSqlQuery Connection::run(const QString &sql, std::initializer_list<QVariant> values)
@@ -185,8 +409,15 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
+    // The server cannot prepare BEGIN, COMMIT or SET; a statement without values needs no
+    // preparing anyway, and goes to the server in one round trip.
+    if (m_backend == Backend::PostgreSQL && values.isEmpty()) {
+        if (!q.exec(sql))
+            fail(q.lastError());
+        return q;
+    }
     if (!q.prepare(sql))
-        fail(m_path, q.lastError());
+        fail(q.lastError());
     for (const QVariant &v : values) {
         // Every value the windows write is a text; an empty one is stored as the empty
         // text, never as no value, so that readers and other tools see what was typed.
@@ -196,7 +427,7 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
             q.addBindValue(v);
     }
     if (!q.exec())
-        fail(m_path, q.lastError());
+        fail(q.lastError());
     return q;
 }
 
@@ -207,7 +438,7 @@ bool Connection::next(QSqlQuery &query)
     // The driver ends a walk the same way at the last row and at a row it could not
     // read (a damaged page): only the error tells the two apart.
     if (query.lastError().isValid())
-        fail(m_path, query.lastError());
+        fail(query.lastError());
     return false;
 }
 
@@ -219,7 +450,18 @@ Transaction::Transaction(Connection &connection) : m_connection(connection)
 {
     if (writesRefused(connection.path()))
         throw StoreError(QStringLiteral("病案数据库文件已损坏，本次运行不再写入，以免损坏扩大。请从备份恢复，或请系统管理员检查后重新启动程序。"));
-    m_connection.run(QStringLiteral("BEGIN IMMEDIATE"));
+    const QStringList begin = connection.dialect().beginWrite();
+    m_connection.run(begin.front());
+    try {
+        for (int i = 1; i < begin.size(); ++i)
+            m_connection.run(begin.at(i));
+    } catch (const StoreError &) {
+        try {
+            m_connection.run(QStringLiteral("ROLLBACK"));
+        } catch (const StoreError &) {
+        }
+        throw;
+    }
     m_open = true;
 }
 
@@ -236,7 +478,16 @@ Transaction::~Transaction()
 
 void Transaction::commit()
 {
-    m_connection.run(QStringLiteral("COMMIT"));
+    try {
+        m_connection.run(QStringLiteral("COMMIT"));
+    } catch (const StoreError &) {
+        // The server may have committed just before the connection broke: saying the
+        // change was lost could make the operator enter it twice.
+        if (m_connection.connectionLost())
+            throw StoreError(QStringLiteral("保存修改时与病案数据库服务器的连接中断了，无法确定这次修改是否已经保存。"
+                                            "请在服务器恢复后刷新仓库，查看有关的病案，再决定是否重做。"));
+        throw;
+    }
     m_open = false;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
-// The archive file. Every operation opens it, works and closes it again before it
-// returns; nothing is held open between operations, so another program (or a copy on
-// a network folder) sees a consistent file whenever this program is idle.
+// The archive: an SQLite file, or a database on a PostgreSQL server named by a connection
+// address (store/Dialect.h). Every operation opens it, works and closes it again before
+// it returns; nothing is held open between operations, so another program (or a copy on
+// a network folder) sees a consistent archive whenever this program is idle.
+#include "store/Dialect.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -24,7 +27,10 @@ private:
 class Connection {
 public:
     // Opens an existing archive file for reading and writing. Never creates a file.
-    // Throws StoreError when the file is missing or is not a database.
+    // Throws StoreError when the file is missing or is not a database. A server address
+    // connects to that database on the server; the password comes from the user's
+    // ~/.pgpass (or PGPASSFILE) or the server trusts the user's login, never from the
+    // address.
     explicit Connection(const QString &path);
     ~Connection();
     Connection(const Connection &) = delete;
@@ -41,18 +47,28 @@ public:
 
     const QString &path() const { return m_path; }
     QSqlDatabase &database() { return m_db; }
+    Backend backend() const { return m_backend; }
+    const Dialect &dialect() const { return Dialect::of(m_backend); }
+    // True when the server connection has broken (server stopped, network gone).
+    bool connectionLost();
 
     // Creates an empty file for a new archive; used by the admin tool and tests only.
+    // For a server address: connects to that database, which must exist already.
     static Connection createNew(const QString &path);
 
 private:
     struct CreateTag {};
     Connection(const QString &path, CreateTag);
     void open(const QString &uri);
+    void openServer();
+    void release();
+    [[noreturn]] void fail(const QSqlError &e);
+    QString describe(const QSqlError &e);
 
     QString m_path;
     QString m_name;
     QSqlDatabase m_db;
+    Backend m_backend = Backend::SQLite;
 };
 
 // True once the store has reported the archive file damaged in this run: every
@@ -60,11 +76,13 @@ private:
 bool writesRefused(const QString &path);
 void resetDamageForTests();
 // How long an open or a statement waits for another program's lock before it fails
-// (5 s unless set; tests shorten it).
+// (5 s unless set; tests shorten it). On a server: the wait for another workstation's
+// write lock or row locks.
 void setBusyTimeout(int milliseconds);
 
 // The statements of one write operation: all take effect or none does.
-// Begun IMMEDIATE so that a writer waits for another program's lock at the start
+// A writer takes the archive's write lock at the start (BEGIN IMMEDIATE on the file, an
+// advisory lock on the server) so that it waits for another program's write there
 // instead of failing half-way through.
 class Transaction {
 public:

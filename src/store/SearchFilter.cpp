@@ -1,5 +1,7 @@
 #include "store/SearchFilter.h"
 
+#include "store/Dialect.h"
+
 #include <QStringList>
 
 namespace store {
@@ -26,14 +28,14 @@ QString containsPattern(const QString &text)
     return p;
 }
 
-QString SearchFilter::sqlCondition() const
+QString SearchFilter::sqlCondition(const Dialect &dialect) const
 {
     if (isEmpty())
         return QString();
     QStringList parts;
-    const auto add = [&parts](bool chosen, const char *column) {
+    const auto add = [&parts, &dialect](bool chosen, const char *column) {
         if (chosen)
-            parts << QStringLiteral("%1 LIKE ? ESCAPE '\\'").arg(QString::fromUtf8(column));
+            parts << dialect.containsText(QString::fromUtf8(column));
     };
     add(inName, "\"文件名\"");
     add(inPath, "\"路径名\"");

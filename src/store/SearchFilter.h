@@ -6,6 +6,8 @@
 
 namespace store {
 
+class Dialect;
+
 struct SearchFilter {
     QString text;             // already trimmed by the search window
     bool inName = false;      // 文件名, the record name
@@ -18,7 +20,7 @@ struct SearchFilter {
 
     // The condition appended to a per-type record query (" AND (...)"), with one bound
     // value per column condition; empty when no column is chosen.
-    QString sqlCondition() const;
+    QString sqlCondition(const Dialect &dialect) const;
     QVariantList boundValues() const;
 
     bool operator==(const SearchFilter &o) const
@@ -28,7 +30,7 @@ struct SearchFilter {
     }
 };
 
-// "Contains" pattern for SQLite's LIKE ... ESCAPE '\': the star and the question mark
+// "Contains" pattern for LIKE ... ESCAPE '\' (Dialect::containsText): the star and the question mark
 // typed by the operator act as wildcards, while %, _ and \ match themselves.
 QString containsPattern(const QString &text);
 

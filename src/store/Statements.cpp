@@ -8,6 +8,9 @@ QString text(const QSqlQuery &q, int column)
     const QVariant v = q.value(column);
     return v.isNull() ? QString() : v.toString();
 }
+
+// "column = ?" with letter case ignored, as the archive's engine spells it.
+QString same(Connection &c, const QString &column) { return c.dialect().sameText(column); }
 } // namespace
 
 // ---- User ----
@@ -31,7 +34,7 @@ QVector<OperatorRow> readOperators(Connection &c)
 
 bool operatorExists(Connection &c, const QString &name)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM \"User\" WHERE UID = ? COLLATE NOCASE LIMIT 1"), {name});
+    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM \"User\" WHERE %1 LIMIT 1").arg(same(c, QStringLiteral("UID"))), {name});
     return c.next(q);
 }
 
@@ -44,13 +47,13 @@ void insertOperator(Connection &c, const QString &name, const QString &encodedPa
 
 void deleteOperator(Connection &c, const QString &name)
 {
-    c.run(QStringLiteral("DELETE FROM \"User\" WHERE UID = ? COLLATE NOCASE"), {name});
+    c.run(QStringLiteral("DELETE FROM \"User\" WHERE ") + same(c, QStringLiteral("UID")), {name});
 }
 
 int updateOperator(Connection &c, const QString &name, const QString &encodedPassword,
                    const QString &authority)
 {
-    return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ?, \"权限\" = ? WHERE UID = ? COLLATE NOCASE"),
+    return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ?, \"权限\" = ? WHERE ") + same(c, QStringLiteral("UID")),
                  {encodedPassword, authority, name})
         .numRowsAffected();
 }
@@ -68,7 +71,7 @@ QStringList readTypes(Connection &c)
 
 bool typeExists(Connection &c, const QString &name)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Catalog WHERE Name = ? COLLATE NOCASE LIMIT 1"), {name});
+    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Catalog WHERE %1 LIMIT 1").arg(same(c, QStringLiteral("Name"))), {name});
     return c.next(q);
 }
 
@@ -79,31 +82,31 @@ void insertType(Connection &c, const QString &name)
 
 void renameTypeInCatalog(Connection &c, const QString &oldName, const QString &newName)
 {
-    c.run(QStringLiteral("UPDATE Catalog SET Name = ? WHERE Name = ? COLLATE NOCASE"), {newName, oldName});
+    c.run(QStringLiteral("UPDATE Catalog SET Name = ? WHERE ") + same(c, QStringLiteral("Name")), {newName, oldName});
 }
 
 void renameTypeInRecords(Connection &c, const QString &oldName, const QString &newName)
 {
-    c.run(QStringLiteral("UPDATE Detail SET type_Name = ? WHERE type_Name = ? COLLATE NOCASE"),
+    c.run(QStringLiteral("UPDATE Detail SET type_Name = ? WHERE ") + same(c, QStringLiteral("type_Name")),
           {newName, oldName});
 }
 
 void deleteTypeFromCatalog(Connection &c, const QString &name)
 {
-    c.run(QStringLiteral("DELETE FROM Catalog WHERE Name = ? COLLATE NOCASE"), {name});
+    c.run(QStringLiteral("DELETE FROM Catalog WHERE ") + same(c, QStringLiteral("Name")), {name});
 }
 
 void deleteRecordsOfType(Connection &c, const QString &name)
 {
-    c.run(QStringLiteral("DELETE FROM Detail WHERE type_Name = ? COLLATE NOCASE"), {name});
+    c.run(QStringLiteral("DELETE FROM Detail WHERE ") + same(c, QStringLiteral("type_Name")), {name});
 }
 
 // ---- Detail and photo ----
 
-QString recordsOfTypeSql(const SearchFilter &filter)
+QString recordsOfTypeSql(const Dialect &dialect, const SearchFilter &filter)
 {
-    return QStringLiteral("SELECT rowid, \"病案号\", \"文件名\" FROM Detail WHERE type_Name = ? COLLATE NOCASE")
-        + filter.sqlCondition() + QStringLiteral(" ORDER BY rowid");
+    return QStringLiteral("SELECT rowid, \"病案号\", \"文件名\" FROM Detail WHERE ") + dialect.sameText(QStringLiteral("type_Name"))
+        + filter.sqlCondition(dialect) + QStringLiteral(" ORDER BY rowid");
 }
 
 void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFilter &filter,
@@ -111,7 +114,7 @@ void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFil
 {
     QVariantList values{typeName};
     values += filter.boundValues();
-    QSqlQuery q = c.run(recordsOfTypeSql(filter), values);
+    QSqlQuery q = c.run(recordsOfTypeSql(c.dialect(), filter), values);
     RecordHead head;
     while (c.next(q)) {
         head.rowId = q.value(0).toLongLong();
@@ -126,7 +129,7 @@ void forEachRecord(Connection &c, const SearchFilter &filter,
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT type_Name, rowid, \"病案号\", \"文件名\" FROM Detail "
                                        "WHERE type_Name IS NOT NULL")
-                            + filter.sqlCondition() + QStringLiteral(" ORDER BY rowid"),
+                            + filter.sqlCondition(c.dialect()) + QStringLiteral(" ORDER BY rowid"),
                         filter.boundValues());
     QString typeName;
     RecordHead head;
@@ -142,7 +145,8 @@ void forEachRecord(Connection &c, const SearchFilter &filter,
 QVector<RecordRow> readRecord(Connection &c, const QString &number)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\" "
-                                       "FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE ORDER BY rowid"),
+                                       "FROM Detail WHERE %1 ORDER BY rowid")
+                            .arg(same(c, QStringLiteral("\"病案号\""))),
                         {number});
     QVector<RecordRow> rows;
     while (c.next(q))
@@ -152,7 +156,8 @@ QVector<RecordRow> readRecord(Connection &c, const QString &number)
 
 QStringList readPhotos(Connection &c, const QString &number)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM photo WHERE \"病案号\" = ? COLLATE NOCASE ORDER BY rowid"),
+    QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM photo WHERE %1 ORDER BY rowid")
+                            .arg(same(c, QStringLiteral("\"病案号\""))),
                         {number});
     QStringList photos;
     while (c.next(q))
@@ -162,7 +167,7 @@ QStringList readPhotos(Connection &c, const QString &number)
 
 void deleteRecordRows(Connection &c, const QString &number)
 {
-    c.run(QStringLiteral("DELETE FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
+    c.run(QStringLiteral("DELETE FROM Detail WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
 }
 
 int deleteRecordRow(Connection &c, qint64 rowId)
@@ -172,13 +177,13 @@ int deleteRecordRow(Connection &c, qint64 rowId)
 
 int countRecordsWithNumber(Connection &c, const QString &number)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
     return c.next(q) ? q.value(0).toInt() : 0;
 }
 
 void deletePhotoRows(Connection &c, const QString &number)
 {
-    c.run(QStringLiteral("DELETE FROM photo WHERE \"病案号\" = ? COLLATE NOCASE"), {number});
+    c.run(QStringLiteral("DELETE FROM photo WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
 }
 
 void insertRecord(Connection &c, const RecordRow &r)
@@ -204,34 +209,23 @@ void insertPhoto(Connection &c, const QString &number, const QString &photoPath)
 
 void createSchema(Connection &c)
 {
-    // Columns in the order readers rely on; NOCASE indexes serve the case-blind lookups.
-    const char *statements[] = {
-        "CREATE TABLE Catalog (Name TEXT COLLATE NOCASE)",
-        "CREATE TABLE Detail (type_Name TEXT COLLATE NOCASE, \"病案号\" TEXT COLLATE NOCASE, "
-        "\"文件名\" TEXT, \"路径名\" TEXT, \"文件说明\" TEXT)",
-        "CREATE TABLE photo (\"病案号\" TEXT COLLATE NOCASE, \"照片\" TEXT)",
-        "CREATE TABLE \"User\" (UID TEXT COLLATE NOCASE, PWD TEXT, \"权限\" TEXT)",
-        "CREATE INDEX idx_detail_type ON Detail (type_Name COLLATE NOCASE)",
-        "CREATE INDEX idx_detail_number ON Detail (\"病案号\" COLLATE NOCASE)",
-        "CREATE INDEX idx_photo_number ON photo (\"病案号\" COLLATE NOCASE)",
-    };
-    for (const char *s : statements)
-        c.run(QString::fromUtf8(s));
+    for (const QString &s : c.dialect().schema())
+        c.run(s);
 }
 
 bool isArchive(Connection &c)
 {
     QStringList tables;
-    QSqlQuery q = c.run(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+    QSqlQuery q = c.run(c.dialect().tablesQuery());
     while (c.next(q))
         tables << q.value(0).toString().toLower();
     for (const char *t : {"catalog", "detail", "photo", "user"})
         if (!tables.contains(QLatin1String(t)))
             return false;
     QStringList columns;
-    QSqlQuery info = c.run(QStringLiteral("PRAGMA table_info(\"User\")"));
+    QSqlQuery info = c.run(c.dialect().userColumnsQuery());
     while (c.next(info))
-        columns << info.value(1).toString();
+        columns << info.value(0).toString();
     return columns.size() >= 3 && columns.at(0).compare(QLatin1String("UID"), Qt::CaseInsensitive) == 0
         && columns.at(1).compare(QLatin1String("PWD"), Qt::CaseInsensitive) == 0
         && columns.at(2) == QStringLiteral("权限");
@@ -241,6 +235,18 @@ bool isArchive(Connection &c)
 
 QStringList integrityProblems(Connection &c, int maxProblems)
 {
+    if (c.backend() == Backend::PostgreSQL) {
+        // The server keeps its own files sound and has no check of a whole database to
+        // ask for; what can be checked from here is that every table reads to its end.
+        for (const QString &table : tableNames(c)) {
+            QString quoted = table;
+            quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+            QSqlQuery all = c.run(QStringLiteral("SELECT * FROM \"%1\"").arg(quoted));
+            while (c.next(all)) {
+            }
+        }
+        return {QStringLiteral("ok")};
+    }
     QSqlQuery q = c.run(QStringLiteral("PRAGMA integrity_check(%1)").arg(qMax(1, maxProblems)));
     QStringList problems;
     while (c.next(q))
@@ -250,7 +256,7 @@ QStringList integrityProblems(Connection &c, int maxProblems)
 
 QStringList tableNames(Connection &c)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
+    QSqlQuery q = c.run(c.dialect().tablesQuery());
     QStringList names;
     while (c.next(q))
         names << text(q, 0);
@@ -277,10 +283,12 @@ void forEachFileReference(Connection &c, const std::function<void(const FileRefe
                                            "WHERE \"路径名\" IS NOT NULL AND \"路径名\" <> '' ORDER BY rowid"));
     while (c.next(files))
         visit({text(files, 0), text(files, 1), text(files, 2), false});
+    // Detail's numbers are matched without regard to case, as every lookup matches them.
+    const QString sameNumber = c.dialect().sameText(QStringLiteral("d.\"病案号\""), QStringLiteral("p.\"病案号\""));
     QSqlQuery photos = c.run(QStringLiteral(
-        "SELECT p.\"病案号\", (SELECT d.\"文件名\" FROM Detail d WHERE d.\"病案号\" = p.\"病案号\" LIMIT 1), "
-        "p.\"照片\" FROM photo p WHERE EXISTS (SELECT 1 FROM Detail d WHERE d.\"病案号\" = p.\"病案号\") "
-        "ORDER BY p.rowid"));
+        "SELECT p.\"病案号\", (SELECT d.\"文件名\" FROM Detail d WHERE %1 LIMIT 1), "
+        "p.\"照片\" FROM photo p WHERE EXISTS (SELECT 1 FROM Detail d WHERE %1) "
+        "ORDER BY p.rowid").arg(sameNumber));
     while (c.next(photos))
         visit({text(photos, 0), text(photos, 1), text(photos, 2), true});
 }
@@ -288,12 +296,131 @@ void forEachFileReference(Connection &c, const std::function<void(const FileRefe
 qint64 countOrphanPhotos(Connection &c)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM photo p WHERE NOT EXISTS "
-                                       "(SELECT 1 FROM Detail d WHERE d.\"病案号\" = p.\"病案号\")"));
+                                       "(SELECT 1 FROM Detail d WHERE %1)")
+                            .arg(c.dialect().sameText(QStringLiteral("d.\"病案号\""), QStringLiteral("p.\"病案号\""))));
     return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 
-void beginRead(Connection &c) { c.run(QStringLiteral("BEGIN DEFERRED")); }
+void beginRead(Connection &c) { c.run(c.dialect().beginRead()); }
 
 void endRead(Connection &c) { c.run(QStringLiteral("COMMIT")); }
+
+// ---- Copying a whole archive ----
+
+namespace {
+struct TableShape {
+    const char *name;    // in SQL
+    const char *columns; // in SQL, in order
+    int count;
+    const char *sequenceOf; // the table as pg_get_serial_sequence takes it
+};
+TableShape shapeOf(ArchiveTable table)
+{
+    switch (table) {
+    case ArchiveTable::Catalog:
+        return {"Catalog", "Name", 1, "catalog"};
+    case ArchiveTable::Detail:
+        return {"Detail", "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"", 5, "detail"};
+    case ArchiveTable::Photo:
+        return {"photo", "\"病案号\", \"照片\"", 2, "photo"};
+    case ArchiveTable::User:
+        break;
+    }
+    return {"\"User\"", "UID, PWD, \"权限\"", 3, "\"User\""};
+}
+} // namespace
+
+QVector<ArchiveTable> archiveTables()
+{
+    return {ArchiveTable::Catalog, ArchiveTable::Detail, ArchiveTable::Photo, ArchiveTable::User};
+}
+
+QString tableName(ArchiveTable table)
+{
+    switch (table) {
+    case ArchiveTable::Catalog:
+        return QStringLiteral("Catalog");
+    case ArchiveTable::Detail:
+        return QStringLiteral("Detail");
+    case ArchiveTable::Photo:
+        return QStringLiteral("photo");
+    case ArchiveTable::User:
+        break;
+    }
+    return QStringLiteral("User");
+}
+
+bool TableRow::operator==(const TableRow &o) const
+{
+    if (rowId != o.rowId || values.size() != o.values.size())
+        return false;
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant &a = values.at(i);
+        const QVariant &b = o.values.at(i);
+        if (a.isValid() != b.isValid() || (a.isValid() && a.toString() != b.toString()))
+            return false;
+    }
+    return true;
+}
+
+TableRows::TableRows(Connection &c, ArchiveTable table) : m_connection(c)
+{
+    const TableShape shape = shapeOf(table);
+    m_columns = shape.count;
+    m_query = c.run(QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
+                        .arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.name)));
+}
+
+bool TableRows::next(TableRow &row)
+{
+    if (!m_connection.next(m_query))
+        return false;
+    row.rowId = m_query.value(0).toLongLong();
+    row.values.clear();
+    for (int i = 1; i <= m_columns; ++i)
+        row.values << (m_query.isNull(i) ? QVariant() : QVariant(m_query.value(i).toString()));
+    return true;
+}
+
+void insertTableRows(Connection &c, ArchiveTable table, const QVector<TableRow> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const TableShape shape = shapeOf(table);
+    QString one = QStringLiteral("(?");
+    for (int i = 0; i < shape.count; ++i)
+        one += QStringLiteral(", ?");
+    one += QLatin1Char(')');
+    QStringList tuples;
+    QVariantList values;
+    for (const TableRow &r : rows) {
+        tuples << one;
+        values << r.rowId;
+        for (const QVariant &v : r.values)
+            values << v; // a row without a value stays without one
+    }
+    c.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
+              .arg(QString::fromUtf8(shape.name), QString::fromUtf8(shape.columns))
+              + tuples.join(QStringLiteral(", ")),
+          values);
+}
+
+void continueRowIdentities(Connection &c)
+{
+    if (c.backend() != Backend::PostgreSQL)
+        return;
+    for (ArchiveTable table : archiveTables()) {
+        const TableShape shape = shapeOf(table);
+        c.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), "
+                             "coalesce((SELECT max(rowid) FROM %2), 0) + 1, false)")
+                  .arg(QString::fromUtf8(shape.sequenceOf), QString::fromUtf8(shape.name)));
+    }
+}
+
+void dropArchiveTables(Connection &c)
+{
+    for (ArchiveTable table : archiveTables())
+        c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QString::fromUtf8(shapeOf(table).name)));
+}
 
 } // namespace store

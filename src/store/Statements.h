@@ -58,7 +58,7 @@ struct RecordHead {
 void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFilter &filter,
                          const std::function<void(const RecordHead &)> &visit);
 // The SQL text of that query, for the benchmark's plain fetch.
-QString recordsOfTypeSql(const SearchFilter &filter);
+QString recordsOfTypeSql(const Dialect &dialect, const SearchFilter &filter);
 
 // Every record that meets the search condition, in the order stored, with the type
 // name it carries (records without one are left out): the tree load reads the whole
@@ -118,9 +118,38 @@ struct FileReference {
 void forEachFileReference(Connection &c, const std::function<void(const FileReference &)> &visit);
 // Photo rows whose record no longer exists (left behind when a type was deleted).
 qint64 countOrphanPhotos(Connection &c);
-// A read that sees one state of the file from its first statement to endRead, while
-// other programs wait to write.
+// A read that sees one state of the archive from its first statement to endRead: on the
+// file while other programs wait to write, on the server while they go on writing.
 void beginRead(Connection &c);
 void endRead(Connection &c);
+
+// ---- Copying a whole archive, row by row with each row's identity ----
+enum class ArchiveTable { Catalog, Detail, Photo, User };
+// The four tables in the order a copy takes them.
+QVector<ArchiveTable> archiveTables();
+QString tableName(ArchiveTable table); // as the operator reads it
+struct TableRow {
+    qint64 rowId = 0;
+    QVariantList values; // the table's columns in order; a row without a value holds an invalid QVariant
+    bool operator==(const TableRow &o) const;
+};
+// The rows of one table in the order stored, walked one at a time.
+class TableRows {
+public:
+    TableRows(Connection &c, ArchiveTable table);
+    bool next(TableRow &row);
+
+private:
+    Connection &m_connection;
+    QSqlQuery m_query;
+    int m_columns = 0;
+};
+// Adds rows under their own identities, many in one statement.
+void insertTableRows(Connection &c, ArchiveTable table, const QVector<TableRow> &rows);
+// After rows came in with identities of their own: the server's next new row gets an
+// identity past them all (the file does that by itself).
+void continueRowIdentities(Connection &c);
+// Removes the archive's four tables (a copy that failed its verification).
+void dropArchiveTables(Connection &c);
 
 } // namespace store

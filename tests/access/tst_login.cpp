@@ -286,6 +286,8 @@ private slots:
 
     void lockedArchiveIsToldInAMessageShownWhole()
     {
+        if (testing::onServer())
+            QSKIP("a reader never waits for a writer on the server");
         store::setBusyTimeout(50);
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other-program"));
         other.setDatabaseName(m_archive->path());

@@ -685,10 +685,10 @@ private slots:
 
     void failingSaveIsReportedAndRolledBack()
     {
-        // The row goes in, then the store fails within the same statement (RAISE(FAIL)
-        // keeps what the statement had done): only the rollback takes it out again.
-        m_archive->exec(QStringLiteral("CREATE TRIGGER refuse AFTER INSERT ON \"User\" WHEN NEW.UID = '坏' "
-                                       "BEGIN SELECT RAISE(FAIL, '模拟的写入故障'); END"));
+        // The row goes in, then the store fails within the same statement (on the file
+        // the statement keeps what it had done): only the rollback takes it out again.
+        m_archive->failWrites(QStringLiteral("refuse"), QStringLiteral("AFTER INSERT ON \"User\""),
+                              QStringLiteral("模拟的写入故障"), QStringLiteral("NEW.UID = '坏'"), true);
         auto w = openWindow();
         m_platform->answer(Answer::Ok);
         add(*w, QStringLiteral("坏"), QStringLiteral("pw"), 1);
@@ -719,8 +719,8 @@ private slots:
         // the second row after the first had gone.
         m_archive->addOperator(QStringLiteral("abc"), access::storedForm(QStringLiteral("1")), QStringLiteral("可以修改"));
         m_archive->addOperator(QStringLiteral("ABC"), access::storedForm(QStringLiteral("2")), QStringLiteral("可以修改"));
-        m_archive->exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON \"User\" WHEN OLD.UID = 'ABC' "
-                                       "BEGIN SELECT RAISE(FAIL, '模拟的删除故障'); END"));
+        m_archive->failWrites(QStringLiteral("keep"), QStringLiteral("BEFORE DELETE ON \"User\""),
+                              QStringLiteral("模拟的删除故障"), QStringLiteral("OLD.UID = 'ABC'"), true);
         auto w = openWindow();
         selectRow(*w, 1);
         m_platform->answer(Answer::Yes);

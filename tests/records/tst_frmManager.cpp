@@ -474,8 +474,8 @@ private slots:
         archive.addType(QStringLiteral("内科"));
         archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
                           QString(), QString(), {QStringLiteral("/p1.jpg")});
-        archive.exec(QStringLiteral("CREATE TRIGGER keep_photos BEFORE DELETE ON photo "
-                                    "BEGIN SELECT RAISE(ABORT, 'photo is locked'); END"));
+        archive.failWrites(QStringLiteral("keep_photos"), QStringLiteral("BEFORE DELETE ON photo"),
+                           QStringLiteral("photo is locked"));
         auto w = open(archive);
         ArchiveTreeModel *m = w->treeModel();
         click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));

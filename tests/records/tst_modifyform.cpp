@@ -363,8 +363,8 @@ private slots:
         testing::ScriptedPlatform platform;
         clickRecord(QStringLiteral("外科"), 0);
         const auto before = recordsOf(kNumber);
-        m_archive->exec(QStringLiteral("CREATE TRIGGER no_photos BEFORE INSERT ON photo "
-                                       "BEGIN SELECT RAISE(ABORT, '照片表已锁定'); END"));
+        m_archive->failWrites(QStringLiteral("no_photos"), QStringLiteral("BEFORE INSERT ON photo"),
+                              QStringLiteral("照片表已锁定"));
         auto w = open();
         lineField(w.get(), 0)->setText(QStringLiteral("新名称"));
         w->Combo1->setEditText(QStringLiteral("内科"));
@@ -387,7 +387,7 @@ private slots:
         QCOMPARE(after[0].typeName, QStringLiteral("外科"));
         QCOMPARE(photosOf(kNumber), (QStringList{m_photoA, m_photoB}));
 
-        m_archive->exec(QStringLiteral("DROP TRIGGER no_photos"));
+        m_archive->allowWrites(QStringLiteral("no_photos"));
         QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
         QCOMPARE(platform.boxes.size(), 1);
         QVERIFY(!w->isVisible());

@@ -451,8 +451,8 @@ private slots:
 
         // The caption shows the number a record is saved under: seen here where the save
         // then fails, so that the window keeps showing it.
-        m_archive->exec(QStringLiteral("CREATE TRIGGER no_photos BEFORE INSERT ON photo "
-                                       "BEGIN SELECT RAISE(ABORT, 'no photos'); END"));
+        m_archive->failWrites(QStringLiteral("no_photos"), QStringLiteral("BEFORE INSERT ON photo"),
+                              QStringLiteral("no photos"));
         type(w.get(), 0, QStringLiteral("丁"));
         type(w.get(), 1, QStringLiteral("/3.doc"));
         platform.answerFile(QStringLiteral("/3.jpg"));
@@ -462,7 +462,7 @@ private slots:
         QCOMPARE(platform.boxes.size(), 1);
         QCOMPARE(w->recordNumber(), QStringLiteral("240101000002"));
         QCOMPARE(count(QStringLiteral("Detail")), 4);
-        m_archive->exec(QStringLiteral("DROP TRIGGER no_photos"));
+        m_archive->allowWrites(QStringLiteral("no_photos"));
         QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
         QCOMPARE(platform.boxes.size(), 1);
         QCOMPARE(recordsOf(QStringLiteral("240101000002")).value(0).name, QStringLiteral("丁"));
@@ -688,8 +688,8 @@ private slots:
     void aFailingSaveIsRolledBack()
     {
         testing::ScriptedPlatform platform;
-        m_archive->exec(QStringLiteral("CREATE TRIGGER no_photos BEFORE INSERT ON photo "
-                                       "BEGIN SELECT RAISE(ABORT, '照片表已锁定'); END"));
+        m_archive->failWrites(QStringLiteral("no_photos"), QStringLiteral("BEFORE INSERT ON photo"),
+                              QStringLiteral("照片表已锁定"));
         auto w = open();
         type(w.get(), 0, QStringLiteral("甲"));
         type(w.get(), 1, QStringLiteral("/a.doc"));
@@ -716,7 +716,7 @@ private slots:
         QVERIFY(!w->recordSaved());
 
         // Once the store takes it, the same record saves.
-        m_archive->exec(QStringLiteral("DROP TRIGGER no_photos"));
+        m_archive->allowWrites(QStringLiteral("no_photos"));
         QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
         QCOMPARE(platform.boxes.size(), 1);
         QCOMPARE(count(QStringLiteral("Detail")), 1);

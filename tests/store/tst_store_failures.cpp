@@ -85,6 +85,8 @@ private slots:
 
     void lockedArchiveIsReportedAsInUseNotAsForeign()
     {
+        if (testing::onServer())
+            QSKIP("a lock on the file by another program; tst_server holds the server's write lock");
         TempArchive a;
         setBusyTimeout(50);
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other-program"));
@@ -112,6 +114,8 @@ private slots:
 
     void storeFailuresAreExplainedInChineseWithTheTechnicalText()
     {
+        if (testing::onServer())
+            QSKIP("SQLite's read-only and full file; tst_server has the server's failures");
         TempArchive a;
         const QString readOnly = failureOf([&] {
             Connection c(a.path());
@@ -138,6 +142,8 @@ private slots:
 
     void damagedArchiveIsReportedAndNoLongerWritten()
     {
+        if (testing::onServer())
+            QSKIP("damage written into the file itself; a server keeps its files out of reach");
         TempArchive a;
         a.addType(QStringLiteral("内科"));
         {
