@@ -1,5 +1,7 @@
 #include "store/Backup.h"
 
+#include "store/Transfer.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -100,6 +103,7 @@ public:
 private:
     void prepare(Connection &source);
     void copyDatabase(Connection &source);
+    void copyFromServer();
     void copyFiles();
     bool copyOne(const QString &source, const QString &relativeTarget, qint64 &copied);
     void verify();
@@ -164,7 +168,11 @@ BackupResult BackupRun::run()
             } catch (const StoreError &e) {
                 throw Failure{QStringLiteral("读取病案数据库时出错，不能备份。\n") + e.description()};
             }
-            copyDatabase(*source);
+            if (source->backend() == Backend::PostgreSQL) {
+                copyFromServer();
+            } else {
+                copyDatabase(*source);
+            }
             try {
                 endRead(*source);
             } catch (const StoreError &) {
@@ -206,7 +214,12 @@ void BackupRun::prepare(Connection &source)
     if (!isArchive(source))
         throw Failure{QStringLiteral("文件“%1”不是病案数据库，不能备份。").arg(m_options.archivePath)};
     m_result.counts = countTables(source);
-    m_dbBytes = QFileInfo(m_options.archivePath).size();
+    // A server's archive is copied row by row into a file: its size is not known before,
+    // so the rows are weighed at what a record's row takes in a file.
+    constexpr qint64 kBytesPerRow = 256;
+    m_dbBytes = source.backend() == Backend::PostgreSQL
+        ? kBytesPerRow * (m_result.counts.catalog + m_result.counts.detail + m_result.counts.photo + m_result.counts.user)
+        : QFileInfo(m_options.archivePath).size();
     if (m_options.includeFiles) {
         QSet<QString> seen;
         forEachFileReference(source, [&](const FileReference &ref) {
@@ -382,6 +395,43 @@ bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qi
     return true;
 }
 
+// The archive on a server becomes an archive file in the backup, verified row by row
+// against one state of the server's archive; restoring it is copying it back.
+void BackupRun::copyFromServer()
+{
+    m_dbName = QStringLiteral("file.dat");
+    const QString destPath = QDir(m_partial).filePath(m_dbName);
+    std::optional<Failure> full;
+    qint64 reported = 0;
+    const TransferResult copied = copyArchive(m_options.archivePath, destPath, [&](const TransferProgress &p) {
+        const qint64 done = p.total > 0 ? m_dbBytes * p.done / p.total : m_dbBytes;
+        try {
+            if (p.stage == TransferProgress::Copy)
+                written(done - reported);
+            m_done += done - reported;
+            reported = done;
+            report(BackupProgress::Database, m_dbName);
+        } catch (const Failure &f) {
+            full = f;
+            return false;
+        } catch (const Cancel &) {
+            return false;
+        }
+        return true;
+    });
+    if (full)
+        throw *full;
+    if (copied.outcome == TransferResult::Cancelled)
+        throw Cancel{};
+    if (copied.outcome == TransferResult::Failed)
+        throw Failure{QStringLiteral("备份病案数据库时出错，备份没有完成。\n") + copied.error};
+    // What was copied and compared is one state of the archive; the counts taken before
+    // may be older already, since other workstations go on writing on a server.
+    m_result.counts = copied.counts;
+    if (!syncPath(destPath, false))
+        throw Failure{QStringLiteral("写入备份的数据库副本时出错。") + kTargetTrouble};
+}
+
 void BackupRun::verify()
 {
     report(BackupProgress::Verify);
@@ -415,7 +465,9 @@ void BackupRun::writeManifest()
     QStringList lines;
     const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
     lines << QStringLiteral("病案备份  %1").arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    lines << QStringLiteral("原病案数据库：") + QFileInfo(m_options.archivePath).absoluteFilePath();
+    const bool server = isServerAddress(m_options.archivePath);
+    lines << QStringLiteral("原病案数据库：")
+            + (server ? m_options.archivePath : QFileInfo(m_options.archivePath).absoluteFilePath());
     lines << QStringLiteral("数据库副本：%1（完整性检查通过，记录数与原档案相同）").arg(m_dbName);
     lines << QStringLiteral("记录：类型 %1 个，病案 %2 条，照片 %3 条，操作员 %4 名")
                  .arg(m_result.counts.catalog)
@@ -432,9 +484,14 @@ void BackupRun::writeManifest()
         lines << QStringLiteral("本次只备份了数据库，没有备份病案关联的文件和照片。");
     }
     lines << QString();
-    lines << QStringLiteral("恢复方法：关闭病案管理程序；把原来的数据库文件改名留存，再把本文件夹中的 %1 复制到原来的位置；"
-                            "需要时把“%2”文件夹中的文件复制回原来的路径。")
-                 .arg(m_dbName, kBackupFilesFolder);
+    if (server)
+        lines << QStringLiteral("恢复方法：在服务器上建立一个空的数据库，用“casearchive-admin copy %1 服务器地址”把本文件夹中的 %1 "
+                                "复制进去，再让各工作站使用该地址；需要时把“%2”文件夹中的文件复制回原来的路径。")
+                     .arg(m_dbName, kBackupFilesFolder);
+    else
+        lines << QStringLiteral("恢复方法：关闭病案管理程序；把原来的数据库文件改名留存，再把本文件夹中的 %1 复制到原来的位置；"
+                                "需要时把“%2”文件夹中的文件复制回原来的路径。")
+                     .arg(m_dbName, kBackupFilesFolder);
     if (!m_copied.isEmpty() || !m_result.missing.isEmpty()) {
         lines << QString();
         lines << QStringLiteral("状态\t大小\t原路径\t备份中的位置");

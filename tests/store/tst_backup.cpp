@@ -149,8 +149,10 @@ private slots:
         Sample s;
         store::setBusyTimeout(50);
         bool writerWaited = false;
+        bool triedToWrite = false;
         const store::BackupResult r = store::backupArchive(s.options(false), [&](const store::BackupProgress &p) {
-            if (p.stage == store::BackupProgress::Database && !writerWaited) {
+            if (p.stage == store::BackupProgress::Database && !triedToWrite) {
+                triedToWrite = true;
                 // Another program adds a record while the archive is being copied: it must
                 // wait until the copy is taken, so that the copy is what was counted.
                 try {
@@ -165,13 +167,16 @@ private slots:
             }
             return true;
         });
-        QVERIFY(writerWaited);
+        // On a server the other workstation writes on, and the copy still holds the state
+        // it began with.
+        QCOMPARE(writerWaited, !testing::onServer());
         QCOMPARE(r.outcome, store::BackupResult::Verified);
         QCOMPARE(r.counts.detail, 2);
+        QCOMPARE(store::checkArchive(QDir(r.folder).filePath(QStringLiteral("file.dat")), false).counts.detail, 2);
         // Once the copy is taken, the other program writes again.
         store::setBusyTimeout(5000);
         s.archive.addRecord(QStringLiteral("外科"), QStringLiteral("240101110000"), QStringLiteral("赵六"));
-        QCOMPARE(s.archive.count(QStringLiteral("Detail")), 3);
+        QCOMPARE(s.archive.count(QStringLiteral("Detail")), testing::onServer() ? 4 : 3);
     }
 
     void failurePartWayLeavesNoCompleteLookingCopy_data()
@@ -297,6 +302,8 @@ private slots:
 
     void checkOfADamagedArchive()
     {
+        if (testing::onServer())
+            QSKIP("damage written into the file itself; a server keeps its files out of reach");
         testing::TempArchive archive;
         archive.addType(QStringLiteral("内科"));
         archive.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 399) "

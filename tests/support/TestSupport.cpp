@@ -131,6 +131,24 @@ TempArchive::~TempArchive()
     }
 }
 
+TempServerDatabase::TempServerDatabase()
+    : m_name(QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++archivesMade)),
+      m_path(serverAddress(m_name))
+{
+    store::Connection server(maintenanceAddress());
+    server.run(QStringLiteral("CREATE DATABASE ") + quotedName(m_name));
+}
+
+TempServerDatabase::~TempServerDatabase()
+{
+    try {
+        store::Connection server(maintenanceAddress());
+        server.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(quotedName(m_name)));
+    } catch (const store::StoreError &e) {
+        qWarning("cannot drop the test database %s: %s", qPrintable(m_name), qPrintable(e.description()));
+    }
+}
+
 void TempArchive::failWrites(const QString &name, const QString &event, const QString &message,
                              const QString &condition, bool keepRow)
 {

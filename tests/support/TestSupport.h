@@ -102,6 +102,22 @@ private:
     QHash<QString, QString> m_failing; // trigger name -> table
 };
 
+// An empty database on the test server, dropped again with the object (on a server run
+// only: it needs CASEARCHIVE_TEST_SERVER).
+class TempServerDatabase {
+public:
+    TempServerDatabase();
+    ~TempServerDatabase();
+    TempServerDatabase(const TempServerDatabase &) = delete;
+    TempServerDatabase &operator=(const TempServerDatabase &) = delete;
+    QString path() const { return m_path; }
+    QString name() const { return m_name; }
+
+private:
+    QString m_name;
+    QString m_path;
+};
+
 // Points the settings store at a scratch location and empties it.
 void isolateSettings();
 
