@@ -1,12 +1,15 @@
 // Measures the record browser on a large archive: the tree load, with and without a
 // search, against one plain scan of the same columns of Detail by the store; the memory
 // the tree keeps per record; the record click. Prints figures; it is not a test and
-// asserts nothing.
+// asserts nothing. With --server ADDRESS (the address of a PostgreSQL server's
+// maintenance database; scripts/bench --server starts a throwaway server) the archive is
+// copied into a database of its own on that server and measured there.
 #include "common/Module1.h"
 #include "records/frmManager.h"
 #include "store/Archive.h"
 #include "store/Database.h"
 #include "store/Statements.h"
+#include "store/Transfer.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -68,6 +71,17 @@ int scan(const QString &path, const store::SearchFilter &filter)
     return rows;
 }
 
+// The server's address for another database: postgresql://host/db?settings.
+QString withDatabase(const QString &address, const QString &database)
+{
+    const qsizetype hostStart = address.indexOf(QLatin1String("://")) + 3;
+    const qsizetype query = address.indexOf(QLatin1Char('?'));
+    qsizetype pathStart = address.indexOf(QLatin1Char('/'), hostStart);
+    if (pathStart < 0 || (query >= 0 && pathStart > query))
+        pathStart = query < 0 ? address.size() : query;
+    return address.left(pathStart) + QLatin1Char('/') + database + (query < 0 ? QString() : address.mid(query));
+}
+
 int shownRecords(QAbstractItemModel *model)
 {
     const QModelIndex root = model->index(0, 0);
@@ -87,6 +101,7 @@ int main(int argc, char *argv[])
     int types = 100;
     int runs = 5;
     QString searchText = QStringLiteral("阑尾");
+    QString server;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--records"))
@@ -97,14 +112,43 @@ int main(int argc, char *argv[])
             runs = qMax(1, args[i + 1].toInt());
         else if (args[i] == QLatin1String("--search"))
             searchText = args[i + 1];
+        else if (args[i] == QLatin1String("--server"))
+            server = args[i + 1];
     }
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Data/file.dat"));
+    QString path = dir.filePath(QStringLiteral("Data/file.dat"));
     QElapsedTimer made;
     made.start();
     store::makeDemoArchive(path, {records, types, 2009});
     std::printf("archive: %d records in %d types, made in %.1f s\n", records, types, made.elapsed() / 1000.0);
+    if (!server.isEmpty()) {
+        try {
+            const QString name = QStringLiteral("casearchive_bench");
+            {
+                store::Connection maintenance(server);
+                maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+                maintenance.run(QStringLiteral("CREATE DATABASE %1").arg(name));
+            }
+            const QString address = withDatabase(server, name);
+            QElapsedTimer copied;
+            copied.start();
+            const store::TransferResult r = store::copyArchive(path, address);
+            if (r.outcome != store::TransferResult::Verified) {
+                std::fprintf(stderr, "copy to the server failed: %s\n", qPrintable(r.error));
+                return 1;
+            }
+            {
+                store::Connection c(address);
+                c.run(QStringLiteral("VACUUM ANALYZE"));
+            }
+            std::printf("copied to %s and verified in %.1f s\n", qPrintable(address), copied.elapsed() / 1000.0);
+            path = address;
+        } catch (const store::StoreError &e) {
+            std::fprintf(stderr, "server: %s\n", qPrintable(e.description()));
+            return 1;
+        }
+    }
 
     app::DbPath = path;
     app::CurrentAuthority = QStringLiteral("超级权限");

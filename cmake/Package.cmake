@@ -20,9 +20,9 @@ set(CASEARCHIVE_PACKAGE_MAINTAINER "Records office administrator <root@localhost
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CASEARCHIVE_PACKAGE_MAINTAINER})
 
 # The libraries the executables link are found by dpkg-shlibdeps; what it cannot see is
-# named here: the SQLite driver Qt loads at run time, the Chinese fonts, and adduser
-# for the group made on installation.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-noto-cjk, adduser")
+# named here: the SQLite and PostgreSQL drivers Qt loads at run time (the latter for an
+# archive on a server), the Chinese fonts, and adduser for the group made on installation.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql, fonts-noto-cjk, adduser")
 # Without these the program runs, but cannot show WMF and EMF photos (the converters,
 # and the fonts wmf2svg draws with) or open attached files and web addresses.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libwmf-bin, emf2svg, fonts-urw-base35, xdg-utils")
