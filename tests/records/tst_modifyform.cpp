@@ -19,6 +19,8 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
+using testing::tabChain;
+
 namespace {
 
 const QString kNumber = QStringLiteral("240101080000");
@@ -34,18 +36,6 @@ QStringList items(QListWidget *list)
     return texts;
 }
 
-QStringList tabChain(QWidget *start, int count)
-{
-    QStringList names;
-    QWidget *w = start;
-    for (int i = 0; i < count; ++i) {
-        names << w->objectName();
-        do {
-            w = w->nextInFocusChain();
-        } while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(start->window()) || w->objectName().isEmpty());
-    }
-    return names;
-}
 
 } // namespace
 

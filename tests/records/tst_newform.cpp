@@ -22,6 +22,8 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
+using testing::tabChain;
+
 namespace {
 
 const QString kBlank = QStringLiteral("病案名称、路径、类别均不能空，且不能重复,请检查!");
@@ -66,19 +68,6 @@ void verifyCaptionsWhole(QDialog *w)
     }
 }
 
-// The widgets Tab visits from a start, in order, until it comes round again.
-QStringList tabChain(QWidget *start, int count)
-{
-    QStringList names;
-    QWidget *w = start;
-    for (int i = 0; i < count; ++i) {
-        names << w->objectName();
-        do {
-            w = w->nextInFocusChain();
-        } while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(start->window()) || w->objectName().isEmpty());
-    }
-    return names;
-}
 
 } // namespace
 

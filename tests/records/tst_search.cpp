@@ -50,6 +50,7 @@ class TestSearch : public QObject {
     Q_OBJECT
 
     QStringList m_states; // what the browser told the main window's search line
+    int m_reloads = 0;
     int m_endings = 0;
 
     std::unique_ptr<frmManager> openBrowser(const testing::TempArchive &archive)
@@ -93,12 +94,22 @@ class TestSearch : public QObject {
         return shown(w->treeModel());
     }
 
+    // Stands in for an open browser and counts the reloads asked of it.
+    const int &countReloads()
+    {
+        m_reloads = 0;
+        app::BrowserLoaded = true;
+        app::setBrowserReloadTarget([this] { ++m_reloads; });
+        return m_reloads;
+    }
+
 private slots:
     void initTestCase() { testing::isolateSettings(); }
 
     void init()
     {
         testing::isolateSettings();
+        m_reloads = 0;
         m_states.clear();
         m_endings = 0;
         app::setSearchStateTarget([this](const QString &text) { m_states << text; });
@@ -205,9 +216,7 @@ private slots:
     void blanksOnlyLeaveTheButtonDisabledAndEnterDoesNothing()
     {
         testing::ScriptedPlatform platform;
-        int reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([&reloads] { ++reloads; });
+        const int &reloads = countReloads();
         auto d = openSearch();
         QLineEdit *text = textBox(d.get());
         text->setFocus();
@@ -232,9 +241,7 @@ private slots:
     void enterMovesToTheButtonWithoutSearching()
     {
         testing::ScriptedPlatform platform;
-        int reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([&reloads] { ++reloads; });
+        const int &reloads = countReloads();
         auto d = openSearch();
         QLineEdit *text = textBox(d.get());
         text->setFocus();
@@ -257,9 +264,7 @@ private slots:
     void accessKeyStartsTheSearch()
     {
         testing::ScriptedPlatform platform;
-        int reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([&reloads] { ++reloads; });
+        const int &reloads = countReloads();
         auto d = openSearch();
         textBox(d.get())->setText(QStringLiteral("外科"));
         QTest::keyClick(d.get(), Qt::Key_S, Qt::AltModifier);
@@ -270,9 +275,7 @@ private slots:
     void noBoxTickedShowsTheMessageAndStaysOpen()
     {
         testing::ScriptedPlatform platform;
-        int reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([&reloads] { ++reloads; });
+        const int &reloads = countReloads();
         const store::SearchFilter before{QStringLiteral("旧"), true, false, false, false};
         app::SearchFilter = before;
         auto d = openSearch();
@@ -292,9 +295,7 @@ private slots:
     void closeBoxChangesNothing()
     {
         testing::ScriptedPlatform platform;
-        int reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([&reloads] { ++reloads; });
+        const int &reloads = countReloads();
         const store::SearchFilter before{QStringLiteral("旧"), false, true, false, false};
         app::SearchFilter = before;
         auto d = openSearch();

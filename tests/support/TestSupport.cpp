@@ -289,4 +289,17 @@ QStringList childTexts(ArchiveTreeModel *m, const QModelIndex &parent)
     return texts;
 }
 
+QStringList tabChain(QWidget *start, int count)
+{
+    QStringList names;
+    QWidget *w = start;
+    for (int i = 0; i < count; ++i) {
+        names << w->objectName();
+        do {
+            w = w->nextInFocusChain();
+        } while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(start->window()) || w->objectName().isEmpty());
+    }
+    return names;
+}
+
 } // namespace testing

@@ -135,6 +135,9 @@ bool screenshot(QWidget *window, const QString &name);
 QModelIndex typeNode(ArchiveTreeModel *model, const QString &name);
 QStringList childTexts(ArchiveTreeModel *model, const QModelIndex &parent);
 
+// The object names of the widgets Tab visits from a start, in order (count of them).
+QStringList tabChain(QWidget *start, int count);
+
 template <typename T>
 T *child(QObject *parent, const QString &name)
 {
