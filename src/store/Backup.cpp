@@ -1,5 +1,7 @@
 #include "store/Backup.h"
 
+#include "store/Database.h"
+#include "store/Statements.h"
 #include "store/Transfer.h"
 
 #include <QDir>
@@ -7,6 +9,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QStorageInfo>
 
 #include <sqlite3.h>
@@ -29,6 +32,9 @@ qint64 spaceForTests = -1;
 constexpr int kPagesPerStep = 256;
 constexpr qint64 kChunk = 1 << 20;
 constexpr int kBusyRetries = 250;       // of 20 ms: another program's lock, up to 5 s
+// Every save made by another program between two steps starts the page copy over; an
+// archive saved to without a pause for this many copies is not backed up now.
+constexpr int kMaxRestarts = 20;
 constexpr qint64 kSpaceMargin = 1 << 20; // journals and folder entries
 constexpr int kCopyShare = 980;          // permille for copying; the rest is the check
 
@@ -38,6 +44,24 @@ struct Failure {
 struct Cancel {};
 
 const QString kTargetTrouble = QStringLiteral("目标磁盘可能已满、只读或已拔出，备份没有完成。");
+
+void endReadQuietly(Connection &c)
+{
+    try {
+        endRead(c);
+    } catch (const StoreError &) {
+        // Only a read ends here.
+    }
+}
+
+// Opens a read of one state of the file on the connection (BEGIN DEFERRED alone takes no
+// lock) and returns a number that changes whenever another connection has saved since.
+qint64 holdReadOfFile(Connection &c)
+{
+    beginRead(c);
+    QSqlQuery q = c.run(QStringLiteral("PRAGMA data_version"));
+    return q.next() ? q.value(0).toLongLong() : -1;
+}
 
 QString mb(qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); }
 
@@ -160,8 +184,6 @@ BackupResult BackupRun::run()
             } catch (const StoreError &e) {
                 throw Failure{QStringLiteral("无法读取病案数据库，不能备份。\n") + e.description()};
             }
-            // One state of the archive from the counts to the last page copied: another
-            // program that writes meanwhile waits, and the copy is what was counted.
             try {
                 beginRead(*source);
                 prepare(*source);
@@ -169,14 +191,14 @@ BackupResult BackupRun::run()
                 throw Failure{QStringLiteral("读取病案数据库时出错，不能备份。\n") + e.description()};
             }
             if (source->backend() == Backend::PostgreSQL) {
+                // The server lets other workstations write while this read goes on.
                 copyFromServer();
+                endReadQuietly(*source);
             } else {
+                // A file's readers hold its writers off: the copy takes the archive in steps
+                // and lets them in between (copyDatabase).
+                endReadQuietly(*source);
                 copyDatabase(*source);
-            }
-            try {
-                endRead(*source);
-            } catch (const StoreError &) {
-                // Only a read ends here; the copy is complete.
             }
         }
         if (m_options.includeFiles)
@@ -290,13 +312,39 @@ void BackupRun::copyDatabase(Connection &source)
         throw Failure{sqliteFailure(code, detail)};
     }
     int busy = 0;
+    int restarts = 0;
+    qint64 version = 0;
     qint64 reported = 0;
     try {
-        for (;;) {
-            rc = sqlite3_backup_step(backup, kPagesPerStep);
+        for (int step = 0;; ++step) {
+            // Each step holds a read of the file only while it copies its pages, so a save
+            // of another program waits for one step at most, never for the whole copy. A
+            // save between two steps makes SQLite start the copy over; the copy finished is
+            // one state of the archive, the state counted here under the same read.
+            bool changed = false;
+            try {
+                const qint64 now = holdReadOfFile(source);
+                changed = step > 0 && now != version;
+                version = now;
+                rc = sqlite3_backup_step(backup, kPagesPerStep);
+                if (rc == SQLITE_DONE)
+                    m_result.counts = countTables(source);
+                endRead(source);
+            } catch (const StoreError &e) {
+                endReadQuietly(source);
+                throw Failure{QStringLiteral("读取病案数据库时出错，备份没有完成。\n") + e.description()};
+            }
+            if (changed && rc != SQLITE_DONE && ++restarts > kMaxRestarts)
+                throw Failure{QStringLiteral("备份期间病案数据库一直有人在保存，备份已重新开始 %1 次仍未能完成。"
+                                             "各工作站的保存都不受影响；请在保存较少的时候再备份。")
+                                  .arg(kMaxRestarts)};
             const int total = sqlite3_backup_pagecount(backup);
             const int remaining = sqlite3_backup_remaining(backup);
             const qint64 done = total > 0 ? m_dbBytes * (total - remaining) / total : m_dbBytes;
+            if (changed || done < reported) { // started over
+                m_done -= reported;
+                reported = 0;
+            }
             written(done - reported);
             m_done += done - reported;
             reported = done;

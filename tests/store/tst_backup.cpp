@@ -144,39 +144,35 @@ private slots:
         QCOMPARE(entries(s.target.path()).size(), 2);
     }
 
-    void consistentWhileAnotherProgramWantsToWrite()
+    void consistentWhileAnotherProgramWrites()
     {
         Sample s;
         store::setBusyTimeout(50);
-        bool writerWaited = false;
+        QString writerFailed;
         bool triedToWrite = false;
         const store::BackupResult r = store::backupArchive(s.options(false), [&](const store::BackupProgress &p) {
             if (p.stage == store::BackupProgress::Database && !triedToWrite) {
                 triedToWrite = true;
-                // Another program adds a record while the archive is being copied: it must
-                // wait until the copy is taken, so that the copy is what was counted.
+                // Another program adds a record once the archive's pages are copied: it does
+                // not wait for the rest of the backup (the check), and the copy stays what
+                // was counted.
                 try {
                     store::Connection other(s.archive.path());
                     store::Transaction t(other);
                     store::insertRecord(other, {0, QStringLiteral("外科"), QStringLiteral("240101100000"),
                                                 QStringLiteral("王五"), QString(), QString()});
                     t.commit();
-                } catch (const store::StoreError &) {
-                    writerWaited = true;
+                } catch (const store::StoreError &e) {
+                    writerFailed = e.description();
                 }
             }
             return true;
         });
-        // On a server the other workstation writes on, and the copy still holds the state
-        // it began with.
-        QCOMPARE(writerWaited, !testing::onServer());
+        QCOMPARE(writerFailed, QString());
         QCOMPARE(r.outcome, store::BackupResult::Verified);
         QCOMPARE(r.counts.detail, 2);
         QCOMPARE(store::checkArchive(QDir(r.folder).filePath(QStringLiteral("file.dat")), false).counts.detail, 2);
-        // Once the copy is taken, the other program writes again.
-        store::setBusyTimeout(5000);
-        s.archive.addRecord(QStringLiteral("外科"), QStringLiteral("240101110000"), QStringLiteral("赵六"));
-        QCOMPARE(s.archive.count(QStringLiteral("Detail")), testing::onServer() ? 4 : 3);
+        QCOMPARE(s.archive.count(QStringLiteral("Detail")), 3);
     }
 
     void failurePartWayLeavesNoCompleteLookingCopy_data()
