@@ -99,21 +99,50 @@ QString &reportedPath()
 }
 } // namespace
 
+namespace {
+bool samePath(const QString &a, const QString &b)
+{
+    if (store::isServerAddress(a) || store::isServerAddress(b))
+        return a == b;
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+// Earlier versions wrote the archive they settled on into the user's own file at every
+// start: the site's [Data] Path, or the default archive, then stuck to every user who had
+// started the program once, and a later move of the archive by the administrator reached
+// none of them. Such a copy is no choice of the user's; it goes, and the site's value or
+// the default counts again. A path of the user's own that names another archive stays.
+void forgetCopiedPath(const QString &section, const QString &key)
+{
+    if (!settings::hasOwn(section, key))
+        return;
+    const QString own = settings::readOwn(section, key);
+    const QString site = settings::readSite(section, key);
+    if (own.trimmed().isEmpty() || (!site.isEmpty() && samePath(own, site)) || samePath(own, defaultDatabasePath()))
+        settings::removeOwn(section, key);
+}
+} // namespace
+
 void LocateDatabase(const QString &candidate)
 {
     reportedPath().clear();
-    const QString remembered = settings::read(QStringLiteral("Data"), QStringLiteral("Path"));
+    const QString section = QStringLiteral("Data");
+    const QString key = QStringLiteral("Path");
+    forgetCopiedPath(section, key);
+    // The user's own path, else the site's; neither is written back, so the site's file
+    // stays the one place where the administrator moves every user to another archive.
+    const QString remembered = settings::read(section, key);
     const QString path = candidate.isEmpty() ? remembered : candidate;
     const QString why = path.isEmpty() ? QStringLiteral("-") : whyUnreadable(path);
     if (why.isEmpty()) {
         DbPath = path;
-        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
+        if (!candidate.isEmpty() && !samePath(candidate, remembered))
+            settings::write(section, key, DbPath); // chosen by the user
         return;
     }
     const QString fallback = defaultDatabasePath();
-    if (!candidate.isEmpty() || remembered.isEmpty() || QFileInfo(remembered).absoluteFilePath() == QFileInfo(fallback).absoluteFilePath()) {
+    if (!candidate.isEmpty() || remembered.isEmpty() || samePath(remembered, fallback)) {
         DbPath = fallback;
-        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), DbPath);
         return;
     }
 

@@ -27,10 +27,12 @@ QString programFolder();
 void setProgramFolder(const QString &folder); // tests point it at a folder of their own
 QString defaultDatabasePath(); // Data/file.dat in app::installationFolder()
 
-// Settles DbPath: the candidate, else the stored Data/Path, when that file can be
-// opened for reading; the default path otherwise, stored in Data/Path. A remembered
-// archive that cannot be read is never replaced silently: the operator is told which
-// file and why, may use the default archive for this run only, and Data/Path stays.
+// Settles DbPath: the candidate, else Data/Path (the user's own, else the site's), when
+// that file can be opened for reading; the default path otherwise. Only a candidate that
+// differs from it is stored, into the user's own file; a copy of the site's path or of the
+// default found there (earlier versions wrote one) is removed. A remembered archive that
+// cannot be read is never replaced silently: the operator is told which file and why, may
+// use the default archive for this run only, and Data/Path stays.
 void LocateDatabase(const QString &candidate);
 // True when LocateDatabase has already told the operator that DbPath cannot be read.
 bool DatabaseProblemReported();

@@ -34,6 +34,37 @@ void write(const QString &section, const QString &key, const QString &value)
     s.sync();
 }
 
+QString readOwn(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, applicationName());
+    s.setFallbacksEnabled(false);
+    return s.value(section + QLatin1Char('/') + key).toString();
+}
+
+QString readSite(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::SystemScope, applicationName());
+    return s.value(section + QLatin1Char('/') + key).toString();
+}
+
+bool hasOwn(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, applicationName());
+    s.setFallbacksEnabled(false);
+    return s.contains(section + QLatin1Char('/') + key);
+}
+
+void removeOwn(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, applicationName());
+    s.setFallbacksEnabled(false);
+    const QString name = section + QLatin1Char('/') + key;
+    if (!s.contains(name))
+        return; // a user who never started the program gets no file for it
+    s.remove(name);
+    s.sync();
+}
+
 double leadingNumber(const QString &text)
 {
     static const QRegularExpression number(

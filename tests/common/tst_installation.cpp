@@ -120,11 +120,11 @@ private slots:
         QCOMPARE(app::installationFolder(), m_machine);
         QCOMPARE(app::defaultDatabasePath(), m_machine + QStringLiteral("/Data/file.dat"));
 
-        // The first start of an installed program settles on, and remembers, the
-        // machine's archive.
+        // The first start of an installed program settles on the machine's archive, and
+        // leaves the user's own settings without a path: a site's path set later counts.
         app::LocateDatabase(QString());
         QCOMPARE(app::DbPath, m_machine + QStringLiteral("/Data/file.dat"));
-        QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), app::DbPath);
+        QVERIFY(!settings::hasOwn(QStringLiteral("Data"), QStringLiteral("Path")));
     }
 
     void writableIsAskedOfTheFileSystem()
@@ -284,6 +284,62 @@ private slots:
         settings::write(QStringLiteral("Site"), QStringLiteral("Web"), QStringLiteral("intranet.local"));
         QCOMPARE(app::WebAddress(), QStringLiteral("intranet.local"));
         QCOMPARE(app::OrganisationName(), QStringLiteral("某某市人民医院病案室"));
+    }
+
+    void siteArchiveMovedAfterTheFirstStartIsFollowed()
+    {
+        QDir().mkpath(m_site);
+        const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+        auto siteNames = [&](const QString &path) {
+            QSettings site(QSettings::SystemScope, name);
+            if (path.isEmpty())
+                site.remove(QStringLiteral("Data/Path"));
+            else
+                site.setValue(QStringLiteral("Data/Path"), path);
+        };
+        const QString data = QStringLiteral("Data");
+        const QString key = QStringLiteral("Path");
+        testing::TempArchive office, restored, mine;
+        app::setProgramFolder(folder(QStringLiteral("usr/bin")));
+        store::initArchive(app::defaultDatabasePath()); // the PC's own archive, used before
+
+        siteNames(office.path());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, office.path());
+        QVERIFY(!settings::hasOwn(data, key)); // read from the site's file, not copied
+
+        // The administrator moves every user to the archive restored elsewhere.
+        siteNames(restored.path());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, restored.path());
+
+        // An earlier version copied the site's path into the user's file at the first
+        // start; the copy goes, so the next move reaches this user too.
+        settings::write(data, key, restored.path());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, restored.path());
+        QVERIFY(!settings::hasOwn(data, key));
+        siteNames(office.path());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, office.path());
+
+        // A PC that first ran on its own file had the default copied: the site's archive counts.
+        settings::write(data, key, app::defaultDatabasePath());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, office.path());
+        QVERIFY(!settings::hasOwn(data, key));
+
+        // A path the user wrote for another archive is the user's choice: it wins and stays.
+        settings::write(data, key, mine.path());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, mine.path());
+        QCOMPARE(settings::readOwn(data, key), mine.path());
+
+        // Without a site's path nor a path of the user's, the PC's own archive.
+        settings::removeOwn(data, key);
+        siteNames(QString());
+        app::LocateDatabase(QString());
+        QCOMPARE(app::DbPath, app::defaultDatabasePath());
     }
 };
 

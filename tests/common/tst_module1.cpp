@@ -23,12 +23,13 @@ private slots:
         app::DbPath.clear();
     }
 
-    void firstRunUsesAndStoresTheDefault()
+    void firstRunUsesTheDefaultWithoutStoringIt()
     {
         app::LocateDatabase(QString());
         const QString expected = m_program.path() + QStringLiteral("/Data/file.dat");
         QCOMPARE(app::DbPath, expected);
-        QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), expected);
+        // Stored, it would hold this user on the local file after a site's path is set.
+        QVERIFY(!settings::hasOwn(QStringLiteral("Data"), QStringLiteral("Path")));
     }
 
     void rememberedArchiveOutOfReachWithoutALocalOne()
@@ -102,6 +103,8 @@ private slots:
         QCOMPARE(app::DbPath, app::defaultDatabasePath());
         QVERIFY(platform.boxes.isEmpty());
         QVERIFY(!app::DatabaseProblemReported());
+        // That copy of the default is no choice of the user's and is dropped.
+        QVERIFY(!settings::hasOwn(QStringLiteral("Data"), QStringLiteral("Path")));
     }
 
     void candidateWinsOverTheSetting()
