@@ -137,22 +137,11 @@ void frmLogin::Form_Load()
     // list empty and the name box showing its initial text. The operator is told once
     // which archive could not be read and why; otherwise every password would simply
     // be refused.
-    int n = 0;
     QVector<store::OperatorRow> rows;
     QString failure;
     try {
         store::Connection c(app::DbPath);
-        try {
-            n = store::countOperators(c);
-        } catch (const store::StoreError &e) {
-            failure = e.description();
-        }
-        try {
-            rows = store::readOperators(c);
-        } catch (const store::StoreError &e) {
-            if (failure.isEmpty())
-                failure = e.description();
-        }
+        rows = store::readOperators(c);
     } catch (const store::StoreError &e) {
         failure = e.description();
     }
@@ -162,13 +151,12 @@ void frmLogin::Form_Load()
                               + app::archiveSetupAdvice(app::DbPath), // no archive yet: how to make one
                           QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
 
-    const int listed = qMin(qMin(n, int(rows.size())), kMaxListed);
-    for (int i = 0; i < listed; ++i) {
-        const store::OperatorRow &r = rows.at(i);
+    // Every operator is listed: one left off could be added and never log in.
+    for (const store::OperatorRow &r : std::as_const(rows)) {
         m_operators.push_back({r.name, r.password, r.authority});
         UserTxt->addItem(r.name);
     }
-    if (listed > 0)
+    if (!rows.isEmpty())
         UserTxt->setCurrentIndex(0);
     else
         UserTxt->setEditText(QStringLiteral("UserTxt"));

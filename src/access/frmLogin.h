@@ -21,9 +21,6 @@ public:
     // a hook of their own here so that a login does not have to build the main window.
     static std::function<void()> openMainWindow;
 
-    // The most names the list offers; operators after the eleventh cannot be chosen.
-    static constexpr int kMaxListed = 11;
-
     QLabel *lblLabels[2] = {};
     QComboBox *UserTxt = nullptr;
     QLineEdit *txtPassword = nullptr;

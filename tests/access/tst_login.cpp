@@ -224,26 +224,34 @@ private slots:
         QCOMPARE(platform.boxes.size(), 0);
     }
 
-    void onlyTheFirstElevenOperatorsAreListed()
+    void everyOperatorIsListedAndTheTwelfthLogsIn()
     {
-        for (int i = 2; i <= 12; ++i)
+        for (int i = 2; i <= 11; ++i)
             m_archive->addOperator(QStringLiteral("员%1").arg(i), QString(), QStringLiteral("可以修改"));
+        m_archive->addOperator(QStringLiteral("员12"), QString(), QStringLiteral("只能修改"));
+        m_archive->addOperator(QStringLiteral("员13"), QString(), QStringLiteral("不能修改"));
         testing::ScriptedPlatform platform;
-        auto w = openLogin();
-        QCOMPARE(w->UserTxt->count(), 11);
-        QCOMPARE(w->UserTxt->itemText(10), QStringLiteral("员11"));
-        // The twelfth, typed by name, selects no entry and is refused like a wrong password.
-        platform.answer(Answer::Ok);
-        w->UserTxt->setEditText(QStringLiteral("员12"));
-        login(*w, QString());
-        QCOMPARE(platform.boxes.size(), 1);
-        QCOMPARE(platform.boxes[0].text, QStringLiteral("无效的密码，再试一次！"));
-        QCOMPARE(m_mainOpened, 0);
-        // A listed name typed in full chooses its own entry.
-        w->UserTxt->setEditText(QStringLiteral("员11"));
-        login(*w, QString());
-        QCOMPARE(m_mainOpened, 1);
-        QCOMPARE(app::CurrentAuthority, QStringLiteral("可以修改"));
+        {
+            auto w = openLogin();
+            QCOMPARE(w->UserTxt->count(), 13);
+            QCOMPARE(w->UserTxt->itemText(0), QStringLiteral("管理员"));
+            QCOMPARE(w->UserTxt->itemText(11), QStringLiteral("员12"));
+            QCOMPARE(w->UserTxt->itemText(12), QStringLiteral("员13"));
+            // The twelfth, typed by name, is chosen and logs in with its own level.
+            w->UserTxt->setEditText(QStringLiteral("员12"));
+            login(*w, QString());
+            QCOMPARE(m_mainOpened, 1);
+            QCOMPARE(app::CurrentAuthority, QStringLiteral("只能修改"));
+        }
+        {
+            // The last one, chosen from the list.
+            auto w = openLogin();
+            w->UserTxt->setCurrentIndex(12);
+            login(*w, QString());
+            QCOMPARE(m_mainOpened, 2);
+            QCOMPARE(app::CurrentAuthority, QStringLiteral("不能修改"));
+        }
+        QCOMPARE(platform.boxes.size(), 0);
     }
 
     void missingArchiveIsToldOnceAndTheLoginGoesOn()
