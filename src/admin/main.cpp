@@ -28,9 +28,11 @@ const char *const kUsage =
     "      with the members of the group casearchive (run it as root)\n"
     "  casearchive-admin where\n"
     "      show where the program looks for its default archive and INFORMATION.INI\n"
-    "  casearchive-admin demo PATH --records N [--types T]\n"
+    "  casearchive-admin demo PATH --records N [--types T] [--files FOLDER]\n"
     "      prepare a demonstration archive with N records in T record types (default 12);\n"
-    "      its attached files and photos go into a folder beside PATH\n"
+    "      its attached files and photos go into FOLDER, by default a folder beside PATH\n"
+    "      (PATH_files without its extension), for a server address DATABASE_files in\n"
+    "      the current folder\n"
     "  casearchive-admin operator PATH NAME [--password P] [--level L]\n"
     "      in the existing archive at PATH, add the operator NAME, or reset the password\n"
     "      and the level of the operator NAME (letter case ignored); the password\n"
@@ -194,6 +196,8 @@ int main(int argc, char *argv[])
                 } else if (flag == QLatin1String("--types")) {
                     if (!parseCount(value, options.types, 1))
                         return usage("--types takes a whole number of 1 or more");
+                } else if (flag == QLatin1String("--files")) {
+                    options.filesFolder = value;
                 } else {
                     return usage("unknown option");
                 }
@@ -201,8 +205,10 @@ int main(int argc, char *argv[])
             if (!haveRecords)
                 return usage("demo needs --records N");
             store::makeDemoArchive(path, options);
-            std::printf("prepared %s with %d records in %d types\n", qPrintable(path), options.records,
-                        options.types);
+            const QString files = options.filesFolder.isEmpty() ? store::demoFilesFolder(path)
+                                                                : QFileInfo(options.filesFolder).absoluteFilePath();
+            std::printf("prepared %s with %d records in %d types, their files and photos in %s\n", qPrintable(path),
+                        options.records, options.types, qPrintable(files));
             return 0;
         }
         if (command == QLatin1String("operator")) {

@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTextStream>
+#include <QUrl>
 
 #include <random>
 
@@ -120,6 +122,13 @@ QString typeName(int i)
 
 QString demoFilesFolder(const QString &archivePath)
 {
+    if (isServerAddress(archivePath)) {
+        // Beside a database there is no folder: the current one, named after the database.
+        QString name = QUrl(archivePath).path().section(QLatin1Char('/'), -1);
+        name.remove(QRegularExpression(QStringLiteral("[^\\w-]")));
+        return QDir::current().absoluteFilePath((name.isEmpty() ? QStringLiteral("casearchive") : name)
+                                                + QStringLiteral("_files"));
+    }
     const QFileInfo fi(archivePath);
     return fi.absolutePath() + QLatin1Char('/') + fi.completeBaseName() + QStringLiteral("_files");
 }
@@ -168,13 +177,12 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
 {
     if (options.records < 0 || options.types < 1)
         throw StoreError(QStringLiteral("演示档案的记录数或类型数不正确。"));
-    if (isServerAddress(path))
-        throw StoreError(QStringLiteral("演示档案只能建成文件；要放到服务器上，请先建成文件，再用 casearchive-admin copy 复制过去。"));
     prepareFolder(path);
-    if (QFileInfo::exists(path))
+    if (!isServerAddress(path) && QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));
 
-    const QString folder = demoFilesFolder(path);
+    const QString folder = options.filesFolder.isEmpty() ? demoFilesFolder(path)
+                                                         : QFileInfo(options.filesFolder).absoluteFilePath();
     if (!QDir().mkpath(folder))
         throw StoreError(QStringLiteral("无法建立文件夹“%1”。").arg(folder));
     QStringList pictures;

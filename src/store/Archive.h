@@ -17,13 +17,15 @@ struct DemoOptions {
     int records = 1000;
     int types = 12;
     unsigned variant = 2009; // the same number gives the same archive
+    QString filesFolder;     // for the attached files and photos; empty: demoFilesFolder
 };
 
-// Creates a demonstration archive; its files and photos go into a folder beside it
-// (<name>_files). Needs a QGuiApplication for drawing the photos.
+// Creates a demonstration archive, a file or in an empty database on a server; its files
+// and photos go into options.filesFolder. Needs a QGuiApplication for drawing the photos.
 void makeDemoArchive(const QString &path, const DemoOptions &options);
 
-// The folder where makeDemoArchive puts the attached files and photos.
+// Where makeDemoArchive puts the attached files and photos unless told: a folder beside
+// a file (<name>_files), or <database>_files in the current folder for a server's archive.
 QString demoFilesFolder(const QString &archivePath);
 
 } // namespace store

@@ -8,6 +8,8 @@
 #include <QImageReader>
 #include <QProcess>
 
+#include <optional>
+
 using namespace store;
 
 class TestArchive : public QObject {
@@ -98,6 +100,41 @@ private slots:
                  0);
         Connection c(dir.filePath(QStringLiteral("d.dat")));
         QCOMPARE(readTypes(c).size(), 3);
+    }
+
+    void adminToolMakesADemoOnTheArchiveNamedWithItsFilesWhereTold()
+    {
+        const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin");
+        if (!QFileInfo::exists(tool))
+            QSKIP("admin tool not built beside the tests");
+        // On a server run the archive is a server's empty database, as the README offers.
+        QTemporaryDir dir;
+        std::optional<testing::TempServerDatabase> database;
+        if (testing::onServer())
+            database.emplace();
+        const QString target = database ? database->path() : dir.filePath(QStringLiteral("demo.dat"));
+        const QString files = dir.filePath(QStringLiteral("shared/demo files"));
+        QProcess p;
+        p.start(tool, {QStringLiteral("demo"), target, QStringLiteral("--records"), QStringLiteral("20"),
+                       QStringLiteral("--types"), QStringLiteral("3"), QStringLiteral("--files"), files});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 QStringLiteral("prepared %1 with 20 records in 3 types, their files and photos in %2\n").arg(target, files));
+        Connection c(target);
+        QCOMPARE(readTypes(c).size(), 3);
+        QSqlQuery q = c.run(QStringLiteral("SELECT DISTINCT \"照片\" FROM photo"));
+        int photos = 0;
+        while (q.next()) {
+            QVERIFY2(q.value(0).toString().startsWith(files + QLatin1Char('/')), qPrintable(q.value(0).toString()));
+            QVERIFY(QFileInfo::exists(q.value(0).toString()));
+            ++photos;
+        }
+        QVERIFY(photos > 0);
+        // Without --files, a server's archive keeps them in the current folder.
+        QCOMPARE(demoFilesFolder(QStringLiteral("postgresql://dbserver/case_archive?user=clerk")),
+                 QDir::current().absoluteFilePath(QStringLiteral("case_archive_files")));
+        QCOMPARE(demoFilesFolder(dir.filePath(QStringLiteral("d.dat"))), dir.filePath(QStringLiteral("d_files")));
     }
 };
 
