@@ -291,14 +291,24 @@ private slots:
         QVERIFY(platform.boxes.isEmpty());
     }
 
+    void enabledStatesForAnOrdinaryLevel_data()
+    {
+        // "不能修改" (may not modify) is held back only in the record types window: here it
+        // modifies and deletes like the others.
+        QTest::addColumn<QString>("level");
+        for (const char *level : {"可以修改", "不能修改", "超级权限!", ""})
+            QTest::newRow(*level ? level : "none") << QString::fromUtf8(level);
+    }
+
     void enabledStatesForAnOrdinaryLevel()
     {
+        QFETCH(QString, level);
         testing::ScriptedPlatform platform;
         testing::TempArchive archive;
         archive.addType(QStringLiteral("内科"));
         archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
                           QStringLiteral("/a.doc"));
-        app::CurrentAuthority = QStringLiteral("可以修改");
+        app::CurrentAuthority = level;
         m_toolbar[QStringLiteral("Add")] = true;
         auto w = open(archive);
         ArchiveTreeModel *m = w->treeModel();
