@@ -477,6 +477,33 @@ private slots:
         QCOMPARE(states(w.get()), QStringLiteral("00001 0001"));
     }
 
+    void deletionLeavesTheFilesOnTheDisk()
+    {
+        // The archive holds paths only: its rows go, the files they named stay.
+        testing::ScriptedPlatform platform;
+        QTemporaryDir files;
+        const QString photo = testing::makePicture(files.path(), QStringLiteral("p.png"), 8, 8);
+        const QString attached = files.filePath(QStringLiteral("a.txt"));
+        {
+            QFile f(attached);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+        }
+        testing::TempArchive archive;
+        archive.addType(QStringLiteral("内科"));
+        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"), attached,
+                          QString(), {photo});
+        auto w = open(archive);
+        ArchiveTreeModel *m = w->treeModel();
+        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
+        platform.answer(Answer::Yes);
+        w->MnuDeleteFile_Click();
+        QCOMPARE(archive.count(QStringLiteral("Detail")), 0);
+        QCOMPARE(archive.count(QStringLiteral("photo")), 0);
+        QVERIFY(QFileInfo::exists(photo));
+        QVERIFY(QFileInfo::exists(attached));
+    }
+
     void failedDeletionRollsBack()
     {
         testing::ScriptedPlatform platform;
