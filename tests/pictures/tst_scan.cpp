@@ -1,6 +1,8 @@
 #include "MetafileSamples.h"
 #include "TestSupport.h"
 
+#include "pictures/PictureFetch.h"
+
 #include "pictures/PictureLoader.h"
 #include "pictures/frmScan.h"
 #include "platform/Twips.h"
@@ -159,6 +161,8 @@ class TestScan : public QObject {
 private slots:
     void initTestCase()
     {
+        // What a click shows is looked at right after it.
+        pictures::setPatienceForTests(-1);
         // Before any viewer has opened in this process.
         QCOMPARE(frmScan::PageIndex, 0);
         testing::isolateSettings();

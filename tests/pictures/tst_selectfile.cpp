@@ -1,6 +1,8 @@
 #include "MetafileSamples.h"
 #include "TestSupport.h"
 
+#include "pictures/PictureFetch.h"
+
 #include "pictures/FileSystemLists.h"
 #include "pictures/SelectFile.h"
 #include "platform/Twips.h"
@@ -132,6 +134,8 @@ class TestSelectFile : public QObject {
 private slots:
     void initTestCase()
     {
+        // What a click shows is looked at right after it.
+        pictures::setPatienceForTests(-1);
         testing::isolateSettings();
         m_startFolder = QDir::currentPath();
     }
