@@ -95,14 +95,14 @@ private:
     const CancelFlag *m_cancel;
 };
 
-// The size libjpeg decodes to when asked for `wanted`: Qt's reader scales by 1/2, 1/4 or
-// 1/8 while decoding, by the largest that still gives at least the size wanted, and
-// smooths the rest.
-QSize jpegDecodedSize(const QSize &declared, const QSize &wanted, int *denominator)
+// The size libjpeg decodes to when Qt's reader is asked for `wanted`: it scales by 1/2,
+// 1/4 or 1/8 while decoding, by the largest that still gives at least the size wanted,
+// and smooths the rest down afterwards.
+QSize jpegDecodedSize(const QSize &declared, const QSize &wanted)
 {
-    const int ratio = qMin(declared.width() / qMax(1, wanted.width()), declared.height() / qMax(1, wanted.height()));
-    const int d = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
-    *denominator = d;
+    const double f = qMin(double(declared.width()) / qMax(1, wanted.width()),
+                          double(declared.height()) / qMax(1, wanted.height()));
+    const int d = f >= 8 ? 8 : f >= 4 ? 4 : f >= 2 ? 2 : 1;
     return QSize((declared.width() + d - 1) / d, (declared.height() + d - 1) / d);
 }
 
@@ -149,13 +149,14 @@ LoadedPicture loadRaster(const QString &path, const PictureRequest &request, con
             // The reader decodes to a size of its own and smooths that down to the one
             // asked for; both are held at once. Where they would not fit the budget
             // together, the picture is shown at the decoder's own reduction instead.
-            int d = 1;
-            const QSize decoded = jpegDecodedSize(declared, decode, &d);
+            const QSize decoded = jpegDecodedSize(declared, decode);
             if (4 * (area(decoded) + area(decode)) > kPictureBudgetBytes) {
+                // Asked for a whole fraction (rounded down, so that the reader takes
+                // that fraction and not the next larger one), the two are as large.
                 decode = QSize();
-                for (int tryD : {2, 4, 8}) {
-                    const QSize s((declared.width() + tryD - 1) / tryD, (declared.height() + tryD - 1) / tryD);
-                    if (area(s) <= photoLimit && 4 * area(s) <= kPictureBudgetBytes) {
+                for (int d : {2, 4, 8}) {
+                    const QSize s(qMax(1, declared.width() / d), qMax(1, declared.height() / d));
+                    if (area(s) <= photoLimit && 8 * area(jpegDecodedSize(declared, s)) <= kPictureBudgetBytes) {
                         decode = s;
                         break;
                     }

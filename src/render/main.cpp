@@ -17,6 +17,7 @@
 #include "pictures/PictureSize.h"
 #include "pictures/RenderedPicture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -35,6 +36,9 @@ int main(int argc, char **argv)
 {
     // No display is needed, nor wanted: the helper only draws into memory.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Nor anything of its own outside the private folder it runs in.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(QDir::currentPath()));
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 10) {
