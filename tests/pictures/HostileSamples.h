@@ -178,4 +178,48 @@ inline QByteArray wmfWithBitmaps(int count)
     return wmf(200, 100, 96, true, extra);
 }
 
+// A GIF whose codes all fit one byte (a 128-colour table, a clear code before the table
+// would grow), so that it is written without an LZW coder: a checker of two colours.
+inline QByteArray gif(int width, int height)
+{
+    QByteArray b("GIF89a");
+    put<quint16>(b, quint16(width));
+    put<quint16>(b, quint16(height));
+    b.append(char(0xE6)); // global table of 128 colours
+    b.append(char(0));
+    b.append(char(0));
+    for (int i = 0; i < 128; ++i) {
+        b.append(char(i == 0 ? 255 : 0));
+        b.append(char(i * 2));
+        b.append(char(i == 1 ? 255 : 0));
+    }
+    b.append(char(0x2C));
+    put<quint16>(b, 0);
+    put<quint16>(b, 0);
+    put<quint16>(b, quint16(width));
+    put<quint16>(b, quint16(height));
+    b.append(char(0));
+    b.append(char(7)); // minimum code size
+    QByteArray codes;
+    int sinceClear = 0;
+    codes.append(char(128));
+    for (int i = 0; i < width * height; ++i) {
+        if (sinceClear == 100) {
+            codes.append(char(128));
+            sinceClear = 0;
+        }
+        codes.append(char((i / width + i % width) % 2));
+        ++sinceClear;
+    }
+    codes.append(char(129));
+    for (int i = 0; i < codes.size(); i += 255) {
+        const QByteArray block = codes.mid(i, 255);
+        b.append(char(block.size()));
+        b.append(block);
+    }
+    b.append(char(0));
+    b.append(char(0x3B));
+    return b;
+}
+
 } // namespace samples
