@@ -71,7 +71,7 @@ void run(const std::shared_ptr<FetchJob> &job)
 
 void setPatienceForTests(int ms) { patience = ms == 0 ? kPatienceMs : ms; }
 
-PictureFetch::PictureFetch(QObject *parent) : QObject(parent) {}
+PictureFetch::PictureFetch(QObject *parent) : QObject(parent) { prepareDecoders(); }
 
 PictureFetch::~PictureFetch() { cancel(); }
 

@@ -48,7 +48,7 @@ qint64 area(const QSize &s) { return qint64(s.width()) * s.height(); }
 // the budget, and libjpeg's own buffers (a progressive or multi-scan JPEG keeps all its
 // coefficients, whatever size it is decoded at) get half of it; past that, libjpeg
 // stops with an error instead of allocating (it reads JPEGMEM in thousands of bytes).
-void setDecoderAllowances()
+void setDecoderAllowancesOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -177,6 +177,14 @@ LoadedPicture loadRaster(const QString &path, const PictureRequest &request, con
         return none;
     }
     if (image.isNull()) {
+        // A progressive or multi-scan JPEG keeps two bytes of every pixel of every
+        // colour until its last scan, whatever size it is shown at: past libjpeg's
+        // allowance it is refused, and the operator is told so, not that it is broken.
+        if (jpeg && declared.isValid() && 6 * area(declared) > kPictureBudgetBytes / 2)
+            return failure(QStringLiteral("图片太大（宽 %1 点、高 %2 点），解码需要的内存超过每张图片 %3 MB 的上限，已拒绝。")
+                               .arg(own.width())
+                               .arg(own.height())
+                               .arg(kPictureBudgetBytes >> 20));
         if (reader.error() == QImageReader::UnsupportedFormatError)
             return failure(QStringLiteral("不是能显示的图片，或图片文件已损坏。"));
         return failure(QStringLiteral("图片文件已损坏或不完整，无法解码（%1）。").arg(reader.errorString()));
@@ -208,7 +216,7 @@ LoadedPicture loadPicture(const QString &path, const PictureRequest &request, co
         none.ok = true;
         return none;
     }
-    setDecoderAllowances();
+    prepareDecoders();
     const QFileInfo info(path);
     if (!info.exists())
         return failure(QStringLiteral("文件不存在。"));
@@ -235,6 +243,8 @@ LoadedPicture loadPicture(const QString &path, const PictureRequest &request, co
         return fromDrawing(loadSvg(path, true, request, drawingLimit, cancel));
     return loadRaster(path, request, cancel);
 }
+
+void prepareDecoders() { setDecoderAllowancesOnce(); }
 
 QString failureText(const QString &path, const LoadedPicture &picture)
 {

@@ -46,6 +46,10 @@ struct LoadedPicture {
 LoadedPicture loadPicture(const QString &path, const PictureRequest &request = PictureRequest::ownSize(),
                           const CancelFlag *cancel = nullptr);
 
+// Sets the decoders' allowances for the whole process (done by the first load too);
+// the windows call it on their own thread, before any other thread decodes.
+void prepareDecoders();
+
 // "<path>\n<why>": what the operator reads where a picture cannot be shown.
 QString failureText(const QString &path, const LoadedPicture &picture);
 
