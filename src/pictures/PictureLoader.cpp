@@ -106,6 +106,23 @@ QSize jpegDecodedSize(const QSize &declared, const QSize &wanted)
     return QSize((declared.width() + d - 1) / d, (declared.height() + d - 1) / d);
 }
 
+// A JPEG whose frame is progressive (SOF2, SOF6, SOF10, SOF14), by its first frame header.
+bool progressiveJpeg(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(1 << 16);
+    for (int i = 2; i + 1 < head.size(); ++i) {
+        if (quint8(head[i]) != 0xFF)
+            continue;
+        const quint8 m = quint8(head[i + 1]);
+        if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC)
+            return m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE;
+    }
+    return false;
+}
+
 LoadedPicture tooLarge(const QSize &own, qint64 limit)
 {
     return failure(QStringLiteral("图片太大（宽 %1 点、高 %2 点，共 %3像素），超过能显示的 %4像素。")
@@ -180,7 +197,7 @@ LoadedPicture loadRaster(const QString &path, const PictureRequest &request, con
         // A progressive or multi-scan JPEG keeps two bytes of every pixel of every
         // colour until its last scan, whatever size it is shown at: past libjpeg's
         // allowance it is refused, and the operator is told so, not that it is broken.
-        if (jpeg && declared.isValid() && 6 * area(declared) > kPictureBudgetBytes / 2)
+        if (jpeg && declared.isValid() && 6 * area(declared) > kPictureBudgetBytes / 2 && progressiveJpeg(path))
             return failure(QStringLiteral("图片太大（宽 %1 点、高 %2 点），解码需要的内存超过每张图片 %3 MB 的上限，已拒绝。")
                                .arg(own.width())
                                .arg(own.height())
