@@ -42,6 +42,7 @@ string(REPLACE "," ";" sizes "${ICON_SIZES}")
 set(expected
   bin/casearchive
   bin/casearchive-admin
+  bin/casearchive-render
   share/applications/casearchive.desktop
   share/doc/casearchive/README.md
   share/icons/hicolor/scalable/apps/casearchive.svg)
@@ -59,7 +60,7 @@ if(NOT installed STREQUAL expected)
   fail("installed files differ from the expected ones\n  missing: ${missing}\n  unexpected: ${extra}")
 endif()
 
-foreach(tool casearchive casearchive-admin)
+foreach(tool casearchive casearchive-admin casearchive-render)
   unset(found CACHE)
   find_program(found ${tool} PATHS "${prefix}/bin" NO_DEFAULT_PATH NO_CACHE)
   if(NOT found)

@@ -108,7 +108,7 @@ foreach(row ${rows})
     endif()
   endif()
 endforeach()
-foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin
+foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render
                ./usr/share/applications/casearchive.desktop
                ./usr/share/icons/hicolor/scalable/apps/casearchive.svg
                ./usr/share/icons/hicolor/48x48/apps/casearchive.png
@@ -117,7 +117,7 @@ foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin
     fail("the package lacks ${needed}")
   endif()
 endforeach()
-foreach(program ./usr/bin/casearchive ./usr/bin/casearchive-admin)
+foreach(program ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render)
   if(NOT "${mode_${program}}" STREQUAL "-rwxr-xr-x")
     fail("${program} has mode ${mode_${program}}")
   endif()

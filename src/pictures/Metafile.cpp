@@ -1,17 +1,18 @@
 #include "pictures/Metafile.h"
 
+#include "pictures/RenderedPicture.h"
+
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
-#include <QPainter>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <climits>
 #include <cmath>
-#include <sys/resource.h>
+#include <zlib.h>
 
 namespace pictures {
 
@@ -74,22 +75,190 @@ MetafileImage failure(const QString &why)
     return m;
 }
 
-// Draws the SVG at the given size. Pictures embedded in it are decoded here, so they
-// get a small allowance of their own: a hostile metafile may embed a bitmap that
-// declares an enormous size.
-QImage drawSvg(QSvgRenderer &renderer, const QSize &size)
+const QString kSvgName = QStringLiteral("drawing.svg");
+const QString kRenderedName = QStringLiteral("drawing.raw");
+
+QString &rendererOverride()
 {
-    const int previousLimit = QImageReader::allocationLimit();
-    QImageReader::setAllocationLimit(128);
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    if (!image.isNull()) {
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    static QString program;
+    return program;
+}
+
+QString rendererProgram()
+{
+    if (!rendererOverride().isEmpty())
+        return rendererOverride();
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-render"));
+}
+
+MetafileImage cancelledResult()
+{
+    MetafileImage m;
+    m.error = QStringLiteral("已取消。");
+    m.cancelled = true;
+    return m;
+}
+
+ChildLimits toChildLimits(const MetafileLimits &lim)
+{
+    ChildLimits c;
+    c.memoryBytes = lim.memoryBytes;
+    c.outputBytes = lim.outputBytes;
+    c.cpuSeconds = lim.cpuSeconds;
+    c.timeoutMs = lim.timeoutMs;
+    return c;
+}
+
+enum class Copy { Done, TooLarge, Failed };
+
+// A copy of at most maxBytes; a larger file is not copied at all.
+Copy copyBounded(const QString &from, const QString &to, qint64 maxBytes)
+{
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return Copy::Failed;
+    qint64 total = 0;
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(block.data(), block.size());
+        if (n < 0)
+            return Copy::Failed;
+        if (n == 0)
+            break;
+        total += n;
+        if (total > maxBytes)
+            return Copy::TooLarge;
+        if (out.write(block.constData(), n) != n)
+            return Copy::Failed;
     }
-    QImageReader::setAllocationLimit(previousLimit);
-    return image;
+    return out.flush() ? Copy::Done : Copy::Failed;
+}
+
+enum class Expand { Done, TooLarge, Broken, Failed, Cancelled };
+
+// Inflates a gzip file (its members one after the other) into at most maxBytes.
+Expand expandBounded(const QString &from, const QString &to, qint64 maxBytes, const CancelFlag *cancel)
+{
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return Expand::Failed;
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        return Expand::Failed;
+    struct End {
+        z_stream *z;
+        ~End() { inflateEnd(z); }
+    } end{&z};
+    QByteArray input(1 << 16, Qt::Uninitialized);
+    QByteArray output(1 << 16, Qt::Uninitialized);
+    qint64 total = 0;
+    bool streamEnded = false;
+    for (;;) {
+        if (cancelled(cancel))
+            return Expand::Cancelled;
+        const qint64 n = in.read(input.data(), input.size());
+        if (n < 0)
+            return Expand::Failed;
+        if (n == 0)
+            return streamEnded && total > 0 ? Expand::Done : Expand::Broken;
+        z.next_in = reinterpret_cast<Bytef *>(input.data());
+        z.avail_in = uInt(n);
+        while (z.avail_in > 0) {
+            if (streamEnded) {
+                // Another member follows, or trailing bytes that are none.
+                if (inflateReset(&z) != Z_OK)
+                    return Expand::Broken;
+                streamEnded = false;
+            }
+            z.next_out = reinterpret_cast<Bytef *>(output.data());
+            z.avail_out = uInt(output.size());
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                return Expand::Broken;
+            const qint64 produced = output.size() - qint64(z.avail_out);
+            total += produced;
+            if (total > maxBytes)
+                return Expand::TooLarge;
+            if (produced > 0 && out.write(output.constData(), produced) != produced)
+                return Expand::Failed;
+            if (rc == Z_STREAM_END)
+                streamEnded = true;
+            else if (rc == Z_BUF_ERROR && produced == 0)
+                break;
+        }
+    }
+}
+
+// Has the drawing helper draw folder/drawing.svg and reads back what it drew.
+MetafileImage renderInFolder(const QString &folder, const QString &kind, bool white, const QSize &own,
+                             const PictureRequest &request, qint64 maxPixels, const CancelFlag *cancel)
+{
+    const MetafileLimits lim = limits();
+    const QString program = rendererProgram();
+    if (!QFileInfo(program).isExecutable())
+        return failure(QStringLiteral("找不到绘制图片的辅助程序：%1").arg(program));
+    ChildLimits childLimits = toChildLimits(lim);
+    // What it may write is known to the byte: the header and the pixels of a picture
+    // of at most maxPixels.
+    childLimits.outputBytes = kRenderedHeaderBytes + 4 * maxPixels + 1;
+    const QSize frame = request.atOwnSize() ? QSize(0, 0) : request.frame;
+    const QSize given = own.isValid() ? own : QSize(0, 0);
+    const QStringList arguments = {kSvgName,
+                                   kRenderedName,
+                                   QString::number(given.width()),
+                                   QString::number(given.height()),
+                                   QString::number(maxPixels),
+                                   QString::number(frame.width()),
+                                   QString::number(frame.height()),
+                                   QString::number(request.keepProportions ? 1 : 0),
+                                   QString::number(white ? 1 : 0)};
+    const ChildRun run = runLimited(program, arguments, folder, childLimits, cancel);
+    switch (run.end) {
+    case ChildEnd::NotStarted:
+        return failure(QStringLiteral("无法启动绘制图片的辅助程序 %1：%2").arg(program, run.error));
+    case ChildEnd::Cancelled:
+        return cancelledResult();
+    case ChildEnd::TimedOut:
+        return failure(QStringLiteral("绘制这个 %1 图片超过了 %2 秒，已停止。图片可能已损坏，或过于复杂。")
+                           .arg(kind)
+                           .arg(lim.timeoutMs / 1000.0, 0, 'g', 3));
+    case ChildEnd::Crashed:
+        return failure(QStringLiteral("绘制这个 %1 图片超出了处理器时间（%2 秒）或内存（%3 MB）的限制，或图片已损坏，已停止。")
+                           .arg(kind)
+                           .arg(lim.cpuSeconds)
+                           .arg(megabytes(lim.memoryBytes)));
+    case ChildEnd::Finished:
+        break;
+    }
+    const bool metafile = white;
+    switch (run.exitCode) {
+    case 0:
+        break;
+    case 2:
+        return failure(metafile ? QStringLiteral("这个 %1 图元文件的转换结果无法显示。").arg(kind)
+                                : QStringLiteral("这个 %1 图片已损坏，或不是能显示的图片。").arg(kind));
+    case 3:
+        return failure(QStringLiteral("这个 %1 图片没有可显示的内容。").arg(kind));
+    case 4:
+        return failure(QStringLiteral("内存不足，无法显示这个 %1 图片。").arg(kind));
+    default:
+        return failure(QStringLiteral("绘制这个 %1 图片的辅助程序没有完成（退出码 %2）。").arg(kind).arg(run.exitCode));
+    }
+
+    QFile rendered(QDir(folder).filePath(kRenderedName));
+    MetafileImage result;
+    if (rendered.open(QIODevice::ReadOnly)) {
+        const QSize bound = request.atOwnSize() ? QSize() : request.frame;
+        result.image = readRendered(rendered, maxPixels, bound, &result.ownSize);
+    }
+    if (result.image.isNull())
+        return failure(QStringLiteral("绘制这个 %1 图片的辅助程序交回的结果不可用。").arg(kind));
+    if (own.isValid() && result.ownSize != own)
+        return failure(QStringLiteral("绘制这个 %1 图片的辅助程序交回的结果不可用。").arg(kind));
+    result.ok = true;
+    return result;
 }
 
 } // namespace
@@ -139,7 +308,8 @@ QString converterPackage(MetafileKind kind)
     return kind == MetafileKind::Emf ? QStringLiteral("emf2svg") : QStringLiteral("libwmf-bin");
 }
 
-MetafileImage loadMetafile(const QString &path, MetafileKind kind, qint64 maxPixels)
+MetafileImage loadMetafile(const QString &path, MetafileKind kind, const PictureRequest &request, qint64 maxPixels,
+                           const CancelFlag *cancel)
 {
     const MetafileLimits lim = limits();
     QFile file(path);
@@ -158,80 +328,83 @@ MetafileImage loadMetafile(const QString &path, MetafileKind kind, qint64 maxPix
         return failure(QStringLiteral("没有安装显示 %1 图片的转换程序 %2（软件包 %3）。")
                            .arg(kindName(kind), converterName(kind), converterPackage(kind)));
 
+    // The converters name what they extract after their input and write it beside
+    // their input: they get a copy, under a name of ours, in a folder of ours.
     QTemporaryDir work;
     if (!work.isValid())
         return failure(QStringLiteral("无法建立转换图元文件所需的临时文件夹：") + work.errorString());
-    const QString output = work.filePath(QStringLiteral("drawing.svg"));
+    const QString copyName = kind == MetafileKind::Emf ? QStringLiteral("picture.emf") : QStringLiteral("picture.wmf");
+    switch (copyBounded(path, work.filePath(copyName), lim.inputBytes)) {
+    case Copy::Done:
+        break;
+    case Copy::TooLarge:
+        return failure(QStringLiteral("%1 图元文件太大，超过能转换的上限 %2 MB。").arg(kindName(kind), megabytes(lim.inputBytes)));
+    case Copy::Failed:
+        return failure(QStringLiteral("无法把图元文件复制到临时文件夹：") + work.path());
+    }
 
-    QProcess converter;
-    converter.setProgram(program);
-    converter.setArguments(converterArguments(kind, QFileInfo(path).absoluteFilePath(), output));
-    converter.setWorkingDirectory(work.path());
-    converter.setStandardInputFile(QProcess::nullDevice());
-    converter.setStandardOutputFile(QProcess::nullDevice());
-    converter.setStandardErrorFile(QProcess::nullDevice());
-    // Runs in the child between fork and exec: only plain system calls here.
-    converter.setChildProcessModifier([lim] {
-        auto cap = [](int resource, rlim_t value) {
-            struct rlimit r;
-            r.rlim_cur = value;
-            r.rlim_max = value;
-            setrlimit(resource, &r);
-        };
-        cap(RLIMIT_AS, rlim_t(lim.memoryBytes));
-        cap(RLIMIT_CPU, rlim_t(lim.cpuSeconds));
-        cap(RLIMIT_FSIZE, rlim_t(lim.outputBytes));
-        cap(RLIMIT_CORE, 0);
-    });
-    converter.start();
-    if (!converter.waitForStarted())
-        return failure(QStringLiteral("无法启动 %1 图片的转换程序 %2：%3")
-                           .arg(kindName(kind), program, converter.errorString()));
-    if (!converter.waitForFinished(lim.timeoutMs)) {
-        converter.kill();
-        converter.waitForFinished();
+    ChildLimits childLimits = toChildLimits(lim);
+    const ChildRun run = runLimited(program, converterArguments(kind, copyName, kSvgName), work.path(), childLimits, cancel);
+    if (run.end == ChildEnd::NotStarted)
+        return failure(QStringLiteral("无法启动 %1 图片的转换程序 %2：%3").arg(kindName(kind), program, run.error));
+    if (run.end == ChildEnd::Cancelled)
+        return cancelledResult();
+    if (run.end == ChildEnd::TimedOut)
         return failure(QStringLiteral("转换这个 %1 图元文件超过了 %2 秒，已停止。文件可能已损坏。")
                            .arg(kindName(kind))
                            .arg(lim.timeoutMs / 1000.0, 0, 'g', 3));
-    }
+    const QString output = work.filePath(kSvgName);
     const qint64 written = QFileInfo(output).size();
     if (written >= lim.outputBytes)
         return failure(QStringLiteral("这个 %1 图元文件转换后超过 %2 MB，已停止。文件可能已损坏。")
                            .arg(kindName(kind), megabytes(lim.outputBytes)));
-    if (converter.exitStatus() == QProcess::CrashExit)
+    if (run.end == ChildEnd::Crashed)
         return failure(QStringLiteral("转换程序读取这个 %1 图元文件时异常终止。文件已损坏，或不是能显示的图元文件。")
                            .arg(kindName(kind)));
-    if (converter.exitCode() != 0 || written <= 0)
+    if (run.exitCode != 0 || written <= 0)
         return failure(QStringLiteral("这个 %1 图元文件已损坏，或其格式不受支持，无法转换。").arg(kindName(kind)));
 
-    QFile svg(output);
-    if (!svg.open(QIODevice::ReadOnly))
-        return failure(QStringLiteral("无法读取图元文件的转换结果：") + svg.errorString());
-    QSvgRenderer renderer(svg.readAll());
-    if (!renderer.isValid())
-        return failure(QStringLiteral("这个 %1 图元文件的转换结果无法显示。").arg(kindName(kind)));
+    return renderInFolder(work.path(), kindName(kind), true, metafileSize(kind, head), request, maxPixels, cancel);
+}
 
-    QSize size = metafileSize(kind, head);
-    if (!size.isValid())
-        size = renderer.defaultSize();
-    if (size.width() <= 0 || size.height() <= 0)
-        return failure(QStringLiteral("这个 %1 图元文件没有可显示的内容。").arg(kindName(kind)));
-
-    MetafileImage result;
-    result.ownSize = size;
-    const double pixels = double(size.width()) * size.height();
-    if (pixels > double(maxPixels)) {
-        const double factor = std::sqrt(double(maxPixels) / pixels);
-        size = QSize(qMax(1, int(size.width() * factor)), qMax(1, int(size.height() * factor)));
+MetafileImage loadSvg(const QString &path, bool compressed, const PictureRequest &request, qint64 maxPixels,
+                      const CancelFlag *cancel)
+{
+    const MetafileLimits lim = limits();
+    const QString kind = compressed ? QStringLiteral("SVGZ") : QStringLiteral("SVG");
+    QTemporaryDir work;
+    if (!work.isValid())
+        return failure(QStringLiteral("无法建立绘制图片所需的临时文件夹：") + work.errorString());
+    const QString svg = work.filePath(kSvgName);
+    if (compressed) {
+        switch (expandBounded(path, svg, lim.outputBytes, cancel)) {
+        case Expand::Done:
+            break;
+        case Expand::TooLarge:
+            return failure(QStringLiteral("这个 SVGZ 图片解压后超过 %1 MB，已拒绝：压缩的图片不能展开得这么大。")
+                               .arg(megabytes(lim.outputBytes)));
+        case Expand::Broken:
+            return failure(QStringLiteral("这个 SVGZ 图片的压缩数据已损坏，无法解压。"));
+        case Expand::Failed:
+            return failure(QStringLiteral("无法把图片解压到临时文件夹：") + work.path());
+        case Expand::Cancelled:
+            return cancelledResult();
+        }
+    } else {
+        switch (copyBounded(path, svg, lim.inputBytes)) {
+        case Copy::Done:
+            break;
+        case Copy::TooLarge:
+            return failure(QStringLiteral("这个 SVG 图片太大，超过能显示的上限 %1 MB。").arg(megabytes(lim.inputBytes)));
+        case Copy::Failed:
+            return failure(QStringLiteral("无法把图片复制到临时文件夹：") + work.path());
+        }
     }
-    result.image = drawSvg(renderer, size);
-    if (result.image.isNull())
-        return failure(QStringLiteral("内存不足，无法显示这个 %1 图元文件。").arg(kindName(kind)));
-    result.ok = true;
-    return result;
+    return renderInFolder(work.path(), kind, false, QSize(), request, maxPixels, cancel);
 }
 
 void setConverterForTests(MetafileKind kind, const QString &program) { overrideFor(kind) = program; }
+void setRendererForTests(const QString &program) { rendererOverride() = program; }
 void setMetafileLimits(const MetafileLimits &l) { limits() = l; }
 MetafileLimits metafileLimits() { return limits(); }
 

@@ -1,16 +1,29 @@
 #pragma once
 // Reads the picture files that records refer to: JPEG, BMP (RLE-compressed ones too),
-// GIF, ICO, PNG, SVG, and Windows and enhanced metafiles, whatever their file name ends in.
+// GIF, ICO, PNG, SVG (SVGZ too), and Windows and enhanced metafiles, whatever their file
+// name ends in.
+//
+// Pictures come from scanners, cameras, e-mail and other programs, and are read as
+// hostile: raster pictures are decoded here at the size they are shown at, within a
+// memory budget whatever they declare; drawings are drawn by a limited child process
+// (pictures/Metafile.h) and only the finished picture comes back. Nothing is ever written
+// beside a picture.
+#include "pictures/LimitedChild.h"
+#include "pictures/PictureSize.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
 
 namespace pictures {
 
-// The largest photo shown at its own size. Today's largest camera pictures have about
-// 150 million pixels (medium-format backs of 14,204 x 10,652), and an A4 page scanned at
-// 1,200 dpi about 140 million; 160 million takes them all (640 MB once decoded).
-constexpr qint64 kMaxPhotoPixels = 160'000'000;
+// What one picture may take in this program, whatever it declares: its pixels and the
+// decoder's own buffers. A drawing's own memory is the drawing helper's, under its limits.
+constexpr qint64 kPictureBudgetBytes = 512ll << 20;
+// The largest photo shown at its own size, four bytes a pixel: 420 MB, leaving the rest
+// of the budget to the decoder. It takes the 100-megapixel camera backs (11,648 x 8,736);
+// larger JPEGs are decoded reduced, larger pictures of other formats refused.
+constexpr qint64 kMaxPhotoPixels = 105'000'000;
 // Drawings (SVG, WMF, EMF) have no pixels of their own, only a size they declare:
 // they are drawn at most this large, an A4 page at 400 dpi.
 constexpr qint64 kMaxDrawingPixels = 16'000'000;
@@ -20,15 +33,22 @@ struct LoadedPicture {
     QImage image;    // null when the path was empty (nothing to show, not a failure)
     QString error;   // why it failed, in the operator's words; the path is not repeated
     QSize ownSize;   // the picture's own size; larger than image when shown reduced
+    bool cancelled = false; // called off before it was read: nothing to show or say
     bool reduced() const { return ok && !image.isNull() && image.size() != ownSize; }
 };
 
-// Loads a picture at its own size, turned upright as the camera recorded it. Larger
-// pictures than the limits above are decoded at a reduced size where the format allows
-// it while decoding (JPEG, drawings) and refused otherwise, so that a small file that
-// declares an enormous size never takes the memory of the machine.
-// The empty path loads "no picture" and succeeds.
-LoadedPicture loadPicture(const QString &path);
+// Loads a picture turned upright as the camera recorded it, at its own size or into the
+// request's frame. Larger pictures than the limits above are decoded at a reduced size
+// where the format allows it while decoding (JPEG, drawings) and refused otherwise, so
+// that a small file that declares an enormous size never takes the memory of the
+// machine. The empty path loads "no picture" and succeeds. Runs on any thread; a set
+// cancel flag ends the load early, killing any child it has started.
+LoadedPicture loadPicture(const QString &path, const PictureRequest &request = PictureRequest::ownSize(),
+                          const CancelFlag *cancel = nullptr);
+
+// Sets the decoders' allowances for the whole process (done by the first load too);
+// the windows call it on their own thread, before any other thread decodes.
+void prepareDecoders();
 
 // "<path>\n<why>": what the operator reads where a picture cannot be shown.
 QString failureText(const QString &path, const LoadedPicture &picture);

@@ -1,6 +1,7 @@
 #include "pictures/SelectFile.h"
 
 #include "pictures/FileSystemLists.h"
+#include "pictures/PictureFetch.h"
 #include "pictures/PictureLoader.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
@@ -135,6 +136,8 @@ SelectFile::SelectFile(QLineEdit *target, QWidget *parent, const QString &startF
     setObjectName(QStringLiteral("SelectFile"));
     setWindowTitle(QStringLiteral("选择图片文件"));
     setFont(platform::songFont(9));
+    m_fetch = new pictures::PictureFetch(this);
+    connect(m_fetch, &pictures::PictureFetch::loaded, this, &SelectFile::previewLoaded);
     buildControls();
     Form_Load(startFolder);
 }
@@ -385,6 +388,11 @@ void SelectFile::Check2_Click()
     if (!Check1->isChecked())
         return;
     if (Check2->isChecked()) {
+        // The fitted preview was read at the frame's size: its own size is read anew.
+        if (!m_picture.isNull() && !m_pictureWhole && !Text1->text().isEmpty()) {
+            previewLoad();
+            return;
+        }
         DisplayPicture->setScaledContents(false);
         if (!m_picture.isNull())
             DisplayPicture->resize(m_picture.size());
@@ -450,27 +458,36 @@ void SelectFile::DelFile_Click()
 
 void SelectFile::previewLoad()
 {
-    pictures::LoadedPicture loaded;
-    {
-        platform::BusyCursor busy;
-        if (Check2->isChecked())
+    if (Check2->isChecked())
+        DisplayPicture->setScaledContents(false);
+    else
+        fitPicture();
+    // Fitted, the picture is stretched over the frame: it is read no larger than that.
+    const pictures::PictureRequest request = Check2->isChecked()
+        ? pictures::PictureRequest::ownSize()
+        : pictures::PictureRequest::within(QSize(px(kFrameWidth), px(kFrameHeight)), false);
+    m_fetch->start(Text1->text(), request);
+}
+
+void SelectFile::previewLoaded(const QString &path, const pictures::LoadedPicture &loaded)
+{
+    // Another file chosen, or the preview put away, since: this one is not wanted.
+    if (path != Text1->text() || !Check1->isChecked())
+        return;
+    if (loaded.ok && !loaded.image.isNull()) {
+        m_picture = QPixmap::fromImage(loaded.image);
+        m_pictureWhole = loaded.image.size() == loaded.ownSize;
+        DisplayPicture->setPixmap(m_picture);
+        if (Check2->isChecked()) {
             DisplayPicture->setScaledContents(false);
-        else
-            fitPicture();
-        loaded = pictures::loadPicture(Text1->text());
-        if (loaded.ok && !loaded.image.isNull()) {
-            m_picture = QPixmap::fromImage(std::move(loaded.image));
-            DisplayPicture->setPixmap(m_picture);
-            if (Check2->isChecked()) {
-                DisplayPicture->resize(m_picture.size());
-                layoutScrollBars();
-            } else {
-                VScroll1->hide();
-                HScroll1->hide();
-                Command3->hide();
-            }
-            return;
+            DisplayPicture->resize(m_picture.size());
+            layoutScrollBars();
+        } else {
+            VScroll1->hide();
+            HScroll1->hide();
+            Command3->hide();
         }
+        return;
     }
     showFailure(loaded);
 }
@@ -507,7 +524,9 @@ void SelectFile::fitPicture()
 
 void SelectFile::clearPicture()
 {
+    m_fetch->cancel();
     m_picture = QPixmap();
+    m_pictureWhole = false;
     DisplayPicture->clear();
 }
 
@@ -577,6 +596,7 @@ bool SelectFile::eventFilter(QObject *watched, QEvent *event)
 void SelectFile::done(int result)
 {
     // Every way of closing (a choice, Esc, 取消, the close box) comes here.
+    m_fetch->cancel();
     settings::writePosition(kSection, pos());
     QDialog::done(result);
 }

@@ -21,6 +21,7 @@ class QScrollBar;
 
 namespace pictures {
 struct LoadedPicture;
+class PictureFetch;
 class DriveList;
 class FolderList;
 class FileList;
@@ -84,6 +85,7 @@ private:
     void buildControls();
     void Form_Load(const QString &startFolder);
     void previewLoad();
+    void previewLoaded(const QString &path, const pictures::LoadedPicture &loaded);
     void layoutScrollBars();
     void fitPicture();
     void clearPicture();
@@ -99,6 +101,8 @@ private:
     QPointer<QLineEdit> m_target;
     QString m_chosen;
     QPixmap m_picture;
+    bool m_pictureWhole = false; // m_picture is at the picture's own size, not the frame's
+    pictures::PictureFetch *m_fetch = nullptr;
 
     bool Dragging = false;
     int PressX = 0;

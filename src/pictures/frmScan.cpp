@@ -1,5 +1,6 @@
 #include "pictures/frmScan.h"
 
+#include "pictures/PictureFetch.h"
 #include "pictures/PictureLoader.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
@@ -109,6 +110,11 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     // where the vertical bar beside the frame would otherwise be cut off.
     setFixedSize(qMax(platform::tw(kClientWidth), frameW + thickness),
                  qMax(platform::tw(kClientHeight), Command1[0]->geometry().bottom() + 1));
+
+    m_fetch = new pictures::PictureFetch(this);
+    connect(m_fetch, &pictures::PictureFetch::loaded, this, &frmScan::photoLoaded);
+    // A closed viewer reads no more photos.
+    connect(this, &QDialog::finished, m_fetch, &pictures::PictureFetch::cancel);
 }
 
 frmScan::~frmScan() = default;
@@ -125,18 +131,11 @@ void frmScan::Form_Show()
 {
     const QString selected =
         (m_list && m_list->currentItem()) ? m_list->currentItem()->text() : QString();
-    QString why;
-    if (!loadPhoto(selected, &why)) {
-        // The opening stops here: nothing to scroll, and the frame says which photo
-        // cannot be shown and why, instead of staying black without a word.
-        Image1->clear();
-        Image1->resize(0, 0);
-        HScroll1->hide();
-        VScroll1->hide();
-        showNotice(QStringLiteral("不能显示这张照片：\n") + breakable(selected) + QLatin1Char('\n') + why, true);
-        return;
-    }
+    loadPhoto(selected, true, PageIndex);
+}
 
+void frmScan::placeOpeningPhoto()
+{
     HScroll1->setValue(0);
     VScroll1->setValue(0);
 
@@ -187,14 +186,9 @@ void frmScan::Command1_Click(int index)
     // A photo that cannot be shown takes its turn all the same: the frame says which
     // photo it is and why, and the next click goes on past it. Staying on the photo
     // before would leave every photo after a broken one out of reach of " 下一张".
-    const QString path = itemText(target);
+    // So does a photo still being read: the next click calls it off and goes on.
     PageIndex = target;
-    QString why;
-    if (loadPhoto(path, &why))
-        return;
-    Image1->clear();
-    showNotice(QStringLiteral("不能显示第 %1 张照片：").arg(target + 1) + breakable(path) + QLatin1Char('\n') + why,
-               true);
+    loadPhoto(itemText(target), false, target);
 }
 
 void frmScan::HScroll1_Change(int value) { Image1->move(-value, Image1->y()); }
@@ -226,27 +220,47 @@ QString frmScan::itemText(int index) const
 
 int frmScan::itemCount() const { return m_list ? m_list->count() : 0; }
 
-bool frmScan::loadPhoto(const QString &path, QString *why)
+void frmScan::loadPhoto(const QString &path, bool opening, int target)
 {
-    pictures::LoadedPicture picture;
-    {
-        platform::BusyCursor busy;
-        picture = pictures::loadPicture(path);
+    m_opening = opening;
+    m_target = target;
+    m_fetch->start(path, pictures::PictureRequest::ownSize());
+}
+
+void frmScan::photoLoaded(const QString &path, const pictures::LoadedPicture &picture)
+{
+    if (picture.ok) {
+        showPhoto(picture);
+        if (m_opening)
+            placeOpeningPhoto();
+        return;
     }
-    if (!picture.ok) {
-        if (why)
-            *why = picture.error;
-        return false;
+    Image1->clear();
+    if (m_opening) {
+        // The opening stops here: nothing to scroll, and the frame says which photo
+        // cannot be shown and why, instead of staying black without a word.
+        Image1->resize(0, 0);
+        HScroll1->hide();
+        VScroll1->hide();
+        showNotice(QStringLiteral("不能显示这张照片：\n") + breakable(path) + QLatin1Char('\n') + picture.error, true);
+        return;
     }
+    showNotice(QStringLiteral("不能显示第 %1 张照片：").arg(m_target + 1) + breakable(path) + QLatin1Char('\n') +
+                   picture.error,
+               true);
+}
+
+void frmScan::showPhoto(const pictures::LoadedPicture &picture)
+{
     hideNotice();
     if (picture.image.isNull()) {
         Image1->clear();
         Image1->resize(0, 0);
-        return true;
+        return;
     }
     const QSize own = picture.ownSize;
     const bool reduced = picture.reduced();
-    const QPixmap pixmap = QPixmap::fromImage(std::move(picture.image));
+    const QPixmap pixmap = QPixmap::fromImage(picture.image);
     Image1->setPixmap(pixmap);
     Image1->resize(pixmap.size());
     if (reduced)
@@ -256,7 +270,6 @@ bool frmScan::loadPhoto(const QString &path, QString *why)
                        .arg(pixmap.width())
                        .arg(pixmap.height()),
                    false);
-    return true;
 }
 
 void frmScan::showNotice(const QString &text, bool wholeFrame)

@@ -8,6 +8,10 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QScrollBar;
+namespace pictures {
+class PictureFetch;
+struct LoadedPicture;
+} // namespace pictures
 
 class frmScan : public QDialog {
     Q_OBJECT
@@ -33,15 +37,23 @@ private:
     // The text of the list's item at an index; empty outside the list.
     QString itemText(int index) const;
     int itemCount() const;
-    // Replaces the picture of Image1; false (and nothing changed) when it cannot be read,
-    // with the reason in why.
-    bool loadPhoto(const QString &path, QString *why = nullptr);
+    // Has the photo loaded off the window's thread; photoLoaded shows it (at once when
+    // it is ready within a moment). opening: the window's opening, else paging to target.
+    void loadPhoto(const QString &path, bool opening, int target);
+    void photoLoaded(const QString &path, const pictures::LoadedPicture &picture);
+    // Replaces the picture of Image1 with a photo that was read.
+    void showPhoto(const pictures::LoadedPicture &picture);
+    // The rest of the opening, once its photo is shown: centred, with the bars it needs.
+    void placeOpeningPhoto();
     // Tells the operator about the photo on show or one that could not be shown: over the
     // whole frame when there is no photo to see, else along the frame's lower edge.
     void showNotice(const QString &text, bool wholeFrame);
     void hideNotice();
 
     QPointer<QListWidget> m_list;
+    pictures::PictureFetch *m_fetch = nullptr;
+    bool m_opening = false; // the load in progress is the opening's
+    int m_target = 0;       // the photo the load in progress is for
     QFrame *Picture1 = nullptr;
     QLabel *Image1 = nullptr;
     QLabel *lblNotice = nullptr;

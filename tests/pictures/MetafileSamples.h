@@ -27,9 +27,36 @@ inline QByteArray wmfRecord(quint16 function, const QVector<qint16> &params)
     return r;
 }
 
+// A STRETCHDIB record: a 4 x 4 bitmap of one colour drawn into the square at x, y.
+inline QByteArray wmfBitmap(qint16 x, qint16 y, qint16 side, quint32 colour)
+{
+    QByteArray dib;
+    for (quint32 v : {40u, 4u, 4u})
+        put<quint32>(dib, v);
+    put<quint16>(dib, 1);  // planes
+    put<quint16>(dib, 24); // bits per pixel
+    for (quint32 v : {0u, 48u, 0u, 0u, 0u, 0u})
+        put<quint32>(dib, v);
+    for (int i = 0; i < 16; ++i) {
+        dib.append(char(colour & 0xFF));
+        dib.append(char((colour >> 8) & 0xFF));
+        dib.append(char((colour >> 16) & 0xFF));
+    }
+    QByteArray r;
+    put<quint32>(r, quint32((6 + 4 + 2 + 16 + dib.size()) / 2));
+    put<quint16>(r, 0x0F43);
+    put<quint32>(r, 0x00CC0020); // SRCCOPY
+    put<quint16>(r, 0);          // RGB colours
+    for (qint16 v : {qint16(4), qint16(4), qint16(0), qint16(0), side, side, y, x})
+        put<qint16>(r, v);
+    return r + dib;
+}
+
 // A WMF of width x height logical units: a red rectangle inset by 10 and a diagonal
-// line. Placeable ones carry the size and the units per inch in a header of their own.
-inline QByteArray wmf(int width, int height, int unitsPerInch = 96, bool placeable = true)
+// line, then the extra records given. Placeable ones carry the size and the units per
+// inch in a header of their own.
+inline QByteArray wmf(int width, int height, int unitsPerInch = 96, bool placeable = true,
+                      const QByteArray &extra = QByteArray())
 {
     QByteArray records;
     records += wmfRecord(0x020B, {0, 0});                        // SETWINDOWORG y, x
@@ -44,6 +71,7 @@ inline QByteArray wmf(int width, int height, int unitsPerInch = 96, bool placeab
     records += wmfRecord(0x012D, {0}); // SELECTOBJECT
     records += wmfRecord(0x041B, {qint16(height - 10), qint16(width - 10), 10, 10}); // RECTANGLE b, r, t, l
     records += wmfRecord(0x0325, {2, 0, 0, qint16(width), qint16(height)});         // POLYLINE
+    records += extra;
     records += wmfRecord(0x0000, {});                                                // EOF
 
     QByteArray file;
@@ -68,7 +96,7 @@ inline QByteArray wmf(int width, int height, int unitsPerInch = 96, bool placeab
     put<quint16>(file, 0x0300); // version
     put<quint32>(file, quint32((18 + records.size()) / 2));
     put<quint16>(file, 1);      // objects
-    put<quint32>(file, 8);      // largest record, in words
+    put<quint32>(file, quint32(qMax(8, extra.isEmpty() ? 0 : 64))); // largest record, in words
     put<quint16>(file, 0);
     return file + records;
 }

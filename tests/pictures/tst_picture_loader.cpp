@@ -1,6 +1,6 @@
 // The picture loader on its own: metafiles drawn byte by byte, broken and hostile ones,
 // pictures that declare enormous sizes, and files that are no pictures at all.
-#include "MetafileSamples.h"
+#include "HostileSamples.h"
 #include "TestSupport.h"
 
 #include "pictures/Metafile.h"
@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QImageReader>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -294,6 +295,111 @@ private slots:
         QVERIFY(p.error.contains(QStringLiteral("no-such-converter")));
     }
 
+    // A converter's good-looking drawing does not outweigh its own word that it failed.
+    void aConverterThatWritesADrawingAndThenFailsIsAFailure()
+    {
+        pictures::setConverterForTests(pictures::MetafileKind::Wmf, script(m_dir.path(), "draws-then-fails.sh",
+            "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+            "printf '<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20\" height=\"10\">"
+            "<rect width=\"20\" height=\"10\" fill=\"red\"/></svg>' > \"$out\"\nexit 1"));
+        const pictures::LoadedPicture p = pictures::loadPicture(file(QStringLiteral("drawn-but-failed.wmf"), wmf(200, 100)));
+        QVERIFY(!p.ok);
+        QVERIFY(p.image.isNull());
+        QCOMPARE(p.error, QStringLiteral("这个 WMF 图元文件已损坏，或其格式不受支持，无法转换。"));
+    }
+
+    // Converters write what they extract beside their input: they are given a copy in a
+    // private folder, and the folder goes, also when the converter has to be killed.
+    void metafilesWriteNothingBesideThemselves()
+    {
+        if (!haveConverters())
+            QSKIP("the metafile converters are not installed");
+        QTemporaryDir records, scratch;
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(scratch.path()));
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+        QCOMPARE(QDir::tempPath(), scratch.path());
+
+        // A scan beside a WMF of the same stem, whose one bitmap wmf2svg would name photo-1.png.
+        const QString photo = writeFile(QDir(records.path()).filePath(QStringLiteral("photo.wmf")), samples::wmfWithBitmaps(1));
+        testing::makePicture(records.path(), QStringLiteral("photo-1.png"), 300, 200);
+        const QString many = writeFile(QDir(records.path()).filePath(QStringLiteral("many.wmf")), samples::wmfWithBitmaps(500));
+        const QStringList before = samples::listing(records.path());
+
+        pictures::LoadedPicture p = pictures::loadPicture(photo);
+        QVERIFY2(p.ok, qPrintable(p.error));
+        QCOMPARE(p.image.size(), QSize(200, 100));
+        p = pictures::loadPicture(many);
+        QVERIFY2(p.ok, qPrintable(p.error));
+        QCOMPARE(samples::listing(records.path()), before);
+        QCOMPARE(samples::listing(scratch.path()), QStringList());
+
+        // A converter that writes into its folder and then hangs: killed, folder gone.
+        pictures::MetafileLimits limits;
+        limits.timeoutMs = 300;
+        pictures::setMetafileLimits(limits);
+        pictures::setConverterForTests(pictures::MetafileKind::Wmf, script(m_dir.path(), "litter-and-hang.sh",
+            "echo litter > litter.txt\ncp \"$2\" \"$(basename \"$3\" .wmf)-1.png\" 2>/dev/null\nexec sleep 600"));
+        p = pictures::loadPicture(photo);
+        QVERIFY(!p.ok);
+        QCOMPARE(p.error, QStringLiteral("转换这个 WMF 图元文件超过了 0.3 秒，已停止。文件可能已损坏。"));
+        QCOMPARE(samples::listing(records.path()), before);
+        QCOMPARE(samples::listing(scratch.path()), QStringList());
+    }
+
+    // The faults a review found, each with what it took: every one ends in a picture or a
+    // message, and the program's memory grows by less than the budget.
+    void hostilePicturesEndWithinTheBudget_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("error"); // empty: a picture, "*": any message
+        QTest::newRow("EMF frame of 2^31-1") << "frame.emf" << samples::emfWithFrameBottom(INT_MAX) << "*";
+        QTest::newRow("EMF frame of 10^7") << "frame7.emf" << samples::emfWithFrameBottom(10'000'000) << "*";
+        QTest::newRow("SVG path of 400,000 segments") << "path.svg" << samples::svgLongPath(400'000) << "*";
+        QTest::newRow("SVGZ bomb") << "bomb.svgz"
+            << samples::gzip("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"><desc>", 100ll << 20,
+                             "</desc></svg>")
+            << QStringLiteral("这个 SVGZ 图片解压后超过 64.0 MB，已拒绝：压缩的图片不能展开得这么大。");
+        QTest::newRow("JPEG declaring 25290 x 25290") << "lying.jpg" << samples::lyingJpeg(25290, 25290, false) << "*";
+        QTest::newRow("progressive JPEG declaring 25290 x 25290")
+            << "lying-p.jpg" << samples::lyingJpeg(25290, 25290, true)
+            << QStringLiteral("图片太大（宽 25290 点、高 25290 点），解码需要的内存超过每张图片 512 MB 的上限，已拒绝。");
+        QTest::newRow("EMF of one record 300,000 times") << "repeated.emf" << samples::emfRepeated(300'000) << "*";
+    }
+
+    void hostilePicturesEndWithinTheBudget()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        if (name.endsWith(QLatin1String(".emf")) && !haveConverters())
+            QSKIP("the metafile converters are not installed");
+        // The real limits, with less time: what takes longer is stopped all the same.
+        pictures::MetafileLimits limits;
+        limits.cpuSeconds = 2;
+        limits.timeoutMs = 5000;
+        pictures::setMetafileLimits(limits);
+        const QString path = file(name, bytes);
+        const samples::PeakMemory peak;
+        const pictures::LoadedPicture p = pictures::loadPicture(path);
+        const qint64 grown = peak.growthBytes();
+        qInfo("%s: %s, memory grew by %.1f MB", qPrintable(name),
+              p.ok ? qPrintable(QStringLiteral("%1 x %2").arg(p.image.width()).arg(p.image.height())) : qPrintable(p.error),
+              grown / 1048576.0);
+        QVERIFY(grown < pictures::kPictureBudgetBytes);
+        if (error.isEmpty())
+            QVERIFY2(p.ok, qPrintable(p.error));
+        else if (error == QLatin1String("*"))
+            QVERIFY(p.ok || !p.error.isEmpty());
+        else
+            QCOMPARE(p.error, error);
+        if (p.ok) {
+            QVERIFY(!p.image.isNull());
+            QVERIFY(qint64(p.image.width()) * p.image.height() <= pictures::kMaxPhotoPixels);
+        }
+    }
+
     void oversizedInputIsNotHandedToAConverter()
     {
         pictures::MetafileLimits limits;
@@ -370,13 +476,11 @@ private slots:
         const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
                                "width=\"100\" height=\"80\"><image width=\"100\" height=\"80\" xlink:href=\"data:image/png;base64,"
             + pngDeclaring(16000, 16000).toBase64() + "\"/></svg>";
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("allocation limit")));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Could not create image")));
         const pictures::LoadedPicture p = pictures::loadPicture(file(QStringLiteral("embeds.svg"), svg));
         QVERIFY2(p.ok, qPrintable(p.error));
         QCOMPARE(p.image.size(), QSize(100, 80));
-        // The allowance is back for the photos that follow.
-        QCOMPARE(QImageReader::allocationLimit(), 1024);
+        // The program's allowance for one picture is its budget.
+        QCOMPARE(qint64(QImageReader::allocationLimit()) << 20, pictures::kPictureBudgetBytes);
     }
 
     void largePhotosAtTheLimit()
@@ -402,12 +506,41 @@ private slots:
         QCOMPARE(jpeg.image.width() / 2, jpeg.image.height());
     }
 
+    // A portrait photo stored landscape with the camera's mark, larger than the limit.
+    void aTurnedCameraPhotoShownReducedReportsItsOwnSizeTransposed()
+    {
+        QImage landscape(300, 100, QImage::Format_RGB32);
+        landscape.fill(Qt::gray);
+        const QString path = m_dir.filePath(QStringLiteral("turned.jpg"));
+        QImageWriter writer(path, "jpeg");
+        if (!writer.supportsOption(QImageIOHandler::ImageTransformation))
+            QSKIP("this JPEG writer cannot mark the orientation");
+        writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        QVERIFY(writer.write(landscape));
+
+        pictures::setPixelLimitsForTests(7500, 0);
+        const pictures::LoadedPicture p = pictures::loadPicture(path);
+        QVERIFY2(p.ok, qPrintable(p.error));
+        QCOMPARE(p.ownSize, QSize(100, 300));
+        QVERIFY(p.reduced());
+        QCOMPARE(p.image.size(), QSize(50, 150));
+
+        // Into a frame, the same: upright, and its own size as it stands.
+        pictures::setPixelLimitsForTests(0, 0);
+        const pictures::LoadedPicture framed = pictures::loadPicture(path, pictures::PictureRequest::within(QSize(60, 60), true));
+        QVERIFY2(framed.ok, qPrintable(framed.error));
+        QCOMPARE(framed.ownSize, QSize(100, 300));
+        QCOMPARE(framed.image.size(), QSize(20, 60));
+    }
+
     void theRealLimitsTakeTheLargestCameras()
     {
-        // Medium-format backs and 1,200 dpi A4 scans are shown at their own size.
-        QVERIFY(qint64(14204) * 10652 <= pictures::kMaxPhotoPixels);
-        QVERIFY(qint64(9921) * 14031 <= pictures::kMaxPhotoPixels);
-        QVERIFY(qint64(16000) * 16000 > pictures::kMaxPhotoPixels);
+        // 100-megapixel camera backs are shown at their own size, within the budget with
+        // room for the decoder; the 150-megapixel ones and 1,200 dpi A4 scans are not.
+        QVERIFY(qint64(11648) * 8736 <= pictures::kMaxPhotoPixels);
+        QVERIFY(4 * pictures::kMaxPhotoPixels <= pictures::kPictureBudgetBytes * 4 / 5);
+        QVERIFY(qint64(14204) * 10652 > pictures::kMaxPhotoPixels);
+        QVERIFY(qint64(9921) * 14031 > pictures::kMaxPhotoPixels);
     }
 };
 

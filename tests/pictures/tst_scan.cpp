@@ -1,6 +1,9 @@
 #include "MetafileSamples.h"
 #include "TestSupport.h"
 
+#include "pictures/PictureFetch.h"
+
+#include "pictures/Metafile.h"
 #include "pictures/PictureLoader.h"
 #include "pictures/frmScan.h"
 #include "platform/Twips.h"
@@ -14,6 +17,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QScopeGuard>
 #include <QtEndian>
 #include <memory>
 
@@ -159,6 +163,8 @@ class TestScan : public QObject {
 private slots:
     void initTestCase()
     {
+        // What a click shows is looked at right after it.
+        pictures::setPatienceForTests(-1);
         // Before any viewer has opened in this process.
         QCOMPARE(frmScan::PageIndex, 0);
         testing::isolateSettings();
@@ -558,6 +564,51 @@ private slots:
         QCOMPARE(frmScan::PageIndex, 3);
         QCOMPARE(v.photoSize(), QSize(320, 200));
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    // A photo that takes long (a converter that never ends, here) is read off the
+    // window's thread: the viewer opens at once with the hourglass, pages on past it,
+    // and the converter is killed when the operator has gone on.
+    void aSlowPhotoLeavesTheViewerFree()
+    {
+        const QString pidFile = m_dir.filePath(QStringLiteral("converter.pid"));
+        QFile::remove(pidFile);
+        const QString converter = m_dir.filePath(QStringLiteral("never-ends.sh"));
+        writeFile(converter, "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 600\n");
+        QFile::setPermissions(converter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        pictures::setConverterForTests(pictures::MetafileKind::Wmf, converter);
+        pictures::setPatienceForTests(0);
+        const auto restore = qScopeGuard([] {
+            pictures::setPatienceForTests(-1);
+            pictures::setConverterForTests(pictures::MetafileKind::Wmf, QString());
+        });
+        const QString slow = m_dir.filePath(QStringLiteral("slow.wmf"));
+        writeFile(slow, samples::wmf(300, 200));
+        auto converterGone = [&pidFile] {
+            QFile f(pidFile);
+            return f.open(QIODevice::ReadOnly) && !QFileInfo::exists(QStringLiteral("/proc/") + f.readAll().trimmed());
+        };
+
+        Viewer v = open({slow, m_small}, 0);
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        QVERIFY(v.photo->pixmap().isNull());
+        QTRY_VERIFY(QFileInfo::exists(pidFile));
+        v.click(1);
+        QCOMPARE(frmScan::PageIndex, 1);
+        QTRY_COMPARE(v.photoSize(), QSize(200, 150));
+        QVERIFY(notice(v).isEmpty());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QTRY_VERIFY(converterGone());
+
+        // A key pressed while the photo is read is handled: Esc closes the viewer, and
+        // the photo is called off with it.
+        QFile::remove(pidFile);
+        Viewer again = open({slow}, 0);
+        QTRY_VERIFY(QFileInfo::exists(pidFile));
+        QTest::keyClick(again.dialog.get(), Qt::Key_Escape);
+        QVERIFY(!again.dialog->isVisible());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QTRY_VERIFY(converterGone());
     }
 
     void wheelOverThePhotoScrolls()

@@ -1,7 +1,10 @@
 #include "MetafileSamples.h"
 #include "TestSupport.h"
 
+#include "pictures/PictureFetch.h"
+
 #include "pictures/FileSystemLists.h"
+#include "pictures/Metafile.h"
 #include "pictures/SelectFile.h"
 #include "platform/Twips.h"
 #include "store/Settings.h"
@@ -20,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QScopeGuard>
 #include <QTreeWidget>
 #include <memory>
 
@@ -132,6 +136,8 @@ class TestSelectFile : public QObject {
 private slots:
     void initTestCase()
     {
+        // What a click shows is looked at right after it.
+        pictures::setPatienceForTests(-1);
         testing::isolateSettings();
         m_startFolder = QDir::currentPath();
     }
@@ -358,6 +364,26 @@ private slots:
         QVERIFY(platform.boxes.isEmpty());
     }
 
+    // Fitted, a picture is read no larger than the frame shows it; 自动大小 reads it whole.
+    void fittedPreviewIsReadAtTheFramesSize()
+    {
+        testing::ScriptedPlatform platform;
+        testing::makePicture(m_pics, QStringLiteral("big.jpg"), 3000, 2000, "JPEG");
+        testing::makePicture(m_pics, QStringLiteral("narrow.bmp"), 100, 900, "BMP");
+        auto w = open();
+        c<QCheckBox>(w.get(), "Check1")->setChecked(true);
+        clickFile(w.get(), QStringLiteral("big.jpg"));
+        QCOMPARE(picture(w.get())->pixmap().size(), QSize(platform::tw(kFrameW), platform::tw(kFrameH)));
+        c<QCheckBox>(w.get(), "Check2")->setChecked(true);
+        QCOMPARE(picture(w.get())->pixmap().size(), QSize(3000, 2000));
+        QCOMPARE(picture(w.get())->size(), QSize(3000, 2000));
+        c<QCheckBox>(w.get(), "Check2")->setChecked(false);
+        // Only the side larger than the frame is reduced.
+        clickFile(w.get(), QStringLiteral("narrow.bmp"));
+        QCOMPARE(picture(w.get())->pixmap().size(), QSize(100, platform::tw(kFrameH)));
+        QVERIFY(platform.boxes.isEmpty());
+    }
+
     void autoSizeLayout_data()
     {
         QTest::addColumn<int>("width");
@@ -425,6 +451,40 @@ private slots:
         clickFile(w.get(), QStringLiteral("drawing.emf"));
         QCOMPARE(picture(w.get())->size(), QSize(250, 300));
         QVERIFY(!hbar(w.get())->isHidden() && !vbar(w.get())->isHidden());
+        QVERIFY(platform.boxes.isEmpty());
+    }
+
+    // Clicking a picture that takes long leaves the chooser free: the hourglass shows,
+    // the next file clicked is previewed, and the slow one is called off.
+    void aSlowPictureLeavesTheChooserFree()
+    {
+        testing::ScriptedPlatform platform;
+        const QString pidFile = QDir(m_dir->path()).filePath(QStringLiteral("converter.pid"));
+        const QString converter = QDir(m_dir->path()).filePath(QStringLiteral("never-ends.sh"));
+        writeText(converter, "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 600\n");
+        QFile::setPermissions(converter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        pictures::setConverterForTests(pictures::MetafileKind::Wmf, converter);
+        pictures::setPatienceForTests(0);
+        const auto restore = qScopeGuard([] {
+            pictures::setPatienceForTests(-1);
+            pictures::setConverterForTests(pictures::MetafileKind::Wmf, QString());
+        });
+        writeText(QDir(m_pics).filePath(QStringLiteral("slow.wmf")), samples::wmf(300, 260));
+
+        auto w = open();
+        c<QCheckBox>(w.get(), "Check1")->setChecked(true);
+        clickFile(w.get(), QStringLiteral("slow.wmf"));
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        QVERIFY(picture(w.get())->pixmap().isNull());
+        QTRY_VERIFY(QFileInfo::exists(pidFile));
+        clickFile(w.get(), QStringLiteral("b.jpg"));
+        QCOMPARE(text1(w.get())->text(), QDir::toNativeSeparators(QDir(m_pics).filePath(QStringLiteral("b.jpg"))));
+        QTRY_COMPARE(picture(w.get())->pixmap().size(), QSize(100, 50));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(pid.readAll().trimmed());
+        QTRY_VERIFY(!QFileInfo::exists(proc));
         QVERIFY(platform.boxes.isEmpty());
     }
 
