@@ -294,6 +294,11 @@ int TempArchive::count(const QString &table, const QString &where, const QVarian
 void isolateSettings()
 {
     QStandardPaths::setTestModeEnabled(true);
+    // A folder of this run's own: a test program runs twice at once (on the file and on
+    // the server), and the two must not read each other's settings.
+    static QTemporaryDir ownFolder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, ownFolder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, ownFolder.path());
     QSettings s(QSettings::UserScope, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     s.clear();
     s.sync();

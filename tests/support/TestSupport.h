@@ -127,7 +127,7 @@ private:
     QString m_path;
 };
 
-// Points the settings store at a scratch location and empties it.
+// Points the settings store at a scratch location of this process and empties it.
 void isolateSettings();
 
 // Writes a picture of the given size and format into a folder; returns its path.
