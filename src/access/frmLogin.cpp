@@ -147,7 +147,8 @@ void frmLogin::Form_Load()
     }
     if (!failure.isEmpty() && !app::DatabaseProblemReported())
         platform::message(this,
-                          QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2").arg(app::DbPath, failure)
+                          QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2")
+                                  .arg(store::maskPasswords(app::DbPath), failure)
                               + app::archiveSetupAdvice(app::DbPath), // no archive yet: how to make one
                           QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
 

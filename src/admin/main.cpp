@@ -120,7 +120,7 @@ int copyArchive(const QString &from, const QString &to)
     if (terminal && shown >= 0)
         std::fputs("\n", stderr);
     if (r.outcome != store::TransferResult::Verified) {
-        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(store::maskPasswords(r.error)));
         return 1;
     }
     std::printf("copied %s to %s and verified: %lld record types, %lld records, %lld photos, %lld operators, "

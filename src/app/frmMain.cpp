@@ -7,6 +7,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
+#include "store/Dialect.h"
 
 #include <QAction>
 #include <QApplication>
@@ -298,7 +299,7 @@ void frmMain::loadWindow()
     // The archive's path has no place on the screen of its own; the status bar shows it
     // as its tip (over the "提示：" panel), where the office can look it up when needed.
     try {
-        statusBar()->setToolTip(platform::plainToolTip(QStringLiteral("当前数据库路径：") + app::DbPath));
+        statusBar()->setToolTip(platform::plainToolTip(QStringLiteral("当前数据库路径：") + store::maskPasswords(app::DbPath)));
     } catch (...) {
     }
     try {

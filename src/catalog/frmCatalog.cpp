@@ -299,6 +299,8 @@ void frmCatalog::cmdModify_Click()
     AddB->setEnabled(false);
     AddPicture->show();
     cmdModify->setEnabled(false);
+    // The rename is for this type, whatever the list selects while the panel is open.
+    m_renameFrom = m_selectedType;
     NewTypeName->setText(m_selectedType);
     NewTypeName->setFocus();
     Label1->setText(kRenameCaption);
@@ -331,7 +333,7 @@ void frmCatalog::SaveRecord_Click()
     const bool adding = Label1->text() == kAddCaption;
 
     // 3.1 A rename to the same name writes nothing.
-    if (!adding && name == m_selectedType) {
+    if (!adding && name == m_renameFrom) {
         NewTypeName->clear();
         endEntry(cmdModify);
         ApplyAuthority();
@@ -351,8 +353,8 @@ void frmCatalog::SaveRecord_Click()
             if (adding) {
                 store::insertType(connection, name);
             } else {
-                store::renameTypeInCatalog(connection, m_selectedType, name);
-                store::renameTypeInRecords(connection, m_selectedType, name);
+                store::renameTypeInCatalog(connection, m_renameFrom, name);
+                store::renameTypeInRecords(connection, m_renameFrom, name);
             }
             transaction.commit();
         }

@@ -73,6 +73,7 @@ private:
 
     QHash<QString, QIcon> m_imageList1;
     QString m_selectedType;
+    QString m_renameFrom; // the type the rename panel was opened for
     bool m_catalogChanged = false;
     bool m_refilling = false;
 };

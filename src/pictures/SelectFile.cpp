@@ -46,9 +46,10 @@ bool removeFile(const QString &path)
 
 void setFileRemover(FileRemover remover) { fileRemover() = std::move(remover); }
 
-QString choosePicture(QWidget *parent, const QString &startFolder)
+QString choosePicture(QWidget *parent, const QString &startFolder, const DeletionRule &deletion)
 {
     SelectFile chooser(nullptr, parent, startFolder);
+    chooser.setDeletionRule(deletion);
     if (platform::execModal(chooser) != QDialog::Accepted)
         return QString();
     return chooser.chosenPath();
@@ -333,6 +334,9 @@ void SelectFile::Drive1_Change()
         if (answer != platform::Answer::Retry) {
             Drive1->setDriveOf(Dir1->path());
             Text1->clear();
+            // The path and the list's choice go together: with the path gone, a click on
+            // the same file must fill it in again.
+            File1->clearSelection();
             return;
         }
     }
@@ -365,6 +369,8 @@ void SelectFile::File1_DblClick()
 
 void SelectFile::File1_ContextMenu(const QPoint &pos)
 {
+    if (!m_deletion.offered)
+        return; // deleting is the menu's only command
     // Deleting needs both a file chosen in the list and its path in the box, which a
     // cancelled drive change empties while the list keeps its selection.
     DelFile->setEnabled(!File1->selectedFile().isEmpty() && !Text1->text().trimmed().isEmpty());
@@ -439,8 +445,15 @@ void SelectFile::VScroll1_Change(int value) { DisplayPicture->move(DisplayPictur
 void SelectFile::DelFile_Click()
 {
     const QString path = Text1->text();
-    if (path.trimmed().isEmpty())
+    if (!m_deletion.offered || path.trimmed().isEmpty())
         return;
+    if (m_deletion.refusal) {
+        const QString why = m_deletion.refusal(path);
+        if (!why.isEmpty()) {
+            platform::message(this, why, QStringLiteral("提示："), platform::Buttons::Ok, platform::Icon::Exclamation);
+            return;
+        }
+    }
     const QString question = QStringLiteral("真的要删除文件：(Y/N) ") + QStringLiteral("\n\r") + path;
     if (platform::message(this, question, QStringLiteral("删除文件"), platform::Buttons::YesNo,
                           platform::Icon::Critical, platform::Answer::No) != platform::Answer::Yes)

@@ -26,10 +26,17 @@ class DriveList;
 class FolderList;
 class FileList;
 
+// Which files the chooser's "删除(&D)" may remove from the disk.
+struct DeletionRule {
+    bool offered = true; // false: the command is not offered at all
+    // Why the file must stay, as the operator reads it, or the empty text when it may go.
+    std::function<QString(const QString &path)> refusal;
+};
+
 // Runs the chooser modally, its lists starting in the folder given (the process's
 // current folder when it is empty or gone); the chosen picture's full path, or the empty
 // text when the operator cancelled.
-QString choosePicture(QWidget *parent, const QString &startFolder = QString());
+QString choosePicture(QWidget *parent, const QString &startFolder = QString(), const DeletionRule &deletion = {});
 
 // Removes a file from the disk; false when it could not be removed. Tests replace it to
 // watch or refuse deletions; an empty function restores the real one.
@@ -47,6 +54,7 @@ public:
     ~SelectFile() override;
 
     QString chosenPath() const { return m_chosen; }
+    void setDeletionRule(const pictures::DeletionRule &rule) { m_deletion = rule; }
 
     // The type list's item texts, in order, and the pattern each one puts on the file list.
     static QStringList typeItems();
@@ -98,6 +106,7 @@ private:
     void DisplayPicture_MouseUp();
     void setWindowWidth(int twips);
 
+    pictures::DeletionRule m_deletion;
     QPointer<QLineEdit> m_target;
     QString m_chosen;
     QPixmap m_picture;

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTextDocument>
 #include <QValidator>
 #include <functional>
 
@@ -432,17 +433,34 @@ void RecordEntryForm::loadTypes()
     Combo1->setEditText(QString());
 }
 
+QString RecordEntryForm::asShownInABox(const QString &text)
+{
+    QTextDocument document;
+    document.setPlainText(text);
+    return document.toPlainText();
+}
+
 void RecordEntryForm::setFieldText(int index, const QString &text)
 {
-    if (index == 2)
+    if (index == 2) {
+        m_descriptionPutIn = text;
         txtDescription->setPlainText(text);
-    else
+    } else {
         line(txtFields[index])->setWholeText(text);
+    }
 }
 
 QString RecordEntryForm::fieldText(int index) const
 {
-    return index == 2 ? txtDescription->toPlainText() : line(txtFields[index])->text();
+    if (index != 2)
+        return line(txtFields[index])->text();
+    // A description of an earlier archive saved unchanged keeps its bytes.
+    QString shown = txtDescription->toPlainText();
+    if (shown == asShownInABox(m_descriptionPutIn))
+        return m_descriptionPutIn;
+    if (m_descriptionPutIn.contains(QStringLiteral("\r\n")))
+        shown.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return shown;
 }
 
 void RecordEntryForm::clearFields()
@@ -470,14 +488,34 @@ bool RecordEntryForm::refuseBlankFields(const QString &title)
 
 store::RecordRow RecordEntryForm::enteredRecord(const QString &number) const
 {
-    // Stored as typed, untrimmed; every value is bound, so an apostrophe is stored too.
+    // Stored as typed (every value is bound, so an apostrophe is stored too), except the
+    // type: the list's types are trimmed, and a blank more would take the record out of
+    // its type's node.
     store::RecordRow row;
-    row.typeName = Combo1->currentText();
+    row.typeName = Combo1->currentText().trimmed();
     row.number = number;
     row.name = fieldText(0);
     row.path = fieldText(1);
     row.description = fieldText(2);
     return row;
+}
+
+void RecordEntryForm::saveTypeOf(store::Connection &connection, const store::RecordRow &record)
+{
+    // Compared as the tree compares them: a type listed in other letter case shows it.
+    if (store::typeExists(connection, record.typeName))
+        return;
+    if (record.typeName.contains(QLatin1Char('\'')))
+        throw TypeRefused{};
+    // Anyone who may open this window may add a type in the record type window: saving
+    // the record lists its type, rather than sending the operator away from what was typed.
+    store::insertType(connection, record.typeName);
+}
+
+void RecordEntryForm::refuseType()
+{
+    platform::message(this, kApostropheMessage, kApostropheTitle, platform::Buttons::Ok, platform::Icon::Exclamation);
+    Combo1->setFocus(Qt::OtherFocusReason);
 }
 
 void RecordEntryForm::showStoreFailure(const QString &description)
@@ -501,12 +539,36 @@ void RecordEntryForm::Command1_Click()
 void RecordEntryForm::MnuPreviewPhoto_Click()
 {
     const QString last = settings::read(kConfig, kAddKey);
-    const QString chosen = pictures::choosePicture(this, last.isEmpty() ? QString() : QFileInfo(last).absolutePath());
+    const QString chosen =
+        pictures::choosePicture(this, last.isEmpty() ? QString() : QFileInfo(last).absolutePath(), deletionRule());
     if (!chosen.isEmpty()) {
         List1->addItem(chosen);
         settings::write(kConfig, kAddKey, chosen);
     }
     List1->setFocus(Qt::OtherFocusReason);
+}
+
+pictures::DeletionRule RecordEntryForm::deletionRule()
+{
+    pictures::DeletionRule rule;
+    // Those who may only add records delete nothing, on the disk least of all.
+    rule.offered = app::CurrentAuthority != QStringLiteral("只能添加");
+    // A file that a record names stays: deleting it would take the record's file or
+    // photo away without a word.
+    rule.refusal = [](const QString &path) -> QString {
+        store::FileReference used;
+        try {
+            store::Connection connection(app::DbPath);
+            used = store::findFileReference(connection, path);
+        } catch (const store::StoreError &e) {
+            return QStringLiteral("无法确认该文件是否被病案使用，文件没有删除。\n") + e.description();
+        }
+        if (used.path.isEmpty())
+            return QString();
+        return QStringLiteral("该文件是病案［%1］（病案号 %2）的%3，不能删除。")
+            .arg(used.recordName, used.number, used.photo ? QStringLiteral("手术照片") : QStringLiteral("关联文件"));
+    };
+    return rule;
 }
 
 void RecordEntryForm::Command2_Click()
@@ -543,7 +605,8 @@ void RecordEntryForm::txtFields_GotFocus(int index, Qt::FocusReason reason)
     // Coming back from another program, or from the type box's own list, is no arrival.
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
         return;
-    const int length = int(fieldText(index).trimmed().size());
+    // Measured in the box's own text, whose line breaks are one character each.
+    const int length = int((index == 2 ? txtDescription->toPlainText() : fieldText(index)).trimmed().size());
     if (index == 2) {
         QTextCursor c = txtDescription->textCursor();
         c.setPosition(0);

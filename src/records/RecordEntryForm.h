@@ -4,6 +4,7 @@
 // focus colours, apostrophe test, arrow keys and Enter, the photo list with its buttons,
 // the type box and the two file dialogs. Each window adds its own buttons, tab order,
 // load and save.
+#include "pictures/SelectFile.h"
 #include "store/Statements.h"
 
 #include <QDialog>
@@ -42,6 +43,10 @@ public:
     static constexpr int kPathLimit = 50;
     static constexpr int kDescriptionLimit = 100;
 
+    // What a several-line box shows of a text: it keeps its line breaks its own way (CR LF
+    // and a lone CR become LF), so a text read and saved unchanged is told by this.
+    static QString asShownInABox(const QString &text);
+
     // The number on show: the frame caption from its 7th character on.
     QString recordNumber() const;
 
@@ -78,7 +83,9 @@ protected:
     void setRecordNumber(const QString &number);
     // Fills Combo1's list from table Catalog; a failure leaves the list as read so far.
     void loadTypes();
-    // Text fields, path kept whole however long.
+    // Text fields, path kept whole however long. The description comes back as it was
+    // put in while it is unchanged, CR LF and all; once edited, with the line breaks of
+    // the text put in (CR LF when that had them).
     void setFieldText(int index, const QString &text);
     QString fieldText(int index) const;
     void clearFields();
@@ -86,8 +93,19 @@ protected:
     // True, after showing the blank-field message with the given title, when the name,
     // path or type is blank.
     bool refuseBlankFields(const QString &title);
-    // The record as entered, under a number.
+    // The record as entered, under a number; the type trimmed, as the list holds types.
     store::RecordRow enteredRecord(const QString &number) const;
+    // Inside a save's transaction: a record is never saved under a type that the browser's
+    // tree (built from table Catalog) does not show, so a type typed here that the list
+    // lacks is added to it in the same transaction. Throws TypeRefused for one that holds
+    // an apostrophe (no listed type does), store::StoreError when the store fails.
+    struct TypeRefused {};
+    static void saveTypeOf(store::Connection &connection, const store::RecordRow &record);
+    // After a TypeRefused: the apostrophe message, the focus back in the type box.
+    void refuseType();
+    // What the picture chooser opened from here may delete: nothing for "只能添加", and
+    // never a file that a record names.
+    static pictures::DeletionRule deletionRule();
     void showStoreFailure(const QString &description);
 
     // Enter presses the button that has the focus and nothing else (no default button).
@@ -103,4 +121,5 @@ private:
     bool txtFields_KeyDown(int index, QKeyEvent *event); // true when the key was used
 
     bool m_returningFocus = false;
+    QString m_descriptionPutIn; // the description as read, before any edit
 };

@@ -344,6 +344,7 @@ void frmManager::clearDetails()
         txtPath->clear();
     if (!txtDescription->document()->isEmpty())
         txtDescription->clear();
+    m_shownDescription.clear();
     if (!txtType->text().isEmpty())
         txtType->clear();
 }
@@ -451,9 +452,14 @@ void frmManager::TreeView_NodeClick(const QModelIndex &node)
                     m_shownRowId = rowId;
                 }
             } catch (const store::StoreError &e) {
+                // The record may well be there, but what is on show is not it: a
+                // modification would copy the blanks over its description and photos.
+                // Modify and delete come back with a click that reads it whole.
                 forgetShownRecord();
+                m_clickedRowId = 0;
+                setRecordCommands(false);
                 showStoreFailure(e.description());
-                found = true; // the record may well be there; the commands stay offered
+                found = true;
             }
             if (!found) {
                 // Nothing left to modify or delete: the commands would act on nothing.
@@ -509,6 +515,9 @@ bool frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
 
     txtType->setText(row->typeName);
     txtPath->setText(row->path);
+    // The box shows line breaks its own way; the record's own text is kept for the
+    // windows that read it from here.
+    m_shownDescription = row->description;
     txtDescription->setPlainText(row->description);
     List1->clear();
     List1->addItems(photos);
@@ -555,7 +564,10 @@ QString frmManager::fieldText(int index) const
     case 1:
         return txtPath->text();
     case 2:
-        return txtDescription->toPlainText();
+        // As stored (CR LF and all) while the box shows the record's own text.
+        return txtDescription->toPlainText() == RecordEntryForm::asShownInABox(m_shownDescription)
+            ? m_shownDescription
+            : txtDescription->toPlainText();
     default:
         return {};
     }

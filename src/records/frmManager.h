@@ -124,6 +124,7 @@ private:
     int m_barLeft = 0;      // twips
     bool m_splitterMoving = false;
     QString m_shownNumber;
+    QString m_shownDescription; // the description on show, as stored
     qint64 m_shownRowId = 0;
     qint64 m_clickedRowId = 0; // the record node last clicked; 0 for the root or a type
     bool m_loading = false;

@@ -77,26 +77,53 @@ void frmModifyForm::keyPressEvent(QKeyEvent *event)
     RecordEntryForm::keyPressEvent(event);
 }
 
+namespace {
+// The record was deleted (on another workstation, say) while this window was open.
+QString vanishedQuestion(const QString &number)
+{
+    return QStringLiteral("病案号为 %1 的病案已不在档案中，可能已被删除。").arg(number) + QStringLiteral("\r\n")
+        + QStringLiteral("要把所填的内容作为该病案重新保存吗？(Y/N)");
+}
+} // namespace
+
+const QString frmModifyForm::kVanishedTitle = QStringLiteral("确认");
+
 void frmModifyForm::SaveAdd_Click()
 {
     if (recordNumber().isEmpty())
         return;
     if (refuseBlankFields(QStringLiteral("病案名有错误")))
         return;
-    try {
-        saveRecord();
-    } catch (const store::StoreError &e) {
-        // Rolled back: the old record and its photos are intact; the window stays as typed.
-        showStoreFailure(e.description());
-        return;
-    } catch (const std::exception &e) {
-        showStoreFailure(QString::fromLocal8Bit(e.what()));
-        return;
+    bool saveAgain = false;
+    for (;;) {
+        Outcome outcome = Outcome::Saved;
+        try {
+            outcome = saveRecord(saveAgain);
+        } catch (const TypeRefused &) {
+            refuseType();
+            return;
+        } catch (const store::StoreError &e) {
+            // Rolled back: the old record and its photos are intact; the window stays as typed.
+            showStoreFailure(e.description());
+            return;
+        } catch (const std::exception &e) {
+            showStoreFailure(QString::fromLocal8Bit(e.what()));
+            return;
+        }
+        if (outcome == Outcome::Saved)
+            break;
+        // Gone meanwhile: saving would bring back a record somebody deleted, so only an
+        // explicit Yes does; otherwise the window stays open as typed.
+        if (platform::message(this, vanishedQuestion(recordNumber()), kVanishedTitle, platform::Buttons::YesNo,
+                              platform::Icon::Question, platform::Answer::No)
+            != platform::Answer::Yes)
+            return;
+        saveAgain = true;
     }
     accept();
 }
 
-void frmModifyForm::saveRecord()
+frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
 {
     const QString number = recordNumber();
     store::Connection connection(app::DbPath);
@@ -104,6 +131,8 @@ void frmModifyForm::saveRecord()
 
     // The row to replace: the browser's; should that have gone, the only row of the number.
     const QVector<store::RecordRow> rows = store::readRecord(connection, number);
+    if (rows.isEmpty() && !saveAgain)
+        return Outcome::Vanished; // nothing written; the transaction rolls back
     qint64 target = 0;
     for (const store::RecordRow &r : rows)
         if (r.rowId == m_rowId)
@@ -115,16 +144,19 @@ void frmModifyForm::saveRecord()
                                     .arg(number)
                                     .arg(rows.size()));
 
-    store::RecordRow record = enteredRecord(number);
+    const store::RecordRow record = enteredRecord(number);
+    // The type is one the tree shows: a type typed here joins the list of types with it.
+    saveTypeOf(connection, record);
+    store::RecordRow stored = record;
     if (target != 0) {
         // Replaced in place: the row keeps its identity, so the browser still holds it and
         // the record keeps its place among its type's records.
         store::deleteRecordRow(connection, target);
-        record.rowId = target;
-        store::insertRecordRow(connection, record);
+        stored.rowId = target;
+        store::insertRecordRow(connection, stored);
     } else {
-        // The record has gone meanwhile: it is saved again under its number.
-        store::insertRecord(connection, record);
+        // Gone meanwhile, and the operator asked for it back: saved again under its number.
+        store::insertRecord(connection, stored);
     }
     // The photos are keyed by number. The list shown is every photo row of the number (a
     // second record of the earlier system with this number shows the same list), so the
@@ -135,4 +167,5 @@ void frmModifyForm::saveRecord()
     transaction.commit();
     if (target != 0)
         m_rowId = target;
+    return Outcome::Saved;
 }

@@ -14,8 +14,10 @@ public:
     explicit frmModifyForm(frmManager *browser, QWidget *parent = nullptr);
     ~frmModifyForm() override;
 
-    // Saves and closes; a refused or failed save keeps the window open as typed.
+    // Saves and closes; a refused or failed save keeps the window open as typed. A record
+    // deleted meanwhile is saved again only when the operator answers Yes to kVanishedTitle.
     void SaveAdd_Click() override;
+    static const QString kVanishedTitle; // "确认"
 
     // The row of the archive the window rewrites (0 when the browser named none).
     qint64 rowId() const { return m_rowId; }
@@ -26,7 +28,9 @@ protected:
 
 private:
     void Form_Load(frmManager *browser);
-    void saveRecord(); // throws store::StoreError
+    enum class Outcome { Saved, Vanished };
+    // Vanished: no row of the number is left and saveAgain is false; nothing is written.
+    Outcome saveRecord(bool saveAgain); // throws store::StoreError
 
     qint64 m_rowId = 0;
     bool m_shown = false;

@@ -92,10 +92,10 @@ void frmNewForm::makeRecordNumber() { setRecordNumber(numberFor(Now())); }
 
 void frmNewForm::txtFields_Change() { m_recordDirty = true; }
 
-bool frmNewForm::Save()
+frmNewForm::SaveResult frmNewForm::Save()
 {
     if (refuseBlankFields(kFailureTitle))
-        return false;
+        return SaveResult::BlankRefused;
     const QString shown = recordNumber();
     try {
         store::Connection connection(app::DbPath);
@@ -117,19 +117,31 @@ bool frmNewForm::Save()
         }
         if (number != shown)
             setRecordNumber(number);
-        store::insertRecord(connection, enteredRecord(number));
+        const store::RecordRow record = enteredRecord(number);
+        saveTypeOf(connection, record);
+        store::insertRecord(connection, record);
         for (const QString &photo : photoPaths())
             store::insertPhoto(connection, number, photo);
         transaction.commit();
+    } catch (const TypeRefused &) {
+        refuseType();
+        return SaveResult::NotSaved;
     } catch (const store::StoreError &e) {
         // Rolled back: nothing written, the fields as typed. The caption keeps the number
         // the record was to be saved under; the next save checks it again.
         showStoreFailure(e.description());
-        return false;
+        return SaveResult::NotSaved;
     } catch (const std::exception &e) {
         showStoreFailure(QString::fromLocal8Bit(e.what()));
-        return false;
+        return SaveResult::NotSaved;
     }
+    // A type typed here is in the list from now on.
+    const QString typeName = Combo1->currentText().trimmed();
+    if (Combo1->findText(typeName, Qt::MatchFixedString) < 0) {
+        Combo1->addItem(typeName);
+        Combo1->setCurrentIndex(-1);
+    }
+    Combo1->setEditText(typeName);
 
     makeRecordNumber();
     clearFields();
@@ -138,7 +150,7 @@ bool frmNewForm::Save()
     txtFields[0]->setFocus(Qt::OtherFocusReason);
     m_recordDirty = false;
     m_recordSaved = true;
-    return true;
+    return SaveResult::Saved;
 }
 
 void frmNewForm::SaveAdd_Click() { Save(); }
@@ -148,22 +160,26 @@ void frmNewForm::ExitB_Click() { close(); }
 void frmNewForm::done(int result)
 {
     if (!m_unloaded) {
+        if (!Form_Unload())
+            return; // the record could not be stored: the window stays open as typed
         m_unloaded = true;
-        Form_Unload();
     }
     RecordEntryForm::done(result);
 }
 
-void frmNewForm::Form_Unload()
+bool frmNewForm::Form_Unload()
 {
     settings::writePosition(QStringLiteral("AddNew"), pos());
     if (m_recordDirty
         && platform::message(this, QStringLiteral("有添加记录，需要保存码？(Y/N)"), QStringLiteral("未保存"),
                              platform::Buttons::YesNo, platform::Icon::Question, platform::Answer::Yes)
             == platform::Answer::Yes) {
-        // A refused or failed save has shown its message; the window closes all the same.
-        Save();
+        // A blank field refused has shown its message and the window closes all the same;
+        // a store that failed would lose the record with the window, so the window stays.
+        if (Save() == SaveResult::NotSaved)
+            return false;
     }
     if (m_recordSaved)
         app::ReloadBrowser(); // does nothing while no browser is open
+    return true;
 }

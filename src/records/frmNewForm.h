@@ -21,9 +21,10 @@ public:
     // The second after a number, in the same form; empty when the text is no number.
     static QString numberAfter(const QString &number);
 
-    // Saves the record on show. False when it was refused (blank fields) or failed; the
-    // window then keeps what was typed.
-    bool Save();
+    // Saves the record on show. Unless it is saved, the window keeps what was typed, and
+    // closing goes on only after a refusal of blank fields.
+    enum class SaveResult { Saved, BlankRefused, NotSaved };
+    SaveResult Save();
     void SaveAdd_Click() override;
     void ExitB_Click();
 
@@ -39,7 +40,7 @@ protected:
 
 private:
     void Form_Load();
-    void Form_Unload();
+    bool Form_Unload(); // false: the window must stay open
     void makeRecordNumber();
 
     bool m_recordDirty = false;

@@ -257,8 +257,10 @@ QString uriFor(const QString &path, const char *mode)
 }
 } // namespace
 
+// Whatever a failure quotes (an address, the driver's words), no password goes on to a
+// message box or a terminal.
 StoreError::StoreError(const QString &description)
-    : std::runtime_error(description.toStdString()), m_description(description)
+    : std::runtime_error(maskPasswords(description).toStdString()), m_description(maskPasswords(description))
 {
 }
 
@@ -329,8 +331,14 @@ void Connection::openServer()
         throw StoreError(QStringLiteral("本机无法连接 PostgreSQL 服务器上的病案数据库：没有安装 Qt 的 PostgreSQL 驱动"
                                         "（Debian 软件包 libqt6sql6-psql）。"));
     const ServerAddress address = parseAddress(m_path, busyTimeoutMs);
-    if (!address.problem.isEmpty())
-        throw StoreError(QStringLiteral("病案数据库的地址“%1”不能使用：%2").arg(m_path, address.problem));
+    if (!address.problem.isEmpty()) {
+        // The parser's own words may quote the password some other way (a bad percent
+        // sign in it, say): every spelling of it goes.
+        QString problem = address.problem;
+        for (const QString &secret : passwordsIn(m_path))
+            problem.replace(secret, QStringLiteral("***"));
+        throw StoreError(QStringLiteral("病案数据库的地址“%1”不能使用：%2").arg(m_path, problem));
+    }
     m_name = QStringLiteral("casearchive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     m_db = QSqlDatabase::addDatabase(driver, m_name);
     if (!address.host.isEmpty())

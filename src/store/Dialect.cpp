@@ -1,5 +1,8 @@
 #include "store/Dialect.h"
 
+#include <QRegularExpression>
+#include <QUrl>
+
 namespace store {
 
 bool isServerAddress(const QString &location)
@@ -12,6 +15,56 @@ bool isServerAddress(const QString &location)
 Backend backendFor(const QString &location)
 {
     return isServerAddress(location) ? Backend::PostgreSQL : Backend::SQLite;
+}
+
+namespace {
+// scheme://user:PASSWORD@ (up to the last '@' before the path: an '@' in a password
+// hides nothing after it), and
+// the password=PASSWORD of the address's settings.
+const QRegularExpression &credentials()
+{
+    static const QRegularExpression re(QStringLiteral("(postgres(?:ql)?://[^:/?#@\\s]*:)[^/\\s\"”]*@"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re;
+}
+const QRegularExpression &passwordSetting()
+{
+    static const QRegularExpression re(QStringLiteral("([?&]password=)[^&#\\s\"'”]*"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re;
+}
+} // namespace
+
+QString maskPasswords(const QString &text)
+{
+    QString masked = text;
+    masked.replace(credentials(), QStringLiteral("\\1***@"));
+    masked.replace(passwordSetting(), QStringLiteral("\\1***"));
+    return masked;
+}
+
+QStringList passwordsIn(const QString &location)
+{
+    QStringList found;
+    auto add = [&found](const QString &written) {
+        if (written.isEmpty())
+            return;
+        found << written;
+        const QString decoded = QUrl::fromPercentEncoding(written.toUtf8());
+        if (decoded != written && !decoded.isEmpty())
+            found << decoded;
+    };
+    QRegularExpressionMatchIterator it = credentials().globalMatch(location);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        add(m.captured(0).mid(m.captured(1).size()).chopped(1));
+    }
+    it = passwordSetting().globalMatch(location);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        add(m.captured(0).mid(m.captured(1).size()));
+    }
+    return found;
 }
 
 const Dialect &Dialect::of(Backend backend)

@@ -293,6 +293,24 @@ void forEachFileReference(Connection &c, const std::function<void(const FileRefe
         visit({text(photos, 0), text(photos, 1), text(photos, 2), true});
 }
 
+FileReference findFileReference(Connection &c, const QString &path)
+{
+    // Letter case aside, as every lookup compares: a refusal too many is the safe side.
+    QSqlQuery file = c.run(QStringLiteral("SELECT \"病案号\", \"文件名\", \"路径名\" FROM Detail WHERE %1 ORDER BY rowid LIMIT 1")
+                               .arg(same(c, QStringLiteral("\"路径名\""))),
+                           {path});
+    if (c.next(file))
+        return {text(file, 0), text(file, 1), text(file, 2), false};
+    const QString sameNumber = c.dialect().sameText(QStringLiteral("d.\"病案号\""), QStringLiteral("p.\"病案号\""));
+    QSqlQuery photo = c.run(QStringLiteral("SELECT d.\"病案号\", d.\"文件名\", p.\"照片\" FROM photo p JOIN Detail d ON %1 "
+                                           "WHERE %2 ORDER BY p.rowid, d.rowid LIMIT 1")
+                                .arg(sameNumber, c.dialect().sameText(QStringLiteral("p.\"照片\""), QStringLiteral("?"))),
+                            {path});
+    if (c.next(photo))
+        return {text(photo, 0), text(photo, 1), text(photo, 2), true};
+    return {};
+}
+
 qint64 countOrphanPhotos(Connection &c)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM photo p WHERE NOT EXISTS "

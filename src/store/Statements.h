@@ -116,6 +116,9 @@ struct FileReference {
 // Every record's attached file (when it names one) and every photo of a record that
 // exists, in the order stored; photo rows left behind by deleted records are skipped.
 void forEachFileReference(Connection &c, const std::function<void(const FileReference &)> &visit);
+// The first record that names the file as its attached file or as one of its photos
+// (the attached files first); an empty path when no record names it.
+FileReference findFileReference(Connection &c, const QString &path);
 // Photo rows whose record no longer exists (left behind when a type was deleted).
 qint64 countOrphanPhotos(Connection &c);
 // A read that sees one state of the archive from its first statement to endRead: on the

@@ -144,12 +144,14 @@ private slots:
 
     void cleanup()
     {
-        QVERIFY2(m_platform->pendingAnswers() == 0, "an answer was queued but never asked for");
+        // Emptied first, so that no answer is left for the next test whatever fails here.
+        const QStringList unused = m_platform->takeUnused();
         m_platform.reset();
         app::setBrowserReloadTarget({});
         app::setHintTarget({});
         app::BrowserLoaded = false;
         m_archive.reset();
+        QVERIFY2(unused.isEmpty(), qPrintable(QStringLiteral("queued but never asked for: ") + unused.join(QStringLiteral(", "))));
     }
 
     // ---------------------------------------------------------------- the window
@@ -441,6 +443,40 @@ private slots:
         QCOMPARE(m_platform->boxes.size(), 1);
         compareBox(m_platform->boxes.at(0), kModifyNothing, QStringLiteral("病案管理系统"), Buttons::Ok,
                    Icon::Information);
+        verifyIdle(*w);
+    }
+
+    void renameStaysWithTheTypeItWasOpenedFor()
+    {
+        m_archive->addType(QStringLiteral("外科"));
+        m_archive->addType(QStringLiteral("儿科"));
+        m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("张三"));
+        m_archive->addRecord(QStringLiteral("儿科"), QStringLiteral("240101080002"), QStringLiteral("王五"));
+        auto w = open();
+        clickItem(*w, QStringLiteral("外科"));
+        w->cmdModify->click();
+        verifyEntry(*w, kRenameCaption);
+        // While the panel is open the operator clicks another type, then moves on with a key.
+        clickItem(*w, QStringLiteral("儿科"));
+        w->ListView1->setFocus();
+        QTest::keyClick(w->ListView1, Qt::Key_Left);
+        QTest::keyClick(w->ListView1, Qt::Key_Right);
+        w->NewTypeName->setText(QStringLiteral("普外科"));
+        QTest::mouseClick(w->SaveRecord, Qt::LeftButton);
+        QCOMPARE(m_platform->boxes.size(), 0);
+        QCOMPARE(typesInArchive(), (QStringList{QStringLiteral("普外科"), QStringLiteral("儿科")}));
+        QCOMPARE(recordsOfType(QStringLiteral("普外科")), 1);
+        QCOMPARE(recordsOfType(QStringLiteral("儿科")), 1);
+        QCOMPARE(recordsOfType(QStringLiteral("外科")), 0);
+
+        // Saved under the name it had: nothing written, even with another type selected.
+        clickItem(*w, QStringLiteral("儿科"));
+        w->cmdModify->click();
+        clickItem(*w, QStringLiteral("普外科"));
+        w->NewTypeName->setText(QStringLiteral("儿科"));
+        QTest::mouseClick(w->SaveRecord, Qt::LeftButton);
+        QCOMPARE(m_platform->boxes.size(), 0);
+        QCOMPARE(typesInArchive(), (QStringList{QStringLiteral("普外科"), QStringLiteral("儿科")}));
         verifyIdle(*w);
     }
 

@@ -725,6 +725,47 @@ private slots:
         QCOMPARE(m->rowCount(typeNode(m, QStringLiteral("内科"))), 0);
     }
 
+    void aFailedDetailReadOffersNoModifyOrDelete()
+    {
+        testing::ScriptedPlatform platform;
+        testing::TempArchive archive;
+        archive.addType(QStringLiteral("内科"));
+        archive.addRecord(QStringLiteral("内科"), QStringLiteral("1"), QStringLiteral("甲"), QStringLiteral("/a.doc"),
+                          QStringLiteral("说明"), {QStringLiteral("/照片/一.jpg")});
+        for (const char *level : {"可以修改", "只能修改"}) {
+            app::CurrentAuthority = QString::fromUtf8(level);
+            auto w = open(archive);
+            ArchiveTreeModel *m = w->treeModel();
+            const QModelIndex type = typeNode(m, QStringLiteral("内科"));
+            // The photos cannot be read: the record is not on show whole.
+            archive.exec(QStringLiteral("ALTER TABLE photo RENAME TO photo_away"));
+            platform.answer(Answer::Ok);
+            click(w.get(), m->index(0, 0, type));
+            QCOMPARE(platform.boxes.size(), 1);
+            QCOMPARE(platform.boxes[0].title, QStringLiteral("错误提示"));
+            QCOMPARE(field(w.get(), 0), QString());
+            QCOMPARE(field(w.get(), 2), QString());
+            QVERIFY(!enabled(w.get(), "MnuModifyFile"));
+            QVERIFY(!enabled(w.get(), "MnuDeleteFile"));
+            QVERIFY(!m_toolbar.value(QStringLiteral("Modify")));
+            QVERIFY(!m_toolbar.value(QStringLiteral("Delete")));
+            // As the toolbar runs them: nothing opens, nothing is asked.
+            w->MnuModifyFile_Click();
+            w->MnuDeleteFile_Click();
+            QVERIFY(platform.modals.isEmpty());
+            QCOMPARE(platform.boxes.size(), 1);
+
+            // Read whole on the next click: offered again.
+            archive.exec(QStringLiteral("ALTER TABLE photo_away RENAME TO photo"));
+            click(w.get(), m->index(0, 0, type));
+            QCOMPARE(field(w.get(), 2), QStringLiteral("说明"));
+            QVERIFY(enabled(w.get(), "MnuModifyFile"));
+            QVERIFY(m_toolbar.value(QStringLiteral("Modify")));
+            platform.boxes.clear();
+            w->close();
+        }
+    }
+
     void popupMenuAndRootImages()
     {
         testing::ScriptedPlatform platform;

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <memory>
 
 using platform::Answer;
@@ -266,19 +267,127 @@ private slots:
             QCOMPARE(m->rowCount(t), m->text(t) == QStringLiteral("内科") ? 2 : 0);
         }
 
-        // A typed type that is not in the catalog, with an apostrophe, is stored as typed;
-        // so is a photo path with one.
+        // A type is stored trimmed, as the list holds it: the record stays in its node.
         clickRecord(QStringLiteral("内科"), 0);
+        auto blank = open();
+        const QString moved = blank->recordNumber();
+        blank->Combo1->setEditText(QStringLiteral(" 外科  "));
+        QTest::mouseClick(blank->SaveAdd, Qt::LeftButton);
+        QVERIFY(platform.boxes.isEmpty());
+        QCOMPARE(recordsOf(moved).value(0).typeName, QStringLiteral("外科"));
+        QCOMPARE(m_archive->count(QStringLiteral("Catalog")), 2);
+
+        // A typed type that the list lacks joins it with the record, so the tree shows the
+        // record; a photo path with an apostrophe is stored as typed.
+        clickRecord(QStringLiteral("外科"), 0);
         auto typed = open();
-        typed->Combo1->setEditText(QStringLiteral("O'Neil 专科"));
+        typed->Combo1->setEditText(QStringLiteral("眼科 "));
         platform.answerFile(QStringLiteral("/照片/it's.jpg"));
         typed->Command1_Click();
         QTest::mouseClick(typed->SaveAdd, Qt::LeftButton);
         QVERIFY(platform.boxes.isEmpty());
         const QString number = typed->recordNumber();
-        QCOMPARE(recordsOf(number).value(0).typeName, QStringLiteral("O'Neil 专科"));
+        QCOMPARE(recordsOf(number).value(0).typeName, QStringLiteral("眼科"));
         QCOMPARE(photosOf(number).last(), QStringLiteral("/照片/it's.jpg"));
-        QCOMPARE(m_archive->count(QStringLiteral("Catalog")), 2);
+        {
+            store::Connection c(m_archive->path());
+            QCOMPARE(store::readTypes(c), (QStringList{QStringLiteral("外科"), QStringLiteral("内科"), QStringLiteral("眼科")}));
+        }
+        browser()->cmdLoad_Click();
+        const QModelIndex eye = testing::typeNode(m, QStringLiteral("眼科"));
+        QVERIFY(eye.isValid());
+        QCOMPARE(testing::childTexts(m, eye), QStringList{recordsOf(number).value(0).name});
+
+        // One with an apostrophe can never be listed: refused, nothing written.
+        clickRecord(QStringLiteral("眼科"), 0);
+        auto quoted = open();
+        quoted->Combo1->setEditText(QStringLiteral("O'Neil 专科"));
+        lineField(quoted.get(), 0)->setText(QStringLiteral("改名"));
+        platform.answer(Answer::Ok);
+        QTest::mouseClick(quoted->SaveAdd, Qt::LeftButton);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, QStringLiteral("该项目之中有特殊字符<'>,请删除。"));
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
+        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
+        QVERIFY(quoted->isVisible());
+        QCOMPARE(recordsOf(number).value(0).typeName, QStringLiteral("眼科"));
+        QVERIFY(recordsOf(number).value(0).name != QStringLiteral("改名"));
+        QCOMPARE(m_archive->count(QStringLiteral("Catalog")), 3);
+    }
+
+    void aRecordDeletedMeanwhileIsNotBroughtBack()
+    {
+        testing::ScriptedPlatform platform;
+        clickRecord(QStringLiteral("外科"), 0);
+        auto w = open();
+        // Another workstation deletes the record while the window is open.
+        m_archive->exec(QStringLiteral("DELETE FROM Detail WHERE \"病案号\" = ?"), {kNumber});
+        m_archive->exec(QStringLiteral("DELETE FROM photo WHERE \"病案号\" = ?"), {kNumber});
+        lineField(w.get(), 0)->setText(QStringLiteral("胆囊切除术后"));
+        platform.answer(Answer::No);
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, QStringLiteral("病案号为 240101080000 的病案已不在档案中，可能已被删除。\r\n"
+                                                        "要把所填的内容作为该病案重新保存吗？(Y/N)"));
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("确认"));
+        QCOMPARE(platform.boxes[0].buttons, Buttons::YesNo);
+        QCOMPARE(platform.boxes[0].icon, Icon::Question);
+        QCOMPARE(platform.boxes[0].defaultButton, Answer::No);
+        // Nothing back, the window open as typed.
+        QVERIFY(recordsOf(kNumber).isEmpty());
+        QCOMPARE(m_archive->count(QStringLiteral("photo")), 0);
+        QVERIFY(w->isVisible());
+        QCOMPARE(lineField(w.get(), 0)->text(), QStringLiteral("胆囊切除术后"));
+        QCOMPARE(items(w->List1), (QStringList{m_photoA, m_photoB}));
+
+        // Asked for explicitly: saved again under its number, with its photos.
+        platform.answer(Answer::Yes);
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QCOMPARE(platform.boxes.size(), 2);
+        QVERIFY(!w->isVisible());
+        const auto rows = recordsOf(kNumber);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].name, QStringLiteral("胆囊切除术后"));
+        QCOMPARE(rows[0].typeName, QStringLiteral("外科"));
+        QCOMPARE(photosOf(kNumber), (QStringList{m_photoA, m_photoB}));
+    }
+
+    void lineBreaksAreStoredAsTypedOrRead()
+    {
+        testing::ScriptedPlatform platform;
+        const QString number = QStringLiteral("240101100000");
+        const QString read = QStringLiteral("第一行\r\n第二行\r\n\r\n第四行\u00a0完");
+        m_archive->addRecord(QStringLiteral("内科"), number, QStringLiteral("换行"), QStringLiteral("/病案/换行.doc"), read);
+        clickRecord(QStringLiteral("内科"), 1);
+        QCOMPARE(browser()->fieldText(2), read);
+        auto w = open();
+        // Saved unchanged: byte for byte.
+        lineField(w.get(), 0)->setText(QStringLiteral("换行二"));
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(recordsOf(number).value(0).description, read);
+
+        // Edited: the record's own line breaks for the new line too.
+        m_archive->exec(QStringLiteral("UPDATE Detail SET \"文件说明\" = ? WHERE \"病案号\" = ?"),
+                        {QStringLiteral("第一行\r\n第二行\r\n\r\n第四行"), number});
+        browser()->cmdLoad_Click();
+        clickRecord(QStringLiteral("内科"), 1);
+        auto edited = open();
+        QPlainTextEdit *text = description(edited.get());
+        text->setFocus(); // selects the text, as arriving in the field does
+        text->moveCursor(QTextCursor::End);
+        QTest::keyClick(text, Qt::Key_Return);
+        text->insertPlainText(QStringLiteral("加"));
+        QTest::mouseClick(edited->SaveAdd, Qt::LeftButton);
+        QCOMPARE(recordsOf(number).value(0).description,
+                 QStringLiteral("第一行\r\n第二行\r\n\r\n第四行\r\n加"));
+
+        // A description typed here keeps the line break typed.
+        clickRecord(QStringLiteral("外科"), 0);
+        auto typed = open();
+        description(typed.get())->setPlainText(QStringLiteral("甲\n乙"));
+        QTest::mouseClick(typed->SaveAdd, Qt::LeftButton);
+        QCOMPARE(recordsOf(kNumber).value(0).description, QStringLiteral("甲\n乙"));
     }
 
     void aDuplicatedNumberModifiesOneRecordOnly()
@@ -452,6 +561,7 @@ private slots:
         QCOMPARE(platform.fileRequests.size(), 1);
         QCOMPARE(QApplication::focusWidget(), w->txtFields[2]); // cancelled, with a path there
     }
+
 
     void aLongPathFromTheArchiveIsKeptWhole()
     {

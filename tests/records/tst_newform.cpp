@@ -10,10 +10,12 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <memory>
@@ -125,6 +127,7 @@ private slots:
         m_archive->addType(QStringLiteral("外科"));
         m_archive->addType(QStringLiteral("内科"));
         app::DbPath = m_archive->path();
+        app::CurrentAuthority = QStringLiteral("超级权限");
         m_now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
         frmNewForm::Now = [this] { return m_now; };
         m_reloads = 0;
@@ -519,24 +522,214 @@ private slots:
         QVERIFY(text->toPlainText().endsWith(QStringLiteral("\ne")));
     }
 
-    void aTypeNotInTheCatalogAndApostrophesAreStoredAsTyped()
+    void theTypeIsTrimmedAndAlwaysOneTheTreeShows()
     {
         testing::ScriptedPlatform platform;
         auto w = open();
-        type(w.get(), 0, QStringLiteral("病例"));
+        // A listed type with a blank more: stored as listed, the list unchanged.
+        type(w.get(), 0, QStringLiteral("甲"));
         type(w.get(), 1, QStringLiteral("/a.doc"));
-        w->Combo1->setEditText(QStringLiteral("O'Neil 专科"));
+        w->Combo1->setEditText(QStringLiteral("外科 "));
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QVERIFY(platform.boxes.isEmpty());
+        QCOMPARE(recordsOf(QStringLiteral("240305140709")).value(0).typeName, QStringLiteral("外科"));
+        QCOMPARE(count(QStringLiteral("Catalog")), 2);
+
+        // A typed type the list lacks joins it with the record; a photo path with an
+        // apostrophe is stored as typed.
+        m_now = m_now.addSecs(1);
+        type(w.get(), 0, QStringLiteral("病例"));
+        type(w.get(), 1, QStringLiteral("/b.doc"));
+        w->Combo1->setEditText(QStringLiteral("  眼科"));
         platform.answerFile(QStringLiteral("/照片/it's.jpg"));
         w->Command1_Click();
         QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
         QVERIFY(platform.boxes.isEmpty());
-        const auto rows = recordsOf(QStringLiteral("240305140709"));
+        const auto rows = recordsOf(QStringLiteral("240305140710"));
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows[0].typeName, QStringLiteral("O'Neil 专科"));
-        QCOMPARE(photosOf(QStringLiteral("240305140709")), QStringList{QStringLiteral("/照片/it's.jpg")});
-        QCOMPARE(count(QStringLiteral("Catalog")), 2); // the catalog is not extended
-        QCOMPARE(w->Combo1->count(), 2);
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("O'Neil 专科"));
+        QCOMPARE(rows[0].typeName, QStringLiteral("眼科"));
+        QCOMPARE(photosOf(QStringLiteral("240305140710")), QStringList{QStringLiteral("/照片/it's.jpg")});
+        {
+            store::Connection c(m_archive->path());
+            QCOMPARE(store::readTypes(c), (QStringList{QStringLiteral("外科"), QStringLiteral("内科"), QStringLiteral("眼科")}));
+        }
+        // The window offers it from now on, and keeps it for the next record.
+        QCOMPARE(w->Combo1->count(), 3);
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("眼科"));
+
+        // The tree shows both records under their types.
+        {
+            frmManager browser;
+            ArchiveTreeModel *m = browser.treeModel();
+            QCOMPARE(testing::childTexts(m, testing::typeNode(m, QStringLiteral("外科"))), QStringList{QStringLiteral("甲")});
+            QCOMPARE(testing::childTexts(m, testing::typeNode(m, QStringLiteral("眼科"))), QStringList{QStringLiteral("病例")});
+        }
+
+        // A type with an apostrophe can never be listed: refused, nothing written, the
+        // window as typed, the focus in the type box.
+        m_now = m_now.addSecs(1);
+        type(w.get(), 0, QStringLiteral("丙"));
+        type(w.get(), 1, QStringLiteral("/c.doc"));
+        w->Combo1->setEditText(QStringLiteral("O'Neil 专科"));
+        platform.answer(Answer::Ok);
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, kApostrophe);
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
+        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
+        QCOMPARE(count(QStringLiteral("Detail")), 2);
+        QCOMPARE(count(QStringLiteral("Catalog")), 3);
+        QCOMPARE(lineField(w.get(), 0)->text(), QStringLiteral("丙"));
+        QCOMPARE(QApplication::focusWidget(), w->Combo1);
+
+        // Closing with Yes then keeps the window open as well: the record would be lost.
+        platform.answer(Answer::Yes);
+        platform.answer(Answer::Ok);
+        w->close();
+        QCOMPARE(platform.boxes.size(), 3);
+        QCOMPARE(platform.boxes[2].text, kApostrophe);
+        QVERIFY(w->isVisible());
+        w->Combo1->setEditText(QStringLiteral("内科"));
+        platform.answer(Answer::Yes);
+        w->close();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(recordsOf(QStringLiteral("240305140711")).value(0).typeName, QStringLiteral("内科"));
+    }
+
+    void aStoreFailureOnClosingKeepsTheWindowAsTyped()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        type(w.get(), 0, QStringLiteral("甲"));
+        type(w.get(), 1, QStringLiteral("/a.doc"));
+        type(w.get(), 2, QStringLiteral("说明"));
+        w->Combo1->setEditText(QStringLiteral("外科"));
+        m_archive->failWrites(QStringLiteral("locked"), QStringLiteral("BEFORE INSERT ON Detail"),
+                              QStringLiteral("database is locked"));
+        platform.answer(Answer::Yes);
+        platform.answer(Answer::Ok);
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QCOMPARE(platform.boxes.size(), 2);
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("未保存"));
+        QCOMPARE(platform.boxes[1].title, QStringLiteral("错误提示"));
+        QCOMPARE(platform.boxes[1].icon, Icon::Critical);
+        QVERIFY2(platform.boxes[1].text.contains(QStringLiteral("database is locked")), qPrintable(platform.boxes[1].text));
+        QVERIFY(w->isVisible());
+        QCOMPARE(lineField(w.get(), 0)->text(), QStringLiteral("甲"));
+        QCOMPARE(description(w.get())->toPlainText(), QStringLiteral("说明"));
+        QCOMPARE(count(QStringLiteral("Detail")), 0);
+        QCOMPARE(m_reloads, 0);
+
+        // Asked again on the next close; now the save goes through and the window closes.
+        m_archive->allowWrites(QStringLiteral("locked"));
+        platform.answer(Answer::Yes);
+        QTest::mouseClick(w->ExitB, Qt::LeftButton);
+        QCOMPARE(platform.boxes.size(), 3);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(recordsOf(QStringLiteral("240305140709")).value(0).description, QStringLiteral("说明"));
+        QCOMPARE(m_reloads, 1);
+    }
+
+    void photoRowsWithoutARecordMoveTheNumberOn()
+    {
+        testing::ScriptedPlatform platform;
+        // What a type deletion leaves: photo rows under a number no record carries.
+        m_archive->exec(QStringLiteral("INSERT INTO photo (\"病案号\", \"照片\") VALUES (?, ?)"),
+                        {QStringLiteral("240305140709"), QStringLiteral("/照片/旧.jpg")});
+        auto w = open();
+        QCOMPARE(w->recordNumber(), QStringLiteral("240305140709"));
+        type(w.get(), 0, QStringLiteral("甲"));
+        type(w.get(), 1, QStringLiteral("/a.doc"));
+        w->Combo1->setEditText(QStringLiteral("外科"));
+        platform.answerFile(QStringLiteral("/照片/新.jpg"));
+        w->Command1_Click();
+        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+        QVERIFY(platform.boxes.isEmpty());
+        QVERIFY(recordsOf(QStringLiteral("240305140709")).isEmpty());
+        QCOMPARE(recordsOf(QStringLiteral("240305140710")).value(0).name, QStringLiteral("甲"));
+        QCOMPARE(photosOf(QStringLiteral("240305140710")), QStringList{QStringLiteral("/照片/新.jpg")});
+        QCOMPARE(photosOf(QStringLiteral("240305140709")), QStringList{QStringLiteral("/照片/旧.jpg")});
+    }
+
+    void aCurrentButUnselectedPhotoIsNotRemoved()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        platform.answerFile(QStringLiteral("/照片/一.jpg"));
+        w->Command1_Click();
+        w->List1->clearSelection();
+        // Tabbing into the list makes an entry current without selecting it.
+        w->List1->selectionModel()->setCurrentIndex(w->List1->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+        QCOMPARE(w->List1->currentRow(), 0);
+        QVERIFY(w->List1->selectedItems().isEmpty());
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QCOMPARE(w->List1->count(), 1);
+    }
+
+    void theChooserKeepsFilesThatRecordsName()
+    {
+        testing::ScriptedPlatform platform;
+        QTemporaryDir photos;
+        const QString photo = testing::makePicture(photos.path(), QStringLiteral("术中.png"), 8, 8);
+        const QString attached = testing::makePicture(photos.path(), QStringLiteral("附件.png"), 8, 8);
+        const QString loose = testing::makePicture(photos.path(), QStringLiteral("多余.png"), 8, 8);
+        m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("胆囊切除"), attached,
+                             QString(), {photo});
+        QStringList removed;
+        pictures::setFileRemover([&](const QString &path) {
+            removed << path;
+            return QFile::remove(path);
+        });
+        settings::write(QStringLiteral("Config"), QStringLiteral("Add"), loose);
+        auto w = open();
+        // In the chooser: try to delete a file, answer the boxes the test queued.
+        auto tryDelete = [&](const QString &file) {
+            platform.onModal = [&, file](QDialog &d) {
+                auto *chooser = qobject_cast<SelectFile *>(&d);
+                testing::child<QLineEdit>(chooser, QStringLiteral("Text1"))->setText(file);
+                testing::child<QAction>(chooser, QStringLiteral("DelFile"))->trigger();
+                return int(QDialog::Rejected);
+            };
+            w->MnuPreviewPhoto_Click();
+        };
+
+        platform.answer(Answer::Ok);
+        tryDelete(photo);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, QStringLiteral("该文件是病案［胆囊切除］（病案号 240101080000）的手术照片，不能删除。"));
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
+        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
+        platform.answer(Answer::Ok);
+        tryDelete(attached);
+        QCOMPARE(platform.boxes.size(), 2);
+        QCOMPARE(platform.boxes[1].text, QStringLiteral("该文件是病案［胆囊切除］（病案号 240101080000）的关联文件，不能删除。"));
+        QVERIFY(removed.isEmpty());
+        QVERIFY(QFile::exists(photo) && QFile::exists(attached));
+
+        // A file no record names is asked about and deleted as ever.
+        platform.answer(Answer::Yes);
+        tryDelete(loose);
+        QCOMPARE(platform.boxes.size(), 3);
+        QCOMPARE(platform.boxes[2].title, QStringLiteral("删除文件"));
+        QCOMPARE(removed, QStringList{loose});
+
+        // Those who may only add records are not offered the command at all.
+        app::CurrentAuthority = QStringLiteral("只能添加");
+        bool menuShown = true;
+        platform.onModal = [&](QDialog &d) {
+            auto *chooser = qobject_cast<SelectFile *>(&d);
+            testing::child<QLineEdit>(chooser, QStringLiteral("Text1"))->setText(attached);
+            chooser->File1_ContextMenu(QPoint(2, 2));
+            menuShown = testing::child<QMenu>(chooser, QStringLiteral("MenuEdit"))->isVisible();
+            chooser->DelFile_Click();
+            return int(QDialog::Rejected);
+        };
+        w->MnuPreviewPhoto_Click();
+        QVERIFY(!menuShown);
+        QCOMPARE(platform.boxes.size(), 3);
+        QVERIFY(QFile::exists(attached));
+        app::CurrentAuthority = QStringLiteral("超级权限");
+        pictures::setFileRemover({});
     }
 
     void focusedFieldColoursAndSelection()

@@ -18,7 +18,34 @@ namespace testing {
 
 using namespace platform;
 
+namespace {
+// The platforms alive, oldest first; the newest one's handlers are installed.
+QVector<ScriptedPlatform *> &livePlatforms()
+{
+    static QVector<ScriptedPlatform *> live;
+    return live;
+}
+
+QString answerName(Answer a)
+{
+    switch (a) {
+    case Answer::Ok: return QStringLiteral("Ok");
+    case Answer::Yes: return QStringLiteral("Yes");
+    case Answer::No: return QStringLiteral("No");
+    case Answer::Retry: return QStringLiteral("Retry");
+    case Answer::Cancel: return QStringLiteral("Cancel");
+    }
+    return QStringLiteral("?");
+}
+} // namespace
+
 ScriptedPlatform::ScriptedPlatform()
+{
+    livePlatforms().push_back(this);
+    install();
+}
+
+void ScriptedPlatform::install()
 {
     setMessageHandler([this](QWidget *, const MessageRequest &r) {
         boxes.push_back({r.text, r.title, r.buttons, r.icon, r.defaultButton});
@@ -63,8 +90,33 @@ ScriptedPlatform::ScriptedPlatform()
     setSystemFolderHandler([this] { return systemFolder; });
 }
 
+QStringList ScriptedPlatform::takeUnused()
+{
+    QStringList unused;
+    for (Answer a : m_answers)
+        unused << QStringLiteral("answer ") + answerName(a);
+    for (const QString &f : m_files)
+        unused << QStringLiteral("file ") + f;
+    m_answers.clear();
+    m_files.clear();
+    return unused;
+}
+
 ScriptedPlatform::~ScriptedPlatform()
 {
+    const QStringList unused = takeUnused();
+    QVector<ScriptedPlatform *> &live = livePlatforms();
+    const bool newest = !live.isEmpty() && live.back() == this;
+    live.removeAll(this);
+    if (!newest)
+        return; // a newer one answers; the test that queued these has ended already
+    if (!unused.isEmpty() && QTest::currentTestFunction() && !QTest::currentTestFailed())
+        QTest::qFail(qPrintable(QStringLiteral("queued but never asked for: ") + unused.join(QStringLiteral(", "))),
+                     __FILE__, __LINE__);
+    if (!live.isEmpty()) {
+        live.back()->install(); // an outer one, still alive, answers again
+        return;
+    }
     setMessageHandler({});
     setFileHandler({});
     setModalHandler({});
@@ -242,6 +294,11 @@ int TempArchive::count(const QString &table, const QString &where, const QVarian
 void isolateSettings()
 {
     QStandardPaths::setTestModeEnabled(true);
+    // A folder of this run's own: a test program runs twice at once (on the file and on
+    // the server), and the two must not read each other's settings.
+    static QTemporaryDir ownFolder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, ownFolder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, ownFolder.path());
     QSettings s(QSettings::UserScope, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     s.clear();
     s.sync();

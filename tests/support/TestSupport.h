@@ -28,11 +28,16 @@ struct RecordedBox {
 // Answers message boxes, file dialogs and modal windows from queues, and records what
 // was asked, the desktop openings and the started processes. A box with no queued
 // answer fails the running test (and is answered with its escape button) instead of
-// blocking. Everything goes back to the real seams when the object is destroyed.
+// blocking. Answers still queued when the object goes fail the running test (unless it
+// has failed already) and go with it. When the object goes, the seams go to the newest
+// ScriptedPlatform still alive, and back to the real ones only when none is: a test that
+// replaces one by the next, or makes one inside another, never meets a real, blocking box.
 class ScriptedPlatform {
 public:
     ScriptedPlatform();
     ~ScriptedPlatform();
+    ScriptedPlatform(const ScriptedPlatform &) = delete;
+    ScriptedPlatform &operator=(const ScriptedPlatform &) = delete;
 
     void answer(platform::Answer a) { m_answers.push_back(a); }
     void answerFile(const QString &path) { m_files.push_back(path); }
@@ -50,8 +55,12 @@ public:
     QString systemFolder;
 
     int pendingAnswers() const { return int(m_answers.size()); }
+    // The answers and files queued but never asked for, described; the queues are emptied,
+    // so nothing is left for a later test. A cleanup() calls it before anything can fail.
+    QStringList takeUnused();
 
 private:
+    void install();
     std::deque<platform::Answer> m_answers;
     std::deque<QString> m_files;
 };
@@ -118,7 +127,7 @@ private:
     QString m_path;
 };
 
-// Points the settings store at a scratch location and empties it.
+// Points the settings store at a scratch location of this process and empties it.
 void isolateSettings();
 
 // Writes a picture of the given size and format into a folder; returns its path.

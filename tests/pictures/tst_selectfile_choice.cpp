@@ -1,0 +1,212 @@
+// The picture chooser's choice and its bounds: what a cancelled drive change leaves, the
+// corner button at the end of its range, which volume holds a path, and which files the
+// chooser may delete when a window restricts it.
+#include "TestSupport.h"
+
+#include "pictures/FileSystemLists.h"
+#include "pictures/SelectFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <memory>
+
+using platform::Answer;
+using platform::Buttons;
+using platform::Icon;
+
+class TestSelectFileChoice : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_volume; // stands for a drive
+    QString m_absent; // a drive without a medium
+    QString m_pics;
+    QString m_startFolder;
+    QStringList m_removed;
+
+    std::unique_ptr<SelectFile> open(const pictures::DeletionRule &rule = {})
+    {
+        auto w = std::make_unique<SelectFile>(nullptr, nullptr, m_pics);
+        w->setDeletionRule(rule);
+        w->show();
+        return w;
+    }
+
+    template <typename T>
+    static T *c(QWidget *w, const char *name)
+    {
+        return testing::child<T>(w, QString::fromUtf8(name));
+    }
+    static QLineEdit *text1(QWidget *w) { return c<QLineEdit>(w, "Text1"); }
+    static QListWidget *file1(QWidget *w) { return c<QListWidget>(w, "File1"); }
+
+    static void clickFile(QWidget *w, const QString &name)
+    {
+        QListWidget *list = file1(w);
+        const QList<QListWidgetItem *> found = list->findItems(name, Qt::MatchExactly);
+        QVERIFY2(found.size() == 1, qPrintable(name));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        testing::isolateSettings();
+        m_startFolder = QDir::currentPath();
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir top(m_dir->path());
+        m_volume = top.filePath(QStringLiteral("vol"));
+        m_absent = top.filePath(QStringLiteral("cdrom"));
+        m_pics = QDir(m_volume).filePath(QStringLiteral("pics"));
+        QDir().mkpath(m_pics);
+        testing::makePicture(m_pics, QStringLiteral("a.bmp"), 20, 10, "BMP");
+        testing::makePicture(m_pics, QStringLiteral("big.bmp"), 600, 700, "BMP");
+        const QList<pictures::Volume> fake = {{m_volume, QString()}, {m_absent, QString()}};
+        pictures::setVolumeSource([fake] { return fake; });
+        m_removed.clear();
+        pictures::setFileRemover([this](const QString &path) {
+            m_removed << path;
+            return QFile::remove(path);
+        });
+        QDir::setCurrent(m_pics);
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(m_startFolder);
+        pictures::setVolumeSource({});
+        pictures::setFileRemover({});
+        m_dir.reset();
+    }
+
+    void aCancelledDriveChangeClearsTheChoiceWithThePath()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        clickFile(w.get(), QStringLiteral("a.bmp"));
+        QVERIFY(c<QPushButton>(w.get(), "Command1")->isEnabled());
+
+        platform.answer(Answer::Cancel);
+        c<pictures::DriveList>(w.get(), "Drive1")->setCurrentIndex(1);
+        QCOMPARE(platform.boxes.size(), 1);
+        QVERIFY(text1(w.get())->text().isEmpty());
+        QVERIFY(!c<QPushButton>(w.get(), "Command1")->isEnabled());
+        QVERIFY(file1(w.get())->selectedItems().isEmpty());
+
+        // The same file clicked again is chosen again, and 确定 takes it.
+        clickFile(w.get(), QStringLiteral("a.bmp"));
+        QCOMPARE(text1(w.get())->text(), QDir::toNativeSeparators(QDir(m_pics).filePath(QStringLiteral("a.bmp"))));
+        QVERIFY(c<QPushButton>(w.get(), "Command1")->isEnabled());
+    }
+
+    void theCornerButtonStopsAStepShortOfTheEnd()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        c<QCheckBox>(w.get(), "Check1")->setChecked(true);
+        clickFile(w.get(), QStringLiteral("big.bmp"));
+        c<QCheckBox>(w.get(), "Check2")->setChecked(true);
+        QScrollBar *h = c<QScrollBar>(w.get(), "HScroll1");
+        QScrollBar *v = c<QScrollBar>(w.get(), "VScroll1");
+        QTRY_VERIFY(!h->isHidden() && !v->isHidden());
+        QVERIFY(h->maximum() > 2 * SelectFile::kCornerStep);
+        QPushButton *corner = c<QPushButton>(w.get(), "Command3");
+
+        // Exactly at the bound: neither bar moves.
+        h->setValue(h->maximum() - SelectFile::kCornerStep);
+        v->setValue(v->maximum() - SelectFile::kCornerStep);
+        corner->click();
+        QCOMPARE(h->value(), h->maximum() - SelectFile::kCornerStep);
+        QCOMPARE(v->value(), v->maximum() - SelectFile::kCornerStep);
+        // One short of it: a whole step.
+        h->setValue(h->maximum() - SelectFile::kCornerStep - 1);
+        v->setValue(0);
+        corner->click();
+        QCOMPARE(h->value(), h->maximum() - 1);
+        QCOMPARE(v->value(), SelectFile::kCornerStep);
+        QVERIFY(platform.boxes.isEmpty());
+    }
+
+    void aVolumeIsNeverChosenForAPathItOnlyPrefixes()
+    {
+        QDir top(m_dir->path());
+        const QString usb1 = top.filePath(QStringLiteral("media/usb1"));
+        const QString usb10 = top.filePath(QStringLiteral("media/usb10"));
+        QDir().mkpath(usb1);
+        QDir().mkpath(usb10 + QStringLiteral("/x"));
+        pictures::setVolumeSource([usb1] { return QList<pictures::Volume>{{QStringLiteral("/"), QString()}, {usb1, QString()}}; });
+        pictures::DriveList drives;
+        drives.setDriveOf(usb10 + QStringLiteral("/x"));
+        QCOMPARE(drives.drive(), QDir::toNativeSeparators(QStringLiteral("/")));
+        drives.setDriveOf(usb1 + QStringLiteral("/x"));
+        QCOMPARE(drives.drive(), QDir::toNativeSeparators(usb1));
+        drives.setDriveOf(usb1);
+        QCOMPARE(drives.drive(), QDir::toNativeSeparators(usb1));
+    }
+
+    void aRestrictedChooserKeepsTheFilesItMustKeep()
+    {
+        testing::ScriptedPlatform platform;
+        const QString kept = QDir::toNativeSeparators(QDir(m_pics).filePath(QStringLiteral("a.bmp")));
+        QStringList asked;
+        pictures::DeletionRule rule;
+        rule.refusal = [&](const QString &path) {
+            asked << path;
+            return path == kept ? QStringLiteral("不能删除") : QString();
+        };
+        auto w = open(rule);
+        auto *del = c<QAction>(w.get(), "DelFile");
+
+        clickFile(w.get(), QStringLiteral("a.bmp"));
+        platform.answer(Answer::Ok);
+        del->trigger();
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, QStringLiteral("不能删除"));
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
+        QCOMPARE(platform.boxes[0].buttons, Buttons::Ok);
+        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
+        QCOMPARE(asked, QStringList{kept});
+        QVERIFY(m_removed.isEmpty());
+        QVERIFY(QFile::exists(kept));
+        QCOMPARE(text1(w.get())->text(), kept);
+
+        // Another file the rule lets go is asked about and deleted as ever.
+        clickFile(w.get(), QStringLiteral("big.bmp"));
+        platform.answer(Answer::Yes);
+        del->trigger();
+        QCOMPARE(platform.boxes.size(), 2);
+        QCOMPARE(platform.boxes[1].title, QStringLiteral("删除文件"));
+        QCOMPARE(m_removed.size(), 1);
+        QVERIFY(!QFile::exists(QDir(m_pics).filePath(QStringLiteral("big.bmp"))));
+    }
+
+    void deletionNotOfferedIsNeverDone()
+    {
+        testing::ScriptedPlatform platform;
+        pictures::DeletionRule rule;
+        rule.offered = false;
+        auto w = open(rule);
+        clickFile(w.get(), QStringLiteral("a.bmp"));
+        w->File1_ContextMenu(QPoint(2, 2));
+        QVERIFY(!c<QMenu>(w.get(), "MenuEdit")->isVisible());
+        w->DelFile_Click();
+        c<QAction>(w.get(), "DelFile")->trigger();
+        QVERIFY(platform.boxes.isEmpty());
+        QVERIFY(m_removed.isEmpty());
+        QVERIFY(QFile::exists(QDir(m_pics).filePath(QStringLiteral("a.bmp"))));
+    }
+};
+
+QTEST_MAIN(TestSelectFileChoice)
+#include "tst_selectfile_choice.moc"
