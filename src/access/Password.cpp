@@ -249,7 +249,7 @@ QString hashedForm(const QString &typed)
 {
     const QByteArray secret = secretBytes(typed);
     if (secret.isEmpty())
-        return QStringLiteral("");
+        return marker();
     char out[crypto_pwhash_STRBYTES];
     const unsigned long long operations = testOperations ? testOperations : kOperations;
     const size_t memory = testMemoryBytes ? testMemoryBytes : kMemoryBytes;
@@ -263,7 +263,7 @@ QString hashedForm(const QString &typed)
 
 bool isHashedForm(const QString &stored) { return stored.startsWith(hashMarker()); }
 
-bool isUpToDate(const QString &stored) { return stored.isEmpty() || isHashedForm(stored); }
+bool isUpToDate(const QString &stored) { return isHashedForm(stored) || stored == marker(); }
 
 bool hasPassword(const QString &stored)
 {

@@ -66,13 +66,15 @@ QString passwordProblem(const QString &typed);
 
 // What is stored for a typed password: a marker (U+10FFFE, which no earlier form holds)
 // and libsodium's Argon2id string with its own random salt. The empty password is stored
-// as an empty text: a hash would not protect it, and the operator window has to tell it
-// apart. Throws store::StoreError when the hash cannot be made (out of memory).
+// as the marked form of the empty text (U+10FFFF alone), opened by the empty password only:
+// a hash would not protect it, and the operator window has to tell it apart. Throws
+// store::StoreError when the hash cannot be made (out of memory).
 QString hashedForm(const QString &typed);
 // True when the stored text is a hash of this program.
 bool isHashedForm(const QString &stored);
-// True when the stored text is what a password set now would store: a hash, or the empty
-// password. Any other form is replaced at the next successful login.
+// True when the stored text is what a password set now would store: a hash, or the marked
+// empty password. Any other form (no value, the earlier system's) is replaced at the next
+// successful login.
 bool isUpToDate(const QString &stored);
 // True when the stored text holds a password that is not empty (the operator window shows
 // a mask for it, never the password).

@@ -153,7 +153,7 @@ QString shareFileWithGroup(const QString &file, const QString &group)
     return changeGroupAndMode(file, group, 0660);
 }
 
-QStringList secureArchive(const QString &archivePath, QStringList &problems)
+QStringList secureArchive(const QString &archivePath, QStringList &problems, const QString &group)
 {
     QStringList done;
     auto note = [&](const QString &path, const QString &problem) {
@@ -174,12 +174,12 @@ QStringList secureArchive(const QString &archivePath, QStringList &problems)
         // The machine's folder and its Data folder, with INFORMATION.INI beside them.
         for (const QString &f : {QFileInfo(machineFolder()).absoluteFilePath(), machineData})
             if (QFileInfo(f).isDir())
-                note(f, shareFolderWithGroup(f, kArchiveGroup));
+                note(f, shareFolderWithGroup(f, group));
         const QString marker = QFileInfo(machineFolder() + QStringLiteral("/INFORMATION.INI")).absoluteFilePath();
         if (QFileInfo(marker).isFile())
             files << marker;
         for (const QString &f : std::as_const(files))
-            note(f, shareFileWithGroup(f, kArchiveGroup));
+            note(f, shareFileWithGroup(f, group));
         return done;
     }
     const bool ownFolder = QFileInfo(defaultDatabasePath()).absoluteFilePath() == file;

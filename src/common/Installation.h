@@ -60,6 +60,7 @@ QString shareFileWithGroup(const QString &file, const QString &group);
 // own folder for its owner (Data rwx------, files rw-------), any other archive file and
 // its journals as they are meant to be kept (store/FileModes.h). Returns one line per
 // path changed or checked ("0660 /var/lib/..."), and the problems in `problems`.
-QStringList secureArchive(const QString &archivePath, QStringList &problems);
+QStringList secureArchive(const QString &archivePath, QStringList &problems,
+                          const QString &group = kArchiveGroup);
 
 } // namespace app
