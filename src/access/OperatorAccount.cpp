@@ -13,7 +13,6 @@ const QString kRecoveryLevel = QStringLiteral("超级权限");
 namespace {
 // The operator window's limits.
 constexpr int kMaxName = 5;
-constexpr int kMaxPassword = 20;
 } // namespace
 
 QStringList knownLevels()
@@ -30,8 +29,8 @@ AccountChange setOperatorAccount(const QString &path, const QString &name, const
         throw store::StoreError(QStringLiteral("操作员姓名不能为空。"));
     if (trimmed.contains(QLatin1Char('\'')))
         throw store::StoreError(QStringLiteral("操作员姓名之中有特殊字符<'>,请删除。"));
-    if (trimBlanks(password).size() > kMaxPassword)
-        throw store::StoreError(QStringLiteral("口令最长 %1 个字符。").arg(kMaxPassword));
+    if (const QString problem = passwordProblem(password); !problem.isEmpty())
+        throw store::StoreError(problem);
     if (!knownLevels().contains(level))
         throw store::StoreError(QStringLiteral("权限“%1”不是系统认识的权限。可用的权限：%2")
                                     .arg(level, knownLevels().join(QStringLiteral("、"))));
@@ -43,16 +42,30 @@ AccountChange setOperatorAccount(const QString &path, const QString &name, const
         throw store::StoreError(
             QStringLiteral("文件“%1”不是病案数据库（其中没有本系统的数据表），未作任何修改。").arg(path));
 
+    // The hash takes a moment: made before the write lock is taken.
+    const QString stored = hashedForm(password);
     store::Transaction t(c);
     AccountChange change = AccountChange::Reset;
-    if (store::operatorExists(c, trimmed)) {
-        store::updateOperator(c, trimmed, storedForm(password), level);
-    } else {
+    const QVector<store::OperatorRow> named = store::readOperatorsNamed(c, trimmed);
+    QStringList variants;
+    int reset = 0;
+    for (const store::OperatorRow &row : named) {
+        if (row.name == trimmed)
+            reset += store::updateOperatorRow(c, row.rowId, stored, level);
+        else if (!variants.contains(row.name))
+            variants << row.name;
+    }
+    if (reset == 0 && !variants.isEmpty()) {
+        throw store::StoreError(QStringLiteral("没有名为“%1”的操作员，只有字母大小写不同的：%2。"
+                                               "请照原样写出要重设的那一个，什么也没有修改。")
+                                    .arg(trimmed, variants.join(QStringLiteral("、"))));
+    }
+    if (reset == 0) {
         // A new operator keeps to the window's length limit; an existing one may be reset
         // whatever its name, since rows delivered with an archive may be longer.
         if (trimmed.size() > kMaxName)
             throw store::StoreError(QStringLiteral("新操作员的姓名最长 %1 个字符。").arg(kMaxName));
-        store::insertOperator(c, trimmed, storedForm(password), level);
+        store::insertOperator(c, trimmed, stored, level);
         change = AccountChange::Added;
     }
     t.commit();

@@ -15,13 +15,15 @@ extern const QString kRecoveryLevel;
 
 enum class AccountChange { Added, Reset };
 
-// In the existing archive at `path`, adds the operator `name` with the password and level,
-// or, when an operator of that name exists (letter case ignored, as everywhere), sets its
-// password and level. The password is stored as the operator window stores it, so the
-// operator logs in with exactly `password` (blanks before and after ignored).
+// In the existing archive at `path`, sets the password and level of the operator named
+// exactly `name` (every row of exactly that name), or adds the operator when no name
+// matches even with letter case ignored. When only names differing in letter case exist
+// ("Admin" for "admin"), nothing is written and the error lists them: the office names
+// the one it means. The password is stored as the operator window stores it (a hash), so
+// the operator logs in with exactly `password` (blanks before and after ignored).
 // Throws store::StoreError with a description for the operator when the file is missing,
 // is no archive, cannot be written, or when the name, password or level cannot be used;
-// nothing is written then.
+// nothing is written then. The description never holds the password.
 AccountChange setOperatorAccount(const QString &path, const QString &name, const QString &password,
                                  const QString &level);
 

@@ -1,9 +1,13 @@
 #include "access/Password.h"
 
+#include "store/Database.h"
+
 #include <QByteArray>
 #include <QList>
+#include <QRegularExpression>
 #include <cerrno>
 #include <iconv.h>
+#include <sodium.h>
 
 namespace access {
 
@@ -177,8 +181,115 @@ QString shownForm(const QString &stored)
     return decode(trimBlanks(stored));
 }
 
+namespace {
+// U+10FFFE, a noncharacter next to the earlier marker: no encoded text holds it (the
+// encoding lowers every code), and it tells a hash from a text of either earlier form
+// that happens to begin like libsodium's string.
+const QString &hashMarker()
+{
+    static const QString m = QString::fromUcs4(U"\U0010FFFE", 1);
+    return m;
+}
+
+// A fraction of a second per check (bench_login measures it): slow enough that guessing
+// through a stolen file costs an attacker that much per guess and per account, quick
+// enough for a login.
+constexpr unsigned long long kOperations = 3;
+constexpr size_t kMemoryBytes = size_t(64) << 20;
+unsigned long long testOperations = 0;
+size_t testMemoryBytes = 0;
+
+// The most a stored hash may ask for before it is checked: an archive is a file from
+// outside, and a hash claiming gigabytes or hours would hang the login.
+constexpr long long kMaxStoredMemoryKiB = 1LL << 20; // 1 GiB
+constexpr long long kMaxStoredOperations = 16;
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+// The hash string (ASCII) when it is one of libsodium's Argon2id strings within the bounds
+// above; empty otherwise.
+QByteArray checkedHash(const QString &stored)
+{
+    static const QRegularExpression form(QStringLiteral(
+        "^\\$argon2id\\$v=19\\$m=([0-9]{1,10}),t=([0-9]{1,4}),p=1\\$[A-Za-z0-9+/]{10,64}\\$[A-Za-z0-9+/]{10,128}$"));
+    const QString hash = stored.mid(hashMarker().size());
+    const QRegularExpressionMatch m = form.match(hash);
+    if (!m.hasMatch())
+        return QByteArray();
+    const long long memory = m.captured(1).toLongLong();
+    const long long operations = m.captured(2).toLongLong();
+    if (memory > kMaxStoredMemoryKiB || operations > kMaxStoredOperations || operations < 1)
+        return QByteArray();
+    const QByteArray bytes = hash.toLatin1();
+    if (bytes.size() >= crypto_pwhash_STRBYTES)
+        return QByteArray();
+    return bytes;
+}
+
+// The bytes a password is hashed from: the typed text without blanks before and after,
+// as UTF-8.
+QByteArray secretBytes(const QString &typed) { return trimBlanks(typed).toUtf8(); }
+} // namespace
+
+int passwordLength(const QString &typed) { return int(trimBlanks(typed).toUcs4().size()); }
+
+QString passwordProblem(const QString &typed)
+{
+    if (!trimBlanks(typed).isValidUtf16())
+        return QStringLiteral("口令之中有无法保存的字符，请重新输入。");
+    if (passwordLength(typed) > kMaxPasswordLength)
+        return QStringLiteral("口令最长 %1 个字符，请重新输入。").arg(kMaxPasswordLength);
+    return QString();
+}
+
+QString hashedForm(const QString &typed)
+{
+    const QByteArray secret = secretBytes(typed);
+    if (secret.isEmpty())
+        return marker();
+    char out[crypto_pwhash_STRBYTES];
+    const unsigned long long operations = testOperations ? testOperations : kOperations;
+    const size_t memory = testMemoryBytes ? testMemoryBytes : kMemoryBytes;
+    if (!sodiumReady()
+        || crypto_pwhash_str_alg(out, secret.constData(), size_t(secret.size()), operations, memory,
+                                 crypto_pwhash_ALG_ARGON2ID13)
+            != 0)
+        throw store::StoreError(QStringLiteral("内存不足，无法保存口令。请关闭其他程序后再试。"));
+    return hashMarker() + QString::fromLatin1(out);
+}
+
+bool isHashedForm(const QString &stored) { return stored.startsWith(hashMarker()); }
+
+bool isUpToDate(const QString &stored) { return isHashedForm(stored) || stored == marker(); }
+
+bool hasPassword(const QString &stored)
+{
+    if (isHashedForm(stored))
+        return true;
+    if (isCurrentForm(stored))
+        return stored.size() > marker().size();
+    return !trimBlanks(stored).isEmpty();
+}
+
+void setHashCostForTests(unsigned long long operations, size_t memoryBytes)
+{
+    testOperations = operations;
+    testMemoryBytes = memoryBytes;
+}
+
 bool passwordMatches(const QString &typed, const QString &stored)
 {
+    if (isHashedForm(stored)) {
+        // libsodium compares in constant time; a hash out of bounds opens nothing.
+        const QByteArray hash = checkedHash(stored);
+        const QByteArray secret = secretBytes(typed);
+        return !hash.isEmpty() && sodiumReady()
+            && crypto_pwhash_str_verify(hash.constData(), secret.constData(), size_t(secret.size())) == 0;
+    }
     if (isCurrentForm(stored))
         return storedForm(typed) == stored;
     // The earlier form, or a text another tool wrote: compared trimmed on both sides, so

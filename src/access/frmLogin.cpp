@@ -154,7 +154,7 @@ void frmLogin::Form_Load()
 
     // Every operator is listed: one left off could be added and never log in.
     for (const store::OperatorRow &r : std::as_const(rows)) {
-        m_operators.push_back({r.name, r.password, r.authority});
+        m_operators.push_back({r.name, r.password, r.authority, r.rowId});
         UserTxt->addItem(r.name);
     }
     if (!rows.isEmpty())
@@ -191,19 +191,41 @@ void frmLogin::cmdOK_Click()
     const int p = selectedPosition();
     // A name that selects no entry is answered like a wrong password, so the box tells
     // nobody which names exist, and the attempt counts.
-    if (p < 0 || p >= m_operators.size()
-        || !access::passwordMatches(txtPassword->text(), m_operators.at(p).password)) {
+    bool matches = false;
+    if (p >= 0 && p < m_operators.size()) {
+        platform::BusyCursor busy; // checking a hash takes a moment, by design
+        matches = access::passwordMatches(txtPassword->text(), m_operators.at(p).password);
+    }
+    if (!matches) {
         loginFailed();
         return;
     }
 
     app::CurrentAuthority = m_operators.at(p).authority;
     platform::BusyCursor busy;
+    if (!access::isUpToDate(m_operators.at(p).password))
+        upgradeStoredPassword(m_operators.at(p), txtPassword->text());
     // The main window is shown before this one closes, so the program never runs
     // without a window in between.
     if (openMainWindow)
         openMainWindow();
     close();
+}
+
+void frmLogin::upgradeStoredPassword(const Operator &op, const QString &typed)
+{
+    // The password just opened the account, so its hash replaces the earlier form, in a
+    // small transaction of its own. Any failure (a read-only archive, a server role
+    // without the right, a lock held too long) leaves the earlier form, which still opens,
+    // and the login goes on without a word; the next login tries again.
+    try {
+        const QString hashed = access::hashedForm(typed);
+        store::Connection c(app::DbPath);
+        store::Transaction t(c);
+        store::replaceOperatorPassword(c, op.rowId, op.password, hashed);
+        t.commit();
+    } catch (const store::StoreError &) {
+    }
 }
 
 void frmLogin::loginFailed()

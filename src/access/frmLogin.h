@@ -46,14 +46,16 @@ protected:
 private:
     struct Operator {
         QString name;
-        QString password;  // encoded form; empty when the row holds none
+        QString password;  // stored form; empty when the row holds none
         QString authority; // empty when the row holds none
+        qint64 rowId = 0;
     };
 
     void buildControls();
     void Form_Load();
     int selectedPosition() const;
     void loginFailed();
+    void upgradeStoredPassword(const Operator &op, const QString &typed);
     void storePosition();
 
     QVector<Operator> m_operators;

@@ -36,7 +36,11 @@ const QColor kFrameCaptionColour(0, 0, 128);
 const QColor kLevelCaptionColour(192, 0, 0);
 
 constexpr int kMaxName = 5;
-constexpr int kMaxPassword = 20;
+// What the 口令 column shows for a password that is set: the same for every password, so
+// the grid tells nothing about it but that it is there.
+const QString kPasswordMask = QStringLiteral("******");
+// The level that opens this window: a delete never leaves the archive without one.
+const QString kManagingLevel = QStringLiteral("超级权限");
 
 // The grid's three columns: header captions (centred) and widths in twips.
 const char *const kHeaders[] = {" 操作员 ", "  口令 ", " 权限 "};
@@ -87,7 +91,8 @@ QLineEdit *makePasswordBox(QWidget *parent, const char *name)
 {
     auto *e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
-    e->setMaxLength(kMaxPassword);
+    // No cut at a length: a box cuts UTF-16 units, which may leave half a character and
+    // would save a password other than the one typed. Saving refuses a long one instead.
     e->setEchoMode(QLineEdit::Password);
     e->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     e->setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -346,13 +351,15 @@ bool frmOperator::LoadOperators(bool report)
     Grid1->setRowCount(qMax(n, int(rows.size())) + kEmptyRows);
     for (int r = 0; r < rows.size(); ++r) {
         const store::OperatorRow &row = rows.at(r);
-        const QString cells[] = {row.name, row.password.isNull() ? QString() : access::shownForm(row.password),
+        const QString cells[] = {row.name, access::hasPassword(row.password) ? kPasswordMask : QString(),
                                  row.authority};
         for (int col = 0; col < 3; ++col) {
             auto *item = new QTableWidgetItem(cells[col]);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             Grid1->setItem(r, col, item);
         }
+        // The row a delete removes, whatever other rows share its name.
+        Grid1->item(r, 0)->setData(Qt::UserRole, row.rowId);
     }
     Grid1->setCurrentCell(0, 0);
     Grid1->selectRow(0);
@@ -426,14 +433,26 @@ void frmOperator::Command1_Click()
         passwordsDiffer();
         return;
     }
+    if (const QString problem = access::passwordProblem(Text2->text()); !problem.isEmpty()) {
+        platform::message(this, problem, QStringLiteral("提示："), platform::Buttons::Ok, platform::Icon::Exclamation);
+        Text2->clear();
+        Text3->clear();
+        Text2->setFocus();
+        return;
+    }
 
     bool exists = false;
     try {
+        QString stored;
+        {
+            platform::BusyCursor busy; // the hash takes a moment
+            stored = access::hashedForm(Text2->text());
+        }
         store::Connection c(app::DbPath);
         store::Transaction t(c);
         exists = store::operatorExists(c, name);
         if (!exists) {
-            store::insertOperator(c, name, access::storedForm(Text2->text()), cmbAuthority->currentText());
+            store::insertOperator(c, name, stored, cmbAuthority->currentText());
             t.commit();
         }
         // The transaction ends (rolled back when nothing was written) and the database
@@ -494,14 +513,21 @@ void frmOperator::MnuAdd_Click() { Text1->setFocus(); }
 
 void frmOperator::MnuDelete_Click() { DeleteOperator(); }
 
+void frmOperator::lastOperatorLeft()
+{
+    platform::message(this, QStringLiteral("仅剩下当前用户了,不能继续,请注意!    "), QStringLiteral("不能删除"),
+                      platform::Buttons::Ok, platform::Icon::Question);
+}
+
 void frmOperator::DeleteOperator()
 {
     const QString name = selectedName();
     if (name.isEmpty())
         return;
+    const QTableWidgetItem *item = Grid1->item(Grid1->currentRow(), 0);
+    const qint64 rowId = item->data(Qt::UserRole).toLongLong();
     if (m_operatorCount == 1) {
-        platform::message(this, QStringLiteral("仅剩下当前用户了,不能继续,请注意!    "), QStringLiteral("不能删除"),
-                          platform::Buttons::Ok, platform::Icon::Question);
+        lastOperatorLeft();
         return;
     }
     if (platform::message(this, QStringLiteral("真的要删除[") + name + QStringLiteral("]操作员吗（Y/N）？"),
@@ -510,16 +536,43 @@ void frmOperator::DeleteOperator()
         != platform::Answer::Yes)
         return;
 
+    // The grid may be old: another workstation may have deleted operators since. What is
+    // left is counted inside the delete's transaction, which holds the write lock, so two
+    // workstations deleting the last two operators cannot both succeed.
+    enum { Deleted, Gone, LastOne, NoManager } outcome = Deleted;
     try {
         store::Connection c(app::DbPath);
         store::Transaction t(c);
-        store::deleteOperator(c, name);
-        t.commit();
+        if (store::deleteOperatorRow(c, rowId) == 0)
+            outcome = Gone;
+        else if (store::countOperators(c) == 0)
+            outcome = LastOne;
+        else if (store::countOperatorsWithLevel(c, kManagingLevel) == 0)
+            outcome = NoManager;
+        if (outcome == Deleted)
+            t.commit();
     } catch (const store::StoreError &e) {
-        // Rolled back: every row of that name is still there, and the grid says so.
+        // Rolled back: the row is still there, and the grid says so.
         showFailure(e.description());
         LoadOperators(false);
         return;
+    }
+    switch (outcome) {
+    case Deleted:
+        break;
+    case Gone:
+        platform::message(this, QStringLiteral("操作员[") + name + QStringLiteral("]已经被删除了。"),
+                          QStringLiteral("提示："), platform::Buttons::Ok, platform::Icon::Information);
+        break;
+    case LastOne:
+        lastOperatorLeft();
+        break;
+    case NoManager:
+        platform::message(this,
+                          QStringLiteral("删除[") + name + QStringLiteral("]之后就没有“") + kManagingLevel
+                              + QStringLiteral("”的操作员了，再也没有人能设置操作员，不能删除！"),
+                          QStringLiteral("不能删除"), platform::Buttons::Ok, platform::Icon::Exclamation);
+        break;
     }
     LoadOperators();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The operator window: lists the operators of table User with their passwords (decoded)
-// and levels, adds new operators and deletes existing ones. Opened modally by the main
+// The operator window: lists the operators of table User with their levels (a password
+// shows as a mask only), adds new operators and deletes existing ones. Opened modally by the main
 // window's toolbar button "USER" for the level "超级权限".
 #include <QDialog>
 #include <QString>
@@ -67,6 +67,7 @@ private:
     // the grid as the last successful load left it. Returns false on failure.
     bool LoadOperators(bool report = true);
     void DeleteOperator();
+    void lastOperatorLeft();
     void Text3_LostFocus();
     void passwordsDiffer();
     void Grid1_MouseDown(Qt::MouseButton button);

@@ -7,6 +7,7 @@
 #include "store/Archive.h"
 #include "store/ArchiveCheck.h"
 #include "store/Database.h"
+#include "store/Statements.h"
 #include "store/Transfer.h"
 
 #include <QFileInfo>
@@ -25,7 +26,16 @@ const char *const kUsage =
     "      prepare a new, empty archive file at PATH with the operator 管理员\n"
     "      (empty password, level 超级权限); without PATH the program's default archive,\n"
     "      which for an installed program is /var/lib/casearchive/Data/file.dat, shared\n"
-    "      with the members of the group casearchive (run it as root)\n"
+    "      with the members of the group casearchive (run it as root); the archive's\n"
+    "      folders are rwxrws--- and its files rw-rw----, group casearchive; elsewhere the\n"
+    "      file is its owner's alone (rw-------)\n"
+    "  casearchive-admin init ADDRESS --print-grants ROLE\n"
+    "      print the SQL that gives the server's login role ROLE (the workstations' login)\n"
+    "      only the rights the program needs on the archive at ADDRESS; the database's\n"
+    "      owner runs it, for example with psql\n"
+    "  casearchive-admin secure [PATH]\n"
+    "      tighten the permissions of an existing archive (default: the program's own),\n"
+    "      its journals and its folder so that only the records office can read them\n"
     "  casearchive-admin where\n"
     "      show where the program looks for its default archive and INFORMATION.INI\n"
     "  casearchive-admin demo PATH --records N [--types T] [--files FOLDER]\n"
@@ -75,9 +85,12 @@ int initArchiveAt(const QString &path)
         return 1;
     };
     if (machine) {
-        const QString problem = app::shareFolderWithGroup(folder, app::kArchiveGroup);
-        if (!problem.isEmpty())
-            return refuse(problem);
+        // The machine's folder first: the Data folder inside is reached through it.
+        for (const QString &f : {app::machineFolder(), folder}) {
+            const QString problem = app::shareFolderWithGroup(f, app::kArchiveGroup);
+            if (!problem.isEmpty())
+                return refuse(problem);
+        }
     }
     store::initArchive(path);
     if (machine) {
@@ -90,6 +103,23 @@ int initArchiveAt(const QString &path)
         std::printf("members of the group %s may change it; add a user with: sudo adduser USER %s\n",
                     qPrintable(app::kArchiveGroup), qPrintable(app::kArchiveGroup));
     return 0;
+}
+
+int secure(const QString &path)
+{
+    if (!QFileInfo(path).isFile()) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(QStringLiteral("找不到病案数据库文件“%1”。").arg(path)));
+        return 1;
+    }
+    QStringList problems;
+    const QStringList done = app::secureArchive(path, problems);
+    for (const QString &line : done)
+        std::printf("%s\n", qPrintable(line));
+    for (const QString &problem : std::as_const(problems))
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+    if (!problems.isEmpty() && !app::runningAsRoot())
+        std::fputs("casearchive-admin: the machine's archive is secured by root: sudo casearchive-admin secure\n", stderr);
+    return problems.isEmpty() ? 0 : 1;
 }
 
 int where()
@@ -157,7 +187,7 @@ int main(int argc, char *argv[])
     const QString command = args.takeFirst();
     if (command == QLatin1String("where"))
         return args.isEmpty() ? where() : usage("where takes nothing");
-    if (command == QLatin1String("init") && args.isEmpty())
+    if ((command == QLatin1String("init") || command == QLatin1String("secure")) && args.isEmpty())
         args << app::defaultDatabasePath();
     if (args.isEmpty())
         return usage("missing PATH");
@@ -165,9 +195,24 @@ int main(int argc, char *argv[])
 
     try {
         if (command == QLatin1String("init")) {
+            if (args.size() == 2 && args.first() == QLatin1String("--print-grants")) {
+                if (!store::isServerAddress(path))
+                    return usage("--print-grants needs a server ADDRESS");
+                const QString role = args.at(1);
+                if (role.trimmed().isEmpty() || role.contains(QChar(0)))
+                    return usage("--print-grants needs a ROLE");
+                std::fputs(store::serverGrants(path, role).join(QLatin1Char('\n')).toUtf8().constData(), stdout);
+                std::fputs("\n", stdout);
+                return 0;
+            }
             if (!args.isEmpty())
-                return usage("init takes only PATH");
+                return usage("init takes only PATH (or ADDRESS --print-grants ROLE)");
             return initArchiveAt(path);
+        }
+        if (command == QLatin1String("secure")) {
+            if (!args.isEmpty())
+                return usage("secure takes only PATH");
+            return secure(path);
         }
         if (command == QLatin1String("copy")) {
             if (args.size() != 1)

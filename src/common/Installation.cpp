@@ -2,6 +2,7 @@
 
 #include "common/Module1.h"
 #include "store/Dialect.h"
+#include "store/FileModes.h"
 
 #include <QDir>
 #include <QFile>
@@ -142,14 +143,52 @@ QString shareFolderWithGroup(const QString &folder, const QString &group)
     const QString problem = groupId(group, gid); // nothing is made for a group that is missing
     if (!problem.isEmpty())
         return problem;
-    if (!QDir().mkpath(folder))
+    if (!store::makeProtectedFolders(folder))
         return QStringLiteral("无法建立文件夹“%1”。").arg(folder);
-    return changeGroupAndMode(folder, group, S_ISGID | 0775);
+    return changeGroupAndMode(folder, group, S_ISGID | 0770);
 }
 
 QString shareFileWithGroup(const QString &file, const QString &group)
 {
-    return changeGroupAndMode(file, group, 0664);
+    return changeGroupAndMode(file, group, 0660);
+}
+
+QStringList secureArchive(const QString &archivePath, QStringList &problems, const QString &group)
+{
+    QStringList done;
+    auto note = [&](const QString &path, const QString &problem) {
+        if (!problem.isEmpty())
+            problems << problem;
+        else
+            done << QStringLiteral("%1 %2").arg(store::modeOf(path), 4, 8, QLatin1Char('0')).arg(path);
+    };
+    const QString file = QFileInfo(archivePath).absoluteFilePath();
+    const QString folder = QFileInfo(file).absolutePath();
+    const QString machineData = QFileInfo(machineFolder() + QStringLiteral("/Data")).absoluteFilePath();
+    QStringList files{file};
+    for (const QString &companion : store::companionFiles(file))
+        if (QFileInfo::exists(companion))
+            files << companion;
+
+    if (folder == machineData) {
+        // The machine's folder and its Data folder, with INFORMATION.INI beside them.
+        for (const QString &f : {QFileInfo(machineFolder()).absoluteFilePath(), machineData})
+            if (QFileInfo(f).isDir())
+                note(f, shareFolderWithGroup(f, group));
+        const QString marker = QFileInfo(machineFolder() + QStringLiteral("/INFORMATION.INI")).absoluteFilePath();
+        if (QFileInfo(marker).isFile())
+            files << marker;
+        for (const QString &f : std::as_const(files))
+            note(f, shareFileWithGroup(f, group));
+        return done;
+    }
+    const bool ownFolder = QFileInfo(defaultDatabasePath()).absoluteFilePath() == file;
+    const store::Protection p = ownFolder ? store::ownerOnly() : store::protectionOf(file);
+    if (ownFolder)
+        note(folder, store::protect(folder, p));
+    for (const QString &f : std::as_const(files))
+        note(f, store::protect(f, p));
+    return done;
 }
 
 } // namespace app

@@ -46,11 +46,21 @@ QString archiveSetupAdvice(const QString &path);
 // A path or a program name as a POSIX shell reads it back unchanged.
 QString shellQuoted(const QString &text);
 
-// Lets the members of `group` create and change archives in `folder` (made when
-// missing): the folder gets the group, mode rwxrwsr-x, so files and SQLite's journals
-// made there inherit the group. Returns a problem in words, empty when all went well.
+// Lets the members of `group`, and nobody else, create and change archives in `folder`
+// (made when missing): the folder gets the group, mode rwxrws---, so files and SQLite's
+// journals made there inherit the group. Returns a problem in words, empty when all went
+// well.
 QString shareFolderWithGroup(const QString &folder, const QString &group);
-// The archive file itself: group `group`, mode rw-rw-r--.
+// The archive file itself: group `group`, mode rw-rw----.
 QString shareFileWithGroup(const QString &file, const QString &group);
+
+// Tightens an existing archive and what lies beside it so that only the records office
+// may read it: the machine's archive for the group casearchive (its folders rwxrws---,
+// the archive, its journals and INFORMATION.INI rw-rw----), an archive in the program's
+// own folder for its owner (Data rwx------, files rw-------), any other archive file and
+// its journals as they are meant to be kept (store/FileModes.h). Returns one line per
+// path changed or checked ("0660 /var/lib/..."), and the problems in `problems`.
+QStringList secureArchive(const QString &archivePath, QStringList &problems,
+                          const QString &group = kArchiveGroup);
 
 } // namespace app

@@ -1,6 +1,7 @@
 #include "store/Archive.h"
 
 #include "store/Database.h"
+#include "store/FileModes.h"
 #include "store/Statements.h"
 
 #include <QDateTime>
@@ -27,7 +28,7 @@ void prepareFolder(const QString &path)
     if (isServerAddress(path))
         return;
     const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir))
+    if (!makeProtectedFolders(dir))
         throw StoreError(QStringLiteral("无法建立文件夹“%1”。").arg(dir));
 }
 
@@ -181,9 +182,11 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
     if (!isServerAddress(path) && QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));
 
+    // The demonstration's made-up patients are kept like real ones: the files' folder is
+    // the owner's alone.
     const QString folder = options.filesFolder.isEmpty() ? demoFilesFolder(path)
                                                          : QFileInfo(options.filesFolder).absoluteFilePath();
-    if (!QDir().mkpath(folder))
+    if (!makeProtectedFolders(folder) || !protect(folder, ownerOnly()).isEmpty())
         throw StoreError(QStringLiteral("无法建立文件夹“%1”。").arg(folder));
     QStringList pictures;
     for (int i = 0; i < int(std::size(kPictures)); ++i) {
@@ -198,6 +201,7 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
         writeAttachment(p, i);
         attachments << QDir::toNativeSeparators(p);
     }
+    protectTree(folder, ownerOnly());
 
     createArchiveFile(path, [&](Connection &c) {
     Transaction t(c);

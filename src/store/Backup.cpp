@@ -2,6 +2,7 @@
 
 #include "store/Database.h"
 #include "store/Statements.h"
+#include "store/FileModes.h"
 #include "store/Transfer.h"
 
 #include <QDir>
@@ -139,6 +140,7 @@ private:
     BackupProgressHandler m_progress;
     BackupResult m_result;
     QString m_partial;   // full path of the folder being written
+    Protection m_protection; // the archive's: who may read the backup
     QString m_finalName; // its name once complete
     QString m_dbName;
     QVector<FileReference> m_references;
@@ -205,6 +207,8 @@ BackupResult BackupRun::run()
             copyFiles();
         verify();
         writeManifest();
+        if (!protectTree(m_partial, m_protection).isEmpty())
+            protectTree(m_partial, ownerOnly()); // the archive's group is not ours to give
         const QString finalPath = QDir(target).filePath(m_finalName);
         if (!QDir(target).rename(QFileInfo(m_partial).fileName(), m_finalName))
             throw Failure{QStringLiteral("备份已写好，但无法把文件夹改名为“%1”。").arg(m_finalName) + kTargetTrouble};
@@ -278,6 +282,11 @@ void BackupRun::prepare(Connection &source)
         m_partial.clear(); // nothing of ours to remove
         throw Failure{QStringLiteral("无法在“%1”中建立备份文件夹：该文件夹是只读的，或所在的磁盘已不在。").arg(target)};
     }
+    // The backup is kept as the archive is, whatever the umask; closed before anything is
+    // written into it.
+    m_protection = source.backend() == Backend::SQLite ? protectionOf(m_options.archivePath) : ownerOnly();
+    if (!protect(m_partial, m_protection).isEmpty() && !protect(m_partial, ownerOnly()).isEmpty())
+        throw Failure{QStringLiteral("无法设置备份文件夹“%1”的权限。").arg(m_partial) + kTargetTrouble};
 }
 
 void BackupRun::copyDatabase(Connection &source)

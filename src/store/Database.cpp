@@ -1,6 +1,9 @@
 #include "store/Database.h"
 
+#include "store/FileModes.h"
+
 #include <QAtomicInt>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlDriver>
@@ -285,7 +288,16 @@ Connection::Connection(const QString &path, CreateTag) : m_path(path), m_backend
     }
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("文件“%1”已经存在。").arg(path));
-    open(uriFor(path, "rwc"));
+    // The file is made here, private from its first moment (SQLite would make it with the
+    // umask's mode): shared with the folder's group in the office's shared folder, the
+    // owner's alone elsewhere. SQLite takes an empty file for a new database.
+    createProtectedFile(path, protectionForNewFileIn(QFileInfo(path).absolutePath()));
+    try {
+        open(uriFor(path, "rw"));
+    } catch (...) {
+        QFile::remove(path);
+        throw;
+    }
 }
 
 Connection Connection::createNew(const QString &path) { return Connection(path, CreateTag{}); }

@@ -1,5 +1,9 @@
 #include "store/Statements.h"
 
+#include <QRegularExpression>
+#include <QSqlRecord>
+#include <QUrl>
+
 namespace store {
 
 namespace {
@@ -25,10 +29,11 @@ QVector<OperatorRow> readOperators(Connection &c)
 {
     // By position: a table whose first three columns are not UID, PWD, 权限 breaks
     // the login, as it always did.
-    QSqlQuery q = c.run(QStringLiteral("SELECT * FROM \"User\" ORDER BY rowid"));
+    // The row identity comes last (on the server it is also one of the table's columns).
+    QSqlQuery q = c.run(QStringLiteral("SELECT *, rowid FROM \"User\" ORDER BY rowid"));
     QVector<OperatorRow> rows;
     while (c.next(q))
-        rows.push_back({text(q, 0), text(q, 1), text(q, 2)});
+        rows.push_back({text(q, 0), text(q, 1), text(q, 2), q.value(q.record().count() - 1).toLongLong()});
     return rows;
 }
 
@@ -56,6 +61,84 @@ int updateOperator(Connection &c, const QString &name, const QString &encodedPas
     return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ?, \"权限\" = ? WHERE ") + same(c, QStringLiteral("UID")),
                  {encodedPassword, authority, name})
         .numRowsAffected();
+}
+
+QVector<OperatorRow> readOperatorsNamed(Connection &c, const QString &name)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT UID, PWD, \"权限\", rowid FROM \"User\" WHERE %1 ORDER BY rowid")
+                            .arg(same(c, QStringLiteral("UID"))),
+                        {name});
+    QVector<OperatorRow> rows;
+    while (c.next(q))
+        rows.push_back({text(q, 0), text(q, 1), text(q, 2), q.value(3).toLongLong()});
+    return rows;
+}
+
+int updateOperatorRow(Connection &c, qint64 rowId, const QString &storedPassword, const QString &authority)
+{
+    return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ?, \"权限\" = ? WHERE rowid = ?"),
+                 {storedPassword, authority, rowId})
+        .numRowsAffected();
+}
+
+int replaceOperatorPassword(Connection &c, qint64 rowId, const QString &expected, const QString &storedPassword)
+{
+    return c.run(QStringLiteral("UPDATE \"User\" SET PWD = ? WHERE rowid = ? AND COALESCE(PWD, '') = ?"),
+                 {storedPassword, rowId, expected.isNull() ? QStringLiteral("") : expected})
+        .numRowsAffected();
+}
+
+int deleteOperatorRow(Connection &c, qint64 rowId)
+{
+    return c.run(QStringLiteral("DELETE FROM \"User\" WHERE rowid = ?"), {rowId}).numRowsAffected();
+}
+
+int countOperatorsWithLevel(Connection &c, const QString &authority)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM \"User\" WHERE \"权限\" = ?"), {authority});
+    return c.next(q) ? q.value(0).toInt() : 0;
+}
+
+namespace {
+// An identifier as PostgreSQL reads it back unchanged: quoted, inner quotes doubled.
+QString quotedIdentifier(const QString &name)
+{
+    QString q = name;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+} // namespace
+
+QStringList serverGrants(const QString &address, const QString &role)
+{
+    // The tables and their row numbering, as the schema makes them (unquoted names fold to
+    // lower case, and so do their sequences' names).
+    static const QRegularExpression table(QStringLiteral("^CREATE TABLE (\"[^\"]+\"|\\w+) \\((.*)\\)$"));
+    QStringList tables;
+    QStringList sequences;
+    for (const QString &statement : Dialect::of(Backend::PostgreSQL).schema()) {
+        const QRegularExpressionMatch m = table.match(statement);
+        if (!m.hasMatch())
+            continue;
+        QString name = m.captured(1);
+        name = name.startsWith(QLatin1Char('"')) ? name.mid(1, name.size() - 2) : name.toLower();
+        tables << quotedIdentifier(name);
+        if (m.captured(2).contains(QLatin1String("rowid BIGSERIAL")))
+            sequences << quotedIdentifier(name + QStringLiteral("_rowid_seq"));
+    }
+    const QString who = quotedIdentifier(role);
+    QStringList lines;
+    const QString database = QUrl(address.trimmed()).path().mid(1);
+    if (!database.isEmpty() && !database.contains(QLatin1Char('/'))) {
+        lines << QStringLiteral("REVOKE ALL ON DATABASE %1 FROM PUBLIC;").arg(quotedIdentifier(database));
+        lines << QStringLiteral("GRANT CONNECT ON DATABASE %1 TO %2;").arg(quotedIdentifier(database), who);
+    }
+    lines << QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC;");
+    lines << QStringLiteral("GRANT USAGE ON SCHEMA public TO %1;").arg(who);
+    lines << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE %1 TO %2;").arg(tables.join(QStringLiteral(", ")), who);
+    if (!sequences.isEmpty())
+        lines << QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2;").arg(sequences.join(QStringLiteral(", ")), who);
+    return lines;
 }
 
 // ---- Catalog ----

@@ -15,8 +15,9 @@ namespace store {
 // ---- User: the operators, read by position (UID, PWD, 权限) ----
 struct OperatorRow {
     QString name;      // null when the row has no name
-    QString password;  // encoded form; null when the row holds no value
+    QString password;  // stored form (access/Password.h); null when the row holds no value
     QString authority; // null when the row holds no value
+    qint64 rowId = 0;  // tells apart rows whose names differ in letter case only, or not at all
 };
 int countOperators(Connection &c);
 QVector<OperatorRow> readOperators(Connection &c);
@@ -27,6 +28,18 @@ void deleteOperator(Connection &c, const QString &name);
 // Sets password and level of every operator of that name; returns how many rows changed.
 int updateOperator(Connection &c, const QString &name, const QString &encodedPassword,
                    const QString &authority);
+// The operators whose names equal `name` with letter case ignored, in the order stored.
+QVector<OperatorRow> readOperatorsNamed(Connection &c, const QString &name);
+// Sets password and level of one row; returns how many rows changed (0: it has gone).
+int updateOperatorRow(Connection &c, qint64 rowId, const QString &storedPassword, const QString &authority);
+// Replaces one row's password, provided it still holds `expected` (a null value counts as
+// the empty text): a password changed meanwhile elsewhere is left alone. Returns how many
+// rows changed.
+int replaceOperatorPassword(Connection &c, qint64 rowId, const QString &expected, const QString &storedPassword);
+// Deletes one row; returns how many rows went (0 when it had gone already).
+int deleteOperatorRow(Connection &c, qint64 rowId);
+// How many operators have exactly this level.
+int countOperatorsWithLevel(Connection &c, const QString &authority);
 
 // ---- Catalog: the record types ----
 QStringList readTypes(Connection &c);
@@ -85,6 +98,11 @@ void insertPhoto(Connection &c, const QString &number, const QString &photoPath)
 
 // ---- Schema: made only by the admin tool and by tests ----
 void createSchema(Connection &c);
+// The statements that give a server's login role what the program needs on the archive at
+// `address`, and nothing more: to connect, to read and change the rows of the archive's
+// tables, and to number new rows. Not ownership: the role cannot drop, alter or create
+// tables, nor read other databases.
+QStringList serverGrants(const QString &address, const QString &role);
 // True when the file holds the four tables of an archive, table User with the columns
 // UID, PWD and 权限 first: tells an archive from another program's database.
 bool isArchive(Connection &c);

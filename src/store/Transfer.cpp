@@ -1,5 +1,7 @@
 #include "store/Transfer.h"
 
+#include "store/FileModes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -126,7 +128,7 @@ void TransferRun::copy(Connection &source)
     try {
         if (!isServerAddress(m_to)) {
             const QString folder = QFileInfo(m_to).absolutePath();
-            if (!QDir().mkpath(folder))
+            if (!makeProtectedFolders(folder))
                 throw Failure{QStringLiteral("无法建立文件夹“%1”。").arg(folder)};
         }
         Connection target = Connection::createNew(m_to);

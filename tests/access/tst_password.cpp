@@ -7,7 +7,11 @@ class TestPassword : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { testing::isolateSettings(); }
+    void initTestCase()
+    {
+        testing::isolateSettings();
+        access::setHashCostForTests(1, 8192); // the cheapest hash: the tests check what, not how slow
+    }
 
     void asciiIsLoweredByThree()
     {
@@ -144,6 +148,105 @@ private slots:
             QVERIFY(!access::passwordMatches(set + QStringLiteral("#"), stored));
             QVERIFY(!access::passwordMatches(QStringLiteral("#") + set, stored));
         }
+    }
+
+    // ------------------------------------------------------------ the hash
+
+    void hashOpensWithExactlyWhatWasTyped()
+    {
+        // Pairs the earlier encodings could not tell apart, case variants, one character
+        // more or less, blanks inside: each opens its own hash and no other.
+        const QString cases[] = {QStringLiteral("mötley"), QStringLiteral("mūtley"), QStringLiteral("丅口令"),
+                                 QStringLiteral("丆口令"), QStringLiteral("abc"), QStringLiteral("ABC"),
+                                 QStringLiteral("Abc"), QStringLiteral("ab"), QStringLiteral("abcd"),
+                                 QStringLiteral("a bc"), QStringLiteral("a  bc"), QStringLiteral("#abc"),
+                                 QStringLiteral("abc#"), QStringLiteral("😀x"), QStringLiteral("管理员")};
+        // The pairs collide in the earlier encodings: the reason for the hash.
+        QCOMPARE(access::encode(QStringLiteral("mötley")), access::encode(QStringLiteral("mūtley")));
+        QCOMPARE(access::encode(QStringLiteral("丅口令")), access::encode(QStringLiteral("丆口令")));
+        for (const QString &set : cases) {
+            const QString stored = access::hashedForm(set);
+            QVERIFY(access::isHashedForm(stored));
+            QVERIFY(!access::isCurrentForm(stored));
+            QVERIFY(access::isUpToDate(stored));
+            QVERIFY(access::hasPassword(stored));
+            for (const QString &typed : cases)
+                QVERIFY2(access::passwordMatches(typed, stored) == (typed == set), qPrintable(set + QLatin1Char('/') + typed));
+            // Blanks before and after never count, as everywhere.
+            QVERIFY(access::passwordMatches(QStringLiteral(" ") + set + QStringLiteral("  "), stored));
+            QVERIFY(!access::passwordMatches(QString(), stored));
+            // Nothing of the password can be read back.
+            QVERIFY(!stored.contains(set) && !stored.contains(access::encode(set)));
+        }
+    }
+
+    void hashFormAsStored()
+    {
+        const QString marker = QString::fromUcs4(U"\U0010FFFE", 1);
+        const QString a = access::hashedForm(QStringLiteral("secret"));
+        const QString b = access::hashedForm(QStringLiteral("secret"));
+        QVERIFY(a.startsWith(marker + QStringLiteral("$argon2id$v=19$")));
+        QVERIFY(a != b); // a salt of its own each time
+        QVERIFY(access::passwordMatches(QStringLiteral("secret"), b));
+        // The empty password keeps its marked form, which the window shows as no password
+        // and which "#" does not open (the earlier system's empty text would).
+        QCOMPARE(access::hashedForm(QStringLiteral("   ")), access::storedForm(QString()));
+        QVERIFY(access::passwordMatches(QString(), access::hashedForm(QString())));
+        QVERIFY(!access::passwordMatches(QStringLiteral("#"), access::hashedForm(QString())));
+        QVERIFY(access::passwordMatches(QStringLiteral("#"), QString()));
+        QVERIFY(access::isUpToDate(access::hashedForm(QString())));
+        QVERIFY(!access::hasPassword(access::hashedForm(QString())));
+        // The earlier forms are what a login replaces; an empty one needs nothing.
+        QVERIFY(!access::isUpToDate(QStringLiteral("^_`")));
+        QVERIFY(!access::isUpToDate(access::storedForm(QStringLiteral("x"))));
+        QVERIFY(!access::isUpToDate(QString()));
+        QVERIFY(!access::isUpToDate(QStringLiteral("")));
+        QVERIFY(!access::hasPassword(access::storedForm(QString())));
+        QVERIFY(access::hasPassword(access::storedForm(QStringLiteral("#"))));
+        QVERIFY(!access::hasPassword(QStringLiteral("   ")));
+        QVERIFY(access::hasPassword(QStringLiteral("^")));
+        // A text of the earlier form that looks like libsodium's string is no hash.
+        const QString lookalike = a.mid(marker.size());
+        QVERIFY(!access::isHashedForm(lookalike));
+        QVERIFY(!access::passwordMatches(QStringLiteral("secret"), lookalike));
+    }
+
+    void hostileHashesOpenNothing()
+    {
+        // A stored hash is read from a file from outside: one claiming more memory or time
+        // than any this program makes is refused before libsodium would spend it, and a
+        // damaged one opens nothing.
+        const QString marker = QString::fromUcs4(U"\U0010FFFE", 1);
+        const QString good = access::hashedForm(QStringLiteral("pw")).mid(marker.size());
+        QVERIFY(access::passwordMatches(QStringLiteral("pw"), marker + good));
+        QString huge = good;
+        huge.replace(QRegularExpression(QStringLiteral("m=[0-9]+")), QStringLiteral("m=4194304"));
+        QString slow = good;
+        slow.replace(QRegularExpression(QStringLiteral("t=[0-9]+")), QStringLiteral("t=100000"));
+        QString cut = good.left(good.size() - 5);
+        QString other = good;
+        other.replace(QStringLiteral("argon2id"), QStringLiteral("argon2i"));
+        for (const QString &bad : {huge, slow, cut, other, QString(), QStringLiteral("$argon2id$")}) {
+            QVERIFY2(!access::passwordMatches(QStringLiteral("pw"), marker + bad), qPrintable(bad));
+        }
+    }
+
+    void lengthCountsCharacters()
+    {
+        // 20 characters are allowed, whatever their UTF-16 length; 21 are refused, never cut.
+        const QString emoji = QString::fromUcs4(U"\U0001F600", 1);
+        const QString twenty = QString(19, QLatin1Char('a')) + emoji; // 21 UTF-16 units
+        QCOMPARE(access::passwordLength(twenty), 20);
+        QCOMPARE(access::passwordProblem(twenty), QString());
+        QCOMPARE(access::passwordProblem(QStringLiteral("  ") + twenty + QStringLiteral(" ")), QString());
+        QCOMPARE(access::passwordProblem(twenty + QLatin1Char('b')), QStringLiteral("口令最长 20 个字符，请重新输入。"));
+        QCOMPARE(access::passwordProblem(QString(20, QChar(0x75C5))), QString());
+        QCOMPARE(access::passwordProblem(QString(21, QChar(0x75C5))), QStringLiteral("口令最长 20 个字符，请重新输入。"));
+        // Half a character is never stored: a lone surrogate is refused.
+        QCOMPARE(access::passwordProblem(QString(19, QLatin1Char('a')) + emoji.at(0)),
+                 QStringLiteral("口令之中有无法保存的字符，请重新输入。"));
+        QVERIFY(access::passwordMatches(twenty, access::hashedForm(twenty)));
+        QVERIFY(!access::passwordMatches(twenty.left(20), access::hashedForm(twenty)));
     }
 };
 

@@ -228,15 +228,41 @@ private slots:
                                          "请先用“sudo addgroup --system no-such-group-casearchive”建立它。"));
         QVERIFY(!QFileInfo::exists(m_machine));
 
+        // The records office only, whatever the umask: the group, and nobody else.
+        const mode_t umaskBefore = ::umask(0);
         QCOMPARE(app::shareFolderWithGroup(data, group), QString());
-        QCOMPARE(modeOf(data), QStringLiteral("2775"));
+        QCOMPARE(modeOf(data), QStringLiteral("2770"));
         QCOMPARE(groupOf(data), ::getegid());
+        QCOMPARE(modeOf(m_machine), QStringLiteral("700")); // made on the way: the owner's
         store::initArchive(data + QStringLiteral("/file.dat"));
+        // Made in the shared folder: the group's from its first moment.
+        QCOMPARE(modeOf(data + QStringLiteral("/file.dat")), QStringLiteral("660"));
         QCOMPARE(app::shareFileWithGroup(data + QStringLiteral("/file.dat"), group), QString());
-        QCOMPARE(modeOf(data + QStringLiteral("/file.dat")), QStringLiteral("664"));
+        QCOMPARE(modeOf(data + QStringLiteral("/file.dat")), QStringLiteral("660"));
         // Preparing it again changes nothing and is no failure.
         QCOMPARE(app::shareFolderWithGroup(data, group), QString());
         QVERIFY(QFileInfo(data + QStringLiteral("/file.dat")).isFile());
+
+        // An installation made by an earlier version, readable by everyone, is tightened:
+        // both folders, the archive, a journal left behind, the marker.
+        for (const QString &f : {m_machine, data})
+            QVERIFY(::chmod(QFile::encodeName(f).constData(), 02775) == 0);
+        const QString journal = data + QStringLiteral("/file.dat-journal");
+        const QString marker = m_machine + QStringLiteral("/INFORMATION.INI");
+        for (const QString &f : {data + QStringLiteral("/file.dat"), journal, marker}) {
+            touch(f);
+            QVERIFY(::chmod(QFile::encodeName(f).constData(), 0664) == 0);
+        }
+        QStringList problems;
+        const QStringList done = app::secureArchive(data + QStringLiteral("/file.dat"), problems, group);
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(done.size(), 5);
+        for (const QString &f : {m_machine, data})
+            QCOMPARE(modeOf(f), QStringLiteral("2770"));
+        for (const QString &f : {data + QStringLiteral("/file.dat"), journal, marker})
+            QCOMPARE(modeOf(f), QStringLiteral("660"));
+        QVERIFY(done.contains(QStringLiteral("0660 ") + journal));
+        ::umask(umaskBefore);
 
         QVERIFY(!app::shareFileWithGroup(m_machine + QStringLiteral("/missing.dat"), group).isEmpty());
     }

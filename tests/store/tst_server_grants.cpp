@@ -1,0 +1,87 @@
+#include "TestSupport.h"
+
+#include "store/Database.h"
+#include "store/Statements.h"
+
+#include <QCoreApplication>
+
+// The workstations' login on a server gets what the program needs and nothing more.
+class TestServerGrants : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testing::isolateSettings(); }
+
+    void grantsAsPrinted()
+    {
+        // The role is quoted as PostgreSQL reads it back: a name with a quote cannot end the
+        // statement early.
+        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver/casearchive?user=archivist"),
+                                     QStringLiteral("clerk\"; DROP TABLE photo; --")),
+                 (QStringList{
+                     QStringLiteral("REVOKE ALL ON DATABASE \"casearchive\" FROM PUBLIC;"),
+                     QStringLiteral("GRANT CONNECT ON DATABASE \"casearchive\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC;"),
+                     QStringLiteral("GRANT USAGE ON SCHEMA public TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE \"catalog\", \"detail\", \"photo\", "
+                                    "\"User\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("GRANT USAGE ON SEQUENCE \"catalog_rowid_seq\", \"detail_rowid_seq\", "
+                                    "\"photo_rowid_seq\", \"User_rowid_seq\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                 }));
+        // Without a database in the address, the database-wide lines are left out.
+        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), 4);
+    }
+
+    void theGrantedRoleWorksAndCannotDoMore()
+    {
+        if (!testing::onServer())
+            QSKIP("needs the test server");
+        const QString role = QStringLiteral("clerk_%1").arg(QCoreApplication::applicationPid());
+        const QString maintenance = testing::serverAddress(QStringLiteral("postgres"));
+        {
+            store::Connection server(maintenance);
+            server.run(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role));
+        }
+        auto archive = std::make_unique<testing::TempArchive>();
+        for (const QString &statement : store::serverGrants(archive->path(), role))
+            archive->exec(statement);
+        QString address = archive->path();
+        const qsizetype user = address.indexOf(QStringLiteral("user="));
+        QVERIFY(user > 0);
+        address = address.left(user) + QStringLiteral("user=") + role;
+
+        {
+            store::Connection c(address);
+            {
+                // What the windows and the login do.
+                store::Transaction t(c);
+                store::insertType(c, QStringLiteral("内科"));
+                store::insertRecord(c, {0, QStringLiteral("内科"), QStringLiteral("240101080000"),
+                                        QStringLiteral("张三"), QString(), QString()});
+                store::insertPhoto(c, QStringLiteral("240101080000"), QStringLiteral("/p/1.jpg"));
+                store::insertOperator(c, QStringLiteral("甲"), QStringLiteral("x"), QStringLiteral("可以修改"));
+                const QVector<store::OperatorRow> rows = store::readOperators(c);
+                QCOMPARE(rows.size(), 2);
+                QCOMPARE(store::replaceOperatorPassword(c, rows.at(1).rowId, QStringLiteral("x"), QStringLiteral("y")), 1);
+                QCOMPARE(store::deleteOperatorRow(c, rows.at(1).rowId), 1);
+                store::renameTypeInRecords(c, QStringLiteral("内科"), QStringLiteral("外科"));
+                store::deletePhotoRows(c, QStringLiteral("240101080000"));
+                t.commit();
+            }
+            QCOMPARE(store::readTypes(c), QStringList{QStringLiteral("内科")});
+            // Not an owner: no table can be dropped, emptied wholesale, changed or made.
+            for (const QString &statement :
+                 {QStringLiteral("DROP TABLE photo"), QStringLiteral("TRUNCATE \"User\""),
+                  QStringLiteral("ALTER TABLE detail ADD COLUMN x TEXT"), QStringLiteral("CREATE TABLE extra (a TEXT)")})
+                QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(statement));
+        }
+        QCOMPARE(archive->count(QStringLiteral("photo")), 0);
+        archive->exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+        archive.reset();
+        store::Connection server(maintenance);
+        server.run(QStringLiteral("DROP ROLE %1").arg(role));
+    }
+};
+
+QTEST_MAIN(TestServerGrants)
+#include "tst_server_grants.moc"
