@@ -2,6 +2,7 @@
 
 #include "common/Module1.h"
 #include "pictures/SelectFile.h"
+#include "pictures/frmScanner.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
@@ -327,6 +328,10 @@ void RecordEntryForm::buildControls()
     preview->setObjectName(QStringLiteral("MnuPreviewPhoto"));
     connect(preview, &QAction::triggered, this, &RecordEntryForm::MnuPreviewPhoto_Click);
     List1->addAction(preview);
+    auto *scan = new QAction(QStringLiteral("扫描..."), List1);
+    scan->setObjectName(QStringLiteral("MnuScanPhoto"));
+    connect(scan, &QAction::triggered, this, &RecordEntryForm::MnuScanPhoto_Click);
+    List1->addAction(scan);
     List1->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Command1 = new QPushButton(QStringLiteral("..."), Frame1);
@@ -506,6 +511,14 @@ void RecordEntryForm::MnuPreviewPhoto_Click()
         List1->addItem(chosen);
         settings::write(kConfig, kAddKey, chosen);
     }
+    List1->setFocus(Qt::OtherFocusReason);
+}
+
+void RecordEntryForm::MnuScanPhoto_Click()
+{
+    frmScanner scanner(recordNumber(), this);
+    platform::execModal(scanner);
+    List1->addItems(scanner.scannedPaths());
     List1->setFocus(Qt::OtherFocusReason);
 }
 

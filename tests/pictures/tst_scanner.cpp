@@ -1,0 +1,496 @@
+// The scan window against SANE's own "test" backend, a real SANE driver that delivers
+// test pages (enabled through a private SANE_CONFIG_DIR), and against a device of the
+// test's own for what that driver cannot do (a cable pulled in the middle of a page).
+#include "TestSupport.h"
+
+#include "common/Module1.h"
+#include "pictures/ScanSession.h"
+#include "pictures/Scanner.h"
+#include "pictures/frmScanner.h"
+#include "records/frmNewForm.h"
+#include "store/Database.h"
+#include "store/Settings.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <memory>
+
+using platform::Answer;
+using platform::Buttons;
+using platform::Icon;
+
+namespace {
+
+constexpr int kWait = 60000; // an upper bound only: every wait ends on the window's signal
+
+// The pages of a device that is unplugged while it sends its third page.
+class UnpluggedDevice : public pictures::ScannerDevice {
+public:
+    pictures::ScanChoices choices() override
+    {
+        pictures::ScanChoices c;
+        c.sources = QStringList{QStringLiteral("ADF")};
+        c.source = c.sources.first();
+        c.modes = QStringList{QStringLiteral("Gray")};
+        c.mode = c.modes.first();
+        c.resolutions = {150};
+        c.resolution = 150;
+        return c;
+    }
+    QString apply(const pictures::ScanSettings &) override { return QString(); }
+    pictures::ScanStatus start() override
+    {
+        ++m_page;
+        m_sent = 0;
+        return pictures::ScanStatus::Good;
+    }
+    pictures::ScanStatus format(pictures::FrameFormat &f) override
+    {
+        f.kind = pictures::FrameKind::Gray;
+        f.bytesPerLine = 20;
+        f.pixelsPerLine = 20;
+        f.lines = 10;
+        f.depth = 8;
+        return pictures::ScanStatus::Good;
+    }
+    pictures::ScanStatus read(unsigned char *buffer, int maxLength, int &length) override
+    {
+        length = 0;
+        if (m_sent >= 200)
+            return pictures::ScanStatus::Eof;
+        if (m_page == 3 && m_sent >= 100)
+            return pictures::ScanStatus::IoError;
+        length = qMin(maxLength, 50);
+        memset(buffer, 0x80, size_t(length));
+        m_sent += length;
+        return pictures::ScanStatus::Good;
+    }
+    void cancel() override {}
+
+private:
+    int m_page = 0;
+    int m_sent = 0;
+};
+
+class UnpluggedSystem : public pictures::ScannerSystem {
+public:
+    QVector<pictures::ScannerInfo> devices(QString &) override
+    {
+        return {pictures::ScannerInfo{QStringLiteral("fake:0"), QStringLiteral("Fake (fake:0)")}};
+    }
+    std::unique_ptr<pictures::ScannerDevice> open(const QString &, QString &) override
+    {
+        return std::make_unique<UnpluggedDevice>();
+    }
+};
+
+} // namespace
+
+class TestScanner : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_config; // SANE's configuration for this test program only
+    std::unique_ptr<QTemporaryDir> m_pages;
+    const QString m_number = QStringLiteral("240305140709");
+
+    // The test driver's settings for the next window (read when SANE starts).
+    void configure(const QStringList &extraLines, bool withTestDriver = true)
+    {
+        QFile dll(m_config.filePath(QStringLiteral("dll.conf")));
+        QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        dll.write(withTestDriver ? "test\n" : "");
+        dll.close();
+        QFile conf(m_config.filePath(QStringLiteral("test.conf")));
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\n"
+                   "test-picture \"Color pattern\"\nbr_x 80.0\nbr_y 100.0\n");
+        for (const QString &l : extraLines)
+            conf.write(l.toUtf8() + '\n');
+        conf.close();
+    }
+
+    std::unique_ptr<frmScanner> open()
+    {
+        auto w = std::make_unique<frmScanner>(m_number);
+        QSignalSpy listed(w.get(), &frmScanner::scannersListed);
+        QSignalSpy ready(w.get(), &frmScanner::scannerReady);
+        w->show();
+        if (!listed.wait(kWait))
+            QTest::qFail("the scanner list never came", __FILE__, __LINE__);
+        if (w->cboScanner->count() > 0 && !ready.wait(kWait))
+            QTest::qFail("the scanner never opened", __FILE__, __LINE__);
+        return w;
+    }
+
+    void choose(QComboBox *box, const QString &text)
+    {
+        const int i = box->findText(text);
+        QVERIFY2(i >= 0, qPrintable(text));
+        box->setCurrentIndex(i);
+    }
+
+    bool runScan(frmScanner *w)
+    {
+        QSignalSpy finished(w, &frmScanner::runFinished);
+        QTest::mouseClick(w->cmdScan, Qt::LeftButton);
+        return finished.wait(kWait);
+    }
+
+    QString folder() const { return m_pages->filePath(m_number); }
+    QStringList filesThere() const
+    {
+        return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+    QString page(int n, const char *suffix) const
+    {
+        return QDir(folder()).filePath(QStringLiteral("%1-%2.%3").arg(m_number).arg(n, 3, 10, QLatin1Char('0')).arg(QLatin1String(suffix)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("SANE_CONFIG_DIR", m_config.path().toLocal8Bit());
+    }
+
+    void init()
+    {
+        testing::isolateSettings();
+        m_pages = std::make_unique<QTemporaryDir>();
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_pages->path());
+        pictures::setScannerSystemFactory({});
+        configure({});
+    }
+
+    void cleanup() { pictures::setScannerSystemFactory({}); }
+
+    void withoutAScannerTheWindowSaysHowToCheck()
+    {
+        configure({}, false);
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QCOMPARE(w->windowTitle(), QStringLiteral("扫描"));
+        QCOMPARE(w->cboScanner->count(), 0);
+        QCOMPARE(w->lblMessage->text(),
+                 QStringLiteral("没有找到扫描仪。请检查扫描仪已接通电源、连接好，并已装好它的驱动程序；"
+                                "在终端中运行 scanimage -L（sane-utils 软件包）可以查看系统能否找到它。"));
+        QVERIFY(!w->cmdScan->isEnabled());
+        QVERIFY(!w->cmdCancel->isEnabled());
+        QVERIFY(testing::screenshot(w.get(), QStringLiteral("frmScanner-none")));
+        w->cmdClose_Click();
+        QVERIFY(w->scannedPaths().isEmpty());
+        QVERIFY(!QFileInfo::exists(folder()));
+        QVERIFY(platform.boxes.isEmpty());
+    }
+
+    void listsTheScannersAndWhatTheyOffer()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QCOMPARE(w->cboScanner->count(), 2);
+        QCOMPARE(w->cboScanner->itemText(0), QStringLiteral("Noname frontend-tester (test:0)"));
+        QCOMPARE(w->cboScanner->itemData(1).toString(), QStringLiteral("test:1"));
+        QCOMPARE(w->lblMessage->text(), QString());
+        QCOMPARE(w->cboSource->count(), 2);
+        QCOMPARE(w->cboSource->itemText(1), QStringLiteral("Automatic Document Feeder"));
+        QCOMPARE(w->cboMode->count(), 2);
+        QCOMPARE(w->cboMode->currentText(), QStringLiteral("Gray"));
+        // From the driver's 1..1200 dpi, the usual steps and its own 50 dpi; 300 to begin with.
+        QCOMPARE(w->cboResolution->count(), 9);
+        QCOMPARE(w->cboResolution->itemText(0), QStringLiteral("50 dpi"));
+        QCOMPARE(w->cboResolution->itemText(8), QStringLiteral("1200 dpi"));
+        QCOMPARE(w->cboResolution->currentText(), QStringLiteral("300 dpi"));
+        // The whole-feeder run is offered for the feeder only.
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        QVERIFY(!w->chkFeeder->isEnabled());
+        choose(w->cboSource, QStringLiteral("Automatic Document Feeder"));
+        QVERIFY(w->chkFeeder->isEnabled());
+        QVERIFY(w->cmdScan->isEnabled());
+        QVERIFY(!w->cmdCancel->isEnabled());
+        QVERIFY(testing::screenshot(w.get(), QStringLiteral("frmScanner")));
+    }
+
+    void onePageInGreyIsAJpegUnderTheRecordsFolder()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(filesThere(), QStringList{QFileInfo(page(1, "jpg")).fileName()});
+        QCOMPARE(w->scannedPaths(), QStringList{page(1, "jpg")});
+        QImageReader reader(page(1, "jpg"));
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        const QImage image = reader.read();
+        // 80 x 100 mm at 75 dpi.
+        QCOMPARE(image.size(), QSize(236, 295));
+        QVERIFY(image.isGrayscale());
+        QCOMPARE(w->lblPages->text(), QStringLiteral("已扫描 1 页"));
+        QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描完成，本次 1 页。"));
+        QVERIFY(w->picPreview->pixmap().width() > 0);
+        // A second page is numbered on, never written over the first.
+        choose(w->cboMode, QStringLiteral("Color"));
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(w->scannedPaths(), (QStringList{page(1, "jpg"), page(2, "jpg")}));
+        QVERIFY(!QImage(page(2, "jpg")).isGrayscale());
+        QCOMPARE(filesThere().size(), 2);
+        QVERIFY(platform.boxes.isEmpty());
+        // The choices are remembered for the next window.
+        QCOMPARE(settings::read(QStringLiteral("Scan"), QStringLiteral("Mode")), QStringLiteral("Color"));
+        QCOMPARE(settings::read(QStringLiteral("Scan"), QStringLiteral("Resolution")), QStringLiteral("75"));
+    }
+
+    void lineartIsAPngInBlackAndWhite()
+    {
+        configure({QStringLiteral("depth 1"), QStringLiteral("test-picture \"Solid black\"")});
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(w->scannedPaths(), QStringList{page(1, "png")});
+        const QImage image(page(1, "png"));
+        QCOMPARE(image.size(), QSize(236, 295));
+        QCOMPARE(image.format(), QImage::Format_Mono);
+        // SANE's set bit is ink: a black page is black.
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) != QColor(Qt::black))
+                    QFAIL(qPrintable(QStringLiteral("white at %1,%2").arg(x).arg(y)));
+    }
+
+    void theWholeFeederRunsToItsEnd()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Automatic Document Feeder"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        w->chkFeeder->setChecked(true);
+        QVERIFY(runScan(w.get()));
+        // The test driver's feeder holds ten sheets.
+        QCOMPARE(w->scannedPaths().size(), 10);
+        QCOMPARE(w->scannedPaths().last(), page(10, "jpg"));
+        QCOMPARE(filesThere().size(), 10);
+        QCOMPARE(w->lblPages->text(), QStringLiteral("已扫描 10 页"));
+        QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描完成，本次 10 页。"));
+        QVERIFY(platform.boxes.isEmpty());
+        // Refilled: numbered on after the pages already there.
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(w->scannedPaths().size(), 20);
+        QCOMPARE(w->scannedPaths().at(10), page(11, "jpg"));
+        QCOMPARE(filesThere().size(), 20);
+    }
+
+    void oneSheetAtATimeFromTheFeeder()
+    {
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Automatic Document Feeder"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        QVERIFY(!w->chkFeeder->isChecked());
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(w->scannedPaths(), QStringList{page(1, "jpg")});
+    }
+
+    void aJamOrAnErrorOfTheDriverLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("jammed") << "SANE_STATUS_JAMMED" << "扫描仪卡纸。请取出卡住的纸，再重新扫描。";
+        QTest::newRow("cover") << "SANE_STATUS_COVER_OPEN" << "扫描仪的盖子没有盖好。请盖好后再扫描。";
+        QTest::newRow("unplugged") << "SANE_STATUS_IO_ERROR"
+                                   << "与扫描仪的连接中断（扫描仪可能已断开或关机）。请检查电源和连接线后再扫描。";
+        QTest::newRow("no memory") << "SANE_STATUS_NO_MEM" << "内存不足，扫描无法继续。";
+        QTest::newRow("feeder empty") << "SANE_STATUS_NO_DOCS" << "进纸器中没有纸。请放好要扫描的纸，再按“扫描”。";
+    }
+
+    void aJamOrAnErrorOfTheDriverLeavesNoFile()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, message);
+        configure({QStringLiteral("read-status-code \"%1\"").arg(status)});
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Automatic Document Feeder"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        w->chkFeeder->setChecked(true);
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, message);
+        QCOMPARE(platform.boxes[0].title, QStringLiteral("扫描"));
+        QCOMPARE(platform.boxes[0].buttons, Buttons::Ok);
+        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
+        QCOMPARE(w->lblMessage->text(), message);
+        QVERIFY(w->scannedPaths().isEmpty());
+        QCOMPARE(filesThere(), QStringList());
+        // The window is ready for another try.
+        QVERIFY(w->cmdScan->isEnabled());
+        QVERIFY(!w->cmdCancel->isEnabled());
+    }
+
+    void cancelInTheMiddleOfAPageLeavesNoHalfFile()
+    {
+        // Slow pages: 4 KB every 100 ms.
+        configure({QStringLiteral("read-limit true"), QStringLiteral("read-limit-size 4096"),
+                   QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 100000")});
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        auto *bar = w->ProgressBar1;
+        QSignalSpy finished(w.get(), &frmScanner::runFinished);
+        QTest::mouseClick(w->cmdScan, Qt::LeftButton);
+        QVERIFY(w->scanning());
+        QVERIFY(!w->cmdScan->isEnabled());
+        QVERIFY(w->cmdCancel->isEnabled());
+        // The window goes on answering while the page comes in.
+        QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, kWait);
+        QVERIFY(bar->value() < 100);
+        QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+        QVERIFY(finished.wait(kWait));
+        QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描已取消。"));
+        QVERIFY(platform.boxes.isEmpty()); // no page taken: nothing to ask
+        QVERIFY(w->scannedPaths().isEmpty());
+        QCOMPARE(filesThere(), QStringList());
+        QVERIFY(!w->scanning());
+        QVERIFY(w->cmdScan->isEnabled());
+    }
+
+    void pagesTakenBeforeAFailureAreKeptOrDiscarded_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("kept") << true;
+        QTest::newRow("discarded") << false;
+    }
+
+    void pagesTakenBeforeAFailureAreKeptOrDiscarded()
+    {
+        QFETCH(bool, keep);
+        pictures::setScannerSystemFactory([] { return std::make_unique<UnpluggedSystem>(); });
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QCOMPARE(w->cboScanner->currentText(), QStringLiteral("Fake (fake:0)"));
+        w->chkFeeder->setChecked(true);
+        platform.answer(keep ? Answer::Yes : Answer::No);
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text,
+                 QStringLiteral("与扫描仪的连接中断（扫描仪可能已断开或关机）。请检查电源和连接线后再扫描。")
+                     + QStringLiteral("\r\n本次已扫描好的 2 页要保留吗？ [是/否]"));
+        QCOMPARE(platform.boxes[0].buttons, Buttons::YesNo);
+        QCOMPARE(platform.boxes[0].defaultButton, Answer::Yes);
+        // The third page, half sent, is never a file.
+        if (keep) {
+            QCOMPARE(w->scannedPaths(), (QStringList{page(1, "jpg"), page(2, "jpg")}));
+            QCOMPARE(filesThere().size(), 2);
+            QCOMPARE(w->lblPages->text(), QStringLiteral("已扫描 2 页"));
+        } else {
+            QVERIFY(w->scannedPaths().isEmpty());
+            QCOMPARE(filesThere(), QStringList());
+            QCOMPARE(w->lblPages->text(), QStringLiteral("已扫描 0 页"));
+        }
+    }
+
+    void aPageLargerThanAllowedIsRefusedBeforeItIsRead()
+    {
+        pictures::ScanSession::setPixelLimitForTests(10'000);
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        const bool ran = runScan(w.get());
+        pictures::ScanSession::setPixelLimitForTests(0);
+        QVERIFY(ran);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, QStringLiteral("页面太大（宽 236 点），超过能保存的大小。请降低分辨率。"));
+        QCOMPARE(filesThere(), QStringList());
+    }
+
+    void closingWhileScanningStopsFirst()
+    {
+        configure({QStringLiteral("read-limit true"), QStringLiteral("read-limit-size 4096"),
+                   QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 100000")});
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        QSignalSpy finished(w.get(), &frmScanner::runFinished);
+        QTest::mouseClick(w->cmdScan, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->ProgressBar1->value() > 0, kWait);
+        w->close();
+        QVERIFY(w->isVisible()); // not before the page has been thrown away
+        QVERIFY(finished.wait(kWait));
+        QVERIFY(!w->isVisible());
+        QCOMPARE(filesThere(), QStringList());
+    }
+
+    void scannedPagesJoinTheNewRecordsPhotos()
+    {
+        testing::TempArchive archive;
+        archive.addType(QStringLiteral("外科"));
+        app::DbPath = archive.path();
+        frmNewForm::Now = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
+        app::BrowserLoaded = false;
+        testing::ScriptedPlatform platform;
+        frmNewForm form;
+        form.show();
+        auto *item = testing::child<QAction>(&form, QStringLiteral("MnuScanPhoto"));
+        QCOMPARE(item->text(), QStringLiteral("扫描..."));
+        // Offered after the picture chooser in the photo list's pop-up.
+        const QList<QAction *> actions = form.List1->actions();
+        QCOMPARE(actions.indexOf(item), actions.indexOf(testing::child<QAction>(&form, QStringLiteral("MnuPreviewPhoto"))) + 1);
+        form.List1->addItem(QStringLiteral("/照片/先前.jpg"));
+        platform.onModal = [&](QDialog &d) {
+            auto *scanner = qobject_cast<frmScanner *>(&d);
+            if (!scanner)
+                return int(QDialog::Rejected);
+            QSignalSpy ready(scanner, &frmScanner::scannerReady);
+            if (!ready.wait(kWait))
+                return int(QDialog::Rejected);
+            choose(scanner->cboSource, QStringLiteral("Automatic Document Feeder"));
+            choose(scanner->cboResolution, QStringLiteral("75 dpi"));
+            scanner->chkFeeder->setChecked(true);
+            runScan(scanner);
+            scanner->cmdClose_Click();
+            return scanner->result();
+        };
+        item->trigger();
+        QCOMPARE(platform.modals, QStringList{QStringLiteral("frmScanner")});
+        QCOMPARE(form.List1->count(), 11);
+        QCOMPARE(form.List1->item(1)->text(), page(1, "jpg"));
+        QCOMPARE(form.List1->item(10)->text(), page(10, "jpg"));
+
+        // Saved with the record, in list order.
+        form.txtName->setText(QStringLiteral("张三"));
+        form.txtPath->setText(QStringLiteral("/病案/张三.doc"));
+        form.Combo1->setEditText(QStringLiteral("外科"));
+        form.SaveAdd_Click();
+        store::Connection c(archive.path());
+        const QStringList photos = store::readPhotos(c, m_number);
+        QCOMPARE(photos.size(), 11);
+        QCOMPARE(photos.at(3), page(3, "jpg"));
+    }
+
+    void theDefaultFolderIsBesideTheArchive()
+    {
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QString());
+        app::DbPath = QStringLiteral("/srv/病案/Data/file.dat");
+        QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/srv/病案/Data/Scan/240305140709"));
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QStringLiteral("/扫描件"));
+        QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/扫描件/240305140709"));
+    }
+};
+
+QTEST_MAIN(TestScanner)
+#include "tst_scanner.moc"
