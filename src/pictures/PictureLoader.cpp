@@ -48,7 +48,9 @@ bool scalesWhileDecoding(const QByteArray &format)
 }
 } // namespace
 
-LoadedPicture loadPicture(const QString &path)
+LoadedPicture loadPicture(const QString &path) { return loadPicture(path, QSize()); }
+
+LoadedPicture loadPicture(const QString &path, const QSize &box)
 {
     if (path.isEmpty()) {
         LoadedPicture none;
@@ -116,6 +118,15 @@ LoadedPicture loadPicture(const QString &path)
                                    .arg(ownSize.height())
                                    .arg(pixelCount(pixels), pixelCount(limit)));
             reader.setScaledSize(fitInto(declared, limit));
+        }
+        QSize wanted = box;
+        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+            wanted.transpose();
+        if (!wanted.isEmpty() && scalesWhileDecoding(format)) {
+            const QSize fitted = declared.scaled(wanted, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+            const QSize sofar = reader.scaledSize().isValid() ? reader.scaledSize() : declared;
+            if (qint64(fitted.width()) * fitted.height() < qint64(sofar.width()) * sofar.height())
+                reader.setScaledSize(fitted);
         }
     }
 

@@ -29,6 +29,10 @@ struct LoadedPicture {
 // declares an enormous size never takes the memory of the machine.
 // The empty path loads "no picture" and succeeds.
 LoadedPicture loadPicture(const QString &path);
+// The same, for a picture that will be shown no larger than the box: JPEGs and drawings
+// are decoded straight to the size that fills it, so a page of a print never holds a
+// camera's full picture. Other formats load at their own size, as above.
+LoadedPicture loadPicture(const QString &path, const QSize &box);
 
 // "<path>\n<why>": what the operator reads where a picture cannot be shown.
 QString failureText(const QString &path, const LoadedPicture &picture);
