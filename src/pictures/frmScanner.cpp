@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -31,6 +32,30 @@ const QString kSection = QStringLiteral("Scan");
 const QString kTitle = QStringLiteral("扫描");
 constexpr int kDefaultQuality = 85;
 constexpr int kPreferredResolution = 300; // what a records office files pages at
+// SANE's drivers name their sources and modes in English, each driver a little
+// differently; the usual names are shown in the operator's words, others as they are.
+QString shownName(const QString &name)
+{
+    static const QHash<QString, QString> words{
+        {QStringLiteral("flatbed"), QStringLiteral("平板")},
+        {QStringLiteral("adf"), QStringLiteral("进纸器")},
+        {QStringLiteral("automatic document feeder"), QStringLiteral("进纸器")},
+        {QStringLiteral("adf front"), QStringLiteral("进纸器（正面）")},
+        {QStringLiteral("adf back"), QStringLiteral("进纸器（背面）")},
+        {QStringLiteral("adf duplex"), QStringLiteral("进纸器（双面）")},
+        {QStringLiteral("duplex"), QStringLiteral("进纸器（双面）")},
+        {QStringLiteral("transparency adapter"), QStringLiteral("透扫适配器")},
+        {QStringLiteral("color"), QStringLiteral("彩色")},
+        {QStringLiteral("colour"), QStringLiteral("彩色")},
+        {QStringLiteral("gray"), QStringLiteral("灰度")},
+        {QStringLiteral("grey"), QStringLiteral("灰度")},
+        {QStringLiteral("lineart"), QStringLiteral("黑白")},
+        {QStringLiteral("binary"), QStringLiteral("黑白")},
+        {QStringLiteral("halftone"), QStringLiteral("半色调")},
+    };
+    return words.value(name.trimmed().toLower(), name);
+}
+
 } // namespace
 
 namespace pictures {
@@ -169,7 +194,7 @@ void frmScanner::buildControls()
         const QString name = cboScanner->currentData().toString();
         QMetaObject::invokeMethod(m_session, [this, name] { m_session->openScanner(name); }, Qt::QueuedConnection);
     });
-    connect(cboSource, &QComboBox::currentTextChanged, this, [this] { updateButtons(); });
+    connect(cboSource, &QComboBox::currentIndexChanged, this, [this] { updateButtons(); });
 }
 
 void frmScanner::showMessage(const QString &text) { lblMessage->setText(text); }
@@ -182,7 +207,7 @@ void frmScanner::updateButtons()
     for (QWidget *w : std::initializer_list<QWidget *>{cboScanner, cboSource, cboMode, cboResolution})
         w->setEnabled(ready && static_cast<QComboBox *>(w)->count() > 0);
     // A flatbed never runs empty: only a feeder is scanned to its end.
-    chkFeeder->setEnabled(ready && pictures::isFeederSource(cboSource->currentText()));
+    chkFeeder->setEnabled(ready && pictures::isFeederSource(cboSource->currentData().toString()));
 }
 
 void frmScanner::showScanners(const QVector<pictures::ScannerInfo> &scanners, const QString &error)
@@ -214,7 +239,8 @@ void frmScanner::showChoices(const pictures::ScanChoices &choices, const QString
     m_busy = false;
     auto fill = [](QComboBox *box, const QStringList &items, const QString &remembered, const QString &current) {
         box->clear();
-        box->addItems(items);
+        for (const QString &item : items)
+            box->addItem(shownName(item), item);
         const int at = items.indexOf(remembered);
         box->setCurrentIndex(at >= 0 ? at : qMax(0, int(items.indexOf(current))));
     };
@@ -243,8 +269,8 @@ void frmScanner::cmdScan_Click()
 {
     if (!cmdScan->isEnabled())
         return;
-    const QString source = cboSource->currentText();
-    const QString mode = cboMode->currentText();
+    const QString source = cboSource->currentData().toString();
+    const QString mode = cboMode->currentData().toString();
     const int resolution = cboResolution->currentData().toInt();
     const bool feeder = chkFeeder->isEnabled() && chkFeeder->isChecked();
     settings::write(kSection, QStringLiteral("Device"), cboScanner->currentData().toString());

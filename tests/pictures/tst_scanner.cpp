@@ -131,10 +131,13 @@ class TestScanner : public QObject {
         return w;
     }
 
-    void choose(QComboBox *box, const QString &text)
+    // By the driver's name of a source or mode, or the text of a resolution.
+    void choose(QComboBox *box, const QString &name)
     {
-        const int i = box->findText(text);
-        QVERIFY2(i >= 0, qPrintable(text));
+        int i = box->findData(name);
+        if (i < 0)
+            i = box->findText(name);
+        QVERIFY2(i >= 0, qPrintable(name));
         box->setCurrentIndex(i);
     }
 
@@ -201,9 +204,13 @@ private slots:
         QCOMPARE(w->cboScanner->itemData(1).toString(), QStringLiteral("test:1"));
         QCOMPARE(w->lblMessage->text(), QString());
         QCOMPARE(w->cboSource->count(), 2);
-        QCOMPARE(w->cboSource->itemText(1), QStringLiteral("Automatic Document Feeder"));
+        // The driver's English names in the operator's words.
+        QCOMPARE(w->cboSource->itemText(0), QStringLiteral("平板"));
+        QCOMPARE(w->cboSource->itemText(1), QStringLiteral("进纸器"));
+        QCOMPARE(w->cboSource->itemData(1).toString(), QStringLiteral("Automatic Document Feeder"));
         QCOMPARE(w->cboMode->count(), 2);
-        QCOMPARE(w->cboMode->currentText(), QStringLiteral("Gray"));
+        QCOMPARE(w->cboMode->currentText(), QStringLiteral("灰度"));
+        QCOMPARE(w->cboMode->itemText(1), QStringLiteral("彩色"));
         // From the driver's 1..1200 dpi, the usual steps and its own 50 dpi; 300 to begin with.
         QCOMPARE(w->cboResolution->count(), 9);
         QCOMPARE(w->cboResolution->itemText(0), QStringLiteral("50 dpi"));
