@@ -227,7 +227,17 @@ ScanStatus ScanSession::readPage(PageData &page, QString &error)
             error = QStringLiteral("页面太大（宽 %1 点），超过能保存的大小。请降低分辨率。").arg(f.pixelsPerLine);
             return ScanStatus::NoMemory;
         }
-        const qint64 maxBytes = qint64(f.bytesPerLine) * (f.lines > 0 ? f.lines : maxLines);
+        // The bytes too: a line's padding is a few bytes, never a multiple of the line.
+        const qint64 byteLimit = pixelLimit * 6; // 16-bit colour
+        qint64 maxBytes = qint64(f.bytesPerLine) * (f.lines > 0 ? f.lines : maxLines);
+        if (f.bytesPerLine > 2 * bytesNeeded(f, samples) + 64 || (f.lines > 0 && maxBytes > byteLimit)) {
+            error = QStringLiteral("扫描仪报告的页面大小不对（每行 %1 点、%2 字节，%3 行）。")
+                        .arg(f.pixelsPerLine)
+                        .arg(f.bytesPerLine)
+                        .arg(f.lines);
+            return ScanStatus::Invalid;
+        }
+        maxBytes = qMin(maxBytes, byteLimit);
         const qint64 expected = f.lines > 0 ? maxBytes : -1;
 
         QByteArray *target = &page.gray;
@@ -238,7 +248,7 @@ ScanStatus ScanSession::readPage(PageData &page, QString &error)
         page.interleaved = !separate;
         target->clear();
         if (expected > 0)
-            target->reserve(expected);
+            target->reserve(qMin(expected, qint64(256) << 20)); // a claim is not yet data
         const int frames = separate ? 3 : 1;
         int shown = -2;
         for (;;) {

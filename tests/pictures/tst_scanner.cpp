@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <algorithm>
 #include <memory>
 
 using platform::Answer;
@@ -32,9 +33,17 @@ namespace {
 
 constexpr int kWait = 60000; // an upper bound only: every wait ends on the window's signal
 
-// The pages of a device that is unplugged while it sends its third page.
-class UnpluggedDevice : public pictures::ScannerDevice {
+// A device of the test's own: grey pages of the format it announces, each sending
+// `sends` bytes, unplugged halfway through page `unpluggedAt` (0: never).
+struct FakeSetUp {
+    pictures::FrameFormat format{pictures::FrameKind::Gray, true, 20, 20, 10, 8};
+    qint64 sends = 200;
+    int unpluggedAt = 0;
+};
+
+class FakeDevice : public pictures::ScannerDevice {
 public:
+    explicit FakeDevice(const FakeSetUp &setUp) : m_setUp(setUp) {}
     pictures::ScanChoices choices() override
     {
         pictures::ScanChoices c;
@@ -55,21 +64,17 @@ public:
     }
     pictures::ScanStatus format(pictures::FrameFormat &f) override
     {
-        f.kind = pictures::FrameKind::Gray;
-        f.bytesPerLine = 20;
-        f.pixelsPerLine = 20;
-        f.lines = 10;
-        f.depth = 8;
+        f = m_setUp.format;
         return pictures::ScanStatus::Good;
     }
     pictures::ScanStatus read(unsigned char *buffer, int maxLength, int &length) override
     {
         length = 0;
-        if (m_sent >= 200)
+        if (m_sent >= m_setUp.sends)
             return pictures::ScanStatus::Eof;
-        if (m_page == 3 && m_sent >= 100)
+        if (m_page == m_setUp.unpluggedAt && m_sent >= m_setUp.sends / 2)
             return pictures::ScanStatus::IoError;
-        length = qMin(maxLength, 50);
+        length = int(qMin<qint64>(qMin(maxLength, 50), m_setUp.sends - m_sent));
         memset(buffer, 0x80, size_t(length));
         m_sent += length;
         return pictures::ScanStatus::Good;
@@ -77,21 +82,31 @@ public:
     void cancel() override {}
 
 private:
+    FakeSetUp m_setUp;
     int m_page = 0;
-    int m_sent = 0;
+    qint64 m_sent = 0;
 };
 
-class UnpluggedSystem : public pictures::ScannerSystem {
+class FakeSystem : public pictures::ScannerSystem {
 public:
+    explicit FakeSystem(const FakeSetUp &setUp) : m_setUp(setUp) {}
     QVector<pictures::ScannerInfo> devices(QString &) override
     {
         return {pictures::ScannerInfo{QStringLiteral("fake:0"), QStringLiteral("Fake (fake:0)")}};
     }
     std::unique_ptr<pictures::ScannerDevice> open(const QString &, QString &) override
     {
-        return std::make_unique<UnpluggedDevice>();
+        return std::make_unique<FakeDevice>(m_setUp);
     }
+
+private:
+    FakeSetUp m_setUp;
 };
+
+void useFake(const FakeSetUp &setUp)
+{
+    pictures::setScannerSystemFactory([setUp] { return std::make_unique<FakeSystem>(setUp); });
+}
 
 } // namespace
 
@@ -156,6 +171,25 @@ class TestScanner : public QObject {
     QString page(int n, const char *suffix) const
     {
         return QDir(folder()).filePath(QStringLiteral("%1-%2.%3").arg(m_number).arg(n, 3, 10, QLatin1Char('0')).arg(QLatin1String(suffix)));
+    }
+
+    // Scans one flatbed page at 75 dpi with the driver set up so; the picture saved.
+    QImage scanOnePage(const QStringList &setUp, const QString &mode)
+    {
+        configure(setUp);
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        choose(w->cboSource, QStringLiteral("Flatbed"));
+        choose(w->cboMode, mode);
+        choose(w->cboResolution, QStringLiteral("75 dpi"));
+        if (!runScan(w.get()) || w->scannedPaths().size() != 1) {
+            QTest::qFail(qPrintable(QStringLiteral("no page: ") + w->lblMessage->text()), __FILE__, __LINE__);
+            return QImage();
+        }
+        const QImage image(w->scannedPaths().first());
+        for (const QString &path : w->scannedPaths())
+            QFile::remove(path);
+        return image;
     }
 
 private slots:
@@ -275,6 +309,78 @@ private slots:
                     QFAIL(qPrintable(QStringLiteral("white at %1,%2").arg(x).arg(y)));
     }
 
+    void everyWayTheDriverSendsAPageMakesTheSamePicture_data()
+    {
+        QTest::addColumn<QStringList>("setUp");
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("colour in three passes") << QStringList{QStringLiteral("three-pass true")} << "Color";
+        QTest::newRow("three passes, blue first")
+            << QStringList{QStringLiteral("three-pass true"), QStringLiteral("three-pass-order BGR")} << "Color";
+    }
+
+    void everyWayTheDriverSendsAPageMakesTheSamePicture()
+    {
+        QFETCH(QStringList, setUp);
+        QFETCH(QString, mode);
+        const QImage reference = scanOnePage({}, mode);
+        const QImage image = scanOnePage(setUp, mode);
+        QCOMPARE(image.size(), reference.size());
+        QCOMPARE(image.isGrayscale(), reference.isGrayscale());
+        // The same test pattern, sample by sample (both went through JPEG).
+        int worst = 0;
+        for (int y = 2; y < image.height(); y += 7)
+            for (int x = 2; x < image.width(); x += 7) {
+                const QColor a = image.pixelColor(x, y), b = reference.pixelColor(x, y);
+                worst = std::max({worst, qAbs(a.red() - b.red()), qAbs(a.green() - b.green()), qAbs(a.blue() - b.blue())});
+            }
+        QVERIFY2(worst < 48, qPrintable(QString::number(worst)));
+    }
+
+    void sixteenBitSamplesAreReadInTheirByteOrder_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("grey") << "Gray";
+        QTest::newRow("colour") << "Color";
+    }
+
+    void sixteenBitSamplesAreReadInTheirByteOrder()
+    {
+        // At 16 bits the driver's pattern has a ramp across the page: read with
+        // the bytes the wrong way round it would be noise.
+        QFETCH(QString, mode);
+        const QImage image = scanOnePage({QStringLiteral("depth 16")}, mode);
+        QCOMPARE(image.size(), QSize(236, 295));
+        const int y = 150;
+        int lowest = 255, highest = 0, jump = 0;
+        for (int x = 12; x < 224; ++x) {
+            const int v = qRed(image.pixel(x, y)); // grey, or the red ramp of the colour pattern
+            lowest = qMin(lowest, v);
+            highest = qMax(highest, v);
+            jump = qMax(jump, qAbs(v - qRed(image.pixel(x + 1, y))));
+        }
+        QVERIFY2(highest - lowest > 150, qPrintable(QStringLiteral("%1..%2").arg(lowest).arg(highest)));
+        QVERIFY2(jump <= 16, qPrintable(QString::number(jump)));
+    }
+
+    void aHandScannersPageOfUnknownLength()
+    {
+        const QImage image = scanOnePage({QStringLiteral("hand-scanner true")}, QStringLiteral("Gray"));
+        QVERIFY(!image.isNull());
+        // A hand scanner is 11 cm wide.
+        QCOMPARE(image.width(), 324);
+        QVERIFY(image.height() > 0);
+    }
+
+    void feederSourcesAreToldFromTheGlass()
+    {
+        QVERIFY(pictures::isFeederSource(QStringLiteral("ADF")));
+        QVERIFY(pictures::isFeederSource(QStringLiteral("ADF Duplex")));
+        QVERIFY(pictures::isFeederSource(QStringLiteral("Automatic Document Feeder")));
+        QVERIFY(pictures::isFeederSource(QStringLiteral("Duplex")));
+        QVERIFY(!pictures::isFeederSource(QStringLiteral("Flatbed")));
+        QVERIFY(!pictures::isFeederSource(QStringLiteral("Transparency Adapter")));
+    }
+
     void theWholeFeederRunsToItsEnd()
     {
         testing::ScriptedPlatform platform;
@@ -383,7 +489,9 @@ private slots:
     void pagesTakenBeforeAFailureAreKeptOrDiscarded()
     {
         QFETCH(bool, keep);
-        pictures::setScannerSystemFactory([] { return std::make_unique<UnpluggedSystem>(); });
+        FakeSetUp unplugged;
+        unplugged.unpluggedAt = 3;
+        useFake(unplugged);
         testing::ScriptedPlatform platform;
         auto w = open();
         QCOMPARE(w->cboScanner->currentText(), QStringLiteral("Fake (fake:0)"));
@@ -422,6 +530,47 @@ private slots:
         QCOMPARE(platform.boxes.size(), 1);
         QCOMPARE(platform.boxes[0].text, QStringLiteral("页面太大（宽 236 点），超过能保存的大小。请降低分辨率。"));
         QCOMPARE(filesThere(), QStringList());
+    }
+
+    void aDeviceThatLiesAboutItsPageIsStopped_data()
+    {
+        QTest::addColumn<int>("bytesPerLine");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<qint64>("sends");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("lines padded a millionfold") << 1'000'000 << 10 << qint64(200)
+                                                    << "扫描仪报告的页面大小不对（每行 20 点、1000000 字节，10 行）。";
+        QTest::newRow("lines shorter than their pixels") << 19 << 10 << qint64(190)
+                                                         << "扫描仪报告的页面大小不对（每行 20 点、19 字节，10 行）。";
+        QTest::newRow("more than it announced") << 20 << 10 << qint64(100'000)
+                                                << "扫描仪送来的数据超过了它报告的页面大小，页面已丢弃。";
+        QTest::newRow("less than it announced") << 20 << 10 << qint64(150) << "扫描仪送来的页面不完整，已丢弃。";
+        QTest::newRow("endless page of unknown length") << 20 << -1 << qint64(1'000'000)
+                                                        << "扫描仪送来的数据超过了它报告的页面大小，页面已丢弃。";
+    }
+
+    void aDeviceThatLiesAboutItsPageIsStopped()
+    {
+        QFETCH(int, bytesPerLine);
+        QFETCH(int, lines);
+        QFETCH(qint64, sends);
+        QFETCH(QString, message);
+        FakeSetUp liar;
+        liar.format.bytesPerLine = bytesPerLine;
+        liar.format.lines = lines;
+        liar.sends = sends;
+        useFake(liar);
+        pictures::ScanSession::setPixelLimitForTests(20 * 1000);
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = open();
+        const bool ran = runScan(w.get());
+        pictures::ScanSession::setPixelLimitForTests(0);
+        QVERIFY(ran);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, message);
+        QCOMPARE(filesThere(), QStringList());
+        QVERIFY(w->scannedPaths().isEmpty());
     }
 
     void closingWhileScanningStopsFirst()

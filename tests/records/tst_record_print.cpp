@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "common/Module1.h"
+#include "pictures/PictureLoader.h"
 #include "platform/PrintDialog.h"
 #include "records/RecordPrint.h"
 #include "records/frmManager.h"
@@ -176,6 +177,19 @@ private slots:
         QCOMPARE(firstImage[0], QStringLiteral("2"));
         QVERIFY2(firstImage[3].toInt() < 3000 && firstImage[3].toInt() >= 2000, qPrintable(rows[0]));
         QVERIFY2(QFileInfo(pdf).size() < 2'000'000, qPrintable(QString::number(QFileInfo(pdf).size())));
+    }
+
+    void photosAreDecodedNoLargerThanThePageNeeds()
+    {
+        const QString jpeg = photo(m_archive->folder(), QStringLiteral("大.jpg"), Qt::red, QSize(4000, 3000), "JPEG");
+        const pictures::LoadedPicture small = pictures::loadPicture(jpeg, QSize(400, 400));
+        QVERIFY(small.ok);
+        QCOMPARE(small.image.size(), QSize(400, 300));
+        QCOMPARE(small.ownSize, QSize(4000, 3000));
+        // A box larger than the photo changes nothing.
+        QCOMPARE(pictures::loadPicture(jpeg, QSize(8000, 8000)).image.size(), QSize(4000, 3000));
+        // A PNG is not decoded smaller: its own size, as without a box.
+        QCOMPARE(pictures::loadPicture(m_photos[1], QSize(30, 40)).image.size(), QSize(300, 400));
     }
 
     void aPhotoThatCannotBeShownPrintsAPageSayingSo()
