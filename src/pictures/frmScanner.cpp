@@ -190,6 +190,7 @@ void frmScanner::buildControls()
         if (cboScanner->currentData().toString().isEmpty() || m_scanning)
             return;
         m_busy = true;
+        m_deviceOpen = false;
         updateButtons();
         const QString name = cboScanner->currentData().toString();
         QMetaObject::invokeMethod(m_session, [this, name] { m_session->openScanner(name); }, Qt::QueuedConnection);
@@ -201,11 +202,14 @@ void frmScanner::showMessage(const QString &text) { lblMessage->setText(text); }
 
 void frmScanner::updateButtons()
 {
-    const bool ready = !m_busy && !m_scanning && cboScanner->count() > 0 && !cboScanner->currentData().toString().isEmpty();
+    const bool idle = !m_busy && !m_scanning;
+    const bool ready = idle && m_deviceOpen;
     cmdScan->setEnabled(ready);
     cmdCancel->setEnabled(m_scanning);
-    for (QWidget *w : std::initializer_list<QWidget *>{cboScanner, cboSource, cboMode, cboResolution})
-        w->setEnabled(ready && static_cast<QComboBox *>(w)->count() > 0);
+    // Another scanner may be picked when this one would not open.
+    cboScanner->setEnabled(idle && cboScanner->count() > 0);
+    for (QComboBox *box : {cboSource, cboMode, cboResolution})
+        box->setEnabled(ready && box->count() > 0);
     // A flatbed never runs empty: only a feeder is scanned to its end.
     chkFeeder->setEnabled(ready && pictures::isFeederSource(cboSource->currentData().toString()));
 }
@@ -258,8 +262,7 @@ void frmScanner::showChoices(const pictures::ScanChoices &choices, const QString
         chosen = cboResolution->findData(choices.resolutions.contains(kPreferredResolution) ? kPreferredResolution
                                                                                           : choices.resolution);
     cboResolution->setCurrentIndex(qMax(0, chosen));
-    if (!error.isEmpty())
-        cboScanner->setItemData(cboScanner->currentIndex(), QString()); // nothing to scan with
+    m_deviceOpen = error.isEmpty();
     showMessage(error);
     updateButtons();
     emit scannerReady();

@@ -83,5 +83,6 @@ private:
     QStringList m_thisRun;   // pages of the run in progress
     bool m_scanning = false;
     bool m_busy = false;     // looking for scanners or opening one
+    bool m_deviceOpen = false;
     bool m_closeAfterRun = false;
 };

@@ -139,8 +139,10 @@ void RecordPrint::paintPhoto(QPainter &painter, const QRect &area, const QString
     const double toPhoto = qMin(1.0, double(kPhotoDpi) / qMax(1, resolution));
     const QSize box(qMax(1, int(frame.width() * toPhoto)), qMax(1, int(frame.height() * toPhoto)));
     pictures::LoadedPicture loaded = pictures::loadPicture(path, box);
-    if (loaded.ok && loaded.image.isNull())
-        loaded.ok = false, loaded.error = QStringLiteral("照片没有路径。");
+    if (loaded.ok && loaded.image.isNull()) { // an empty path loads "nothing", which prints nothing
+        loaded.ok = false;
+        loaded.error = QStringLiteral("照片没有路径。");
+    }
     if (!loaded.ok) {
         painter.setFont(bodyFont());
         painter.drawText(frame, Qt::AlignCenter | Qt::TextWordWrap,

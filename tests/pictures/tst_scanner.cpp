@@ -103,6 +103,25 @@ private:
     FakeSetUp m_setUp;
 };
 
+// Two scanners; the first is busy with another program.
+class BusyFirstSystem : public FakeSystem {
+public:
+    BusyFirstSystem() : FakeSystem(FakeSetUp()) {}
+    QVector<pictures::ScannerInfo> devices(QString &) override
+    {
+        return {pictures::ScannerInfo{QStringLiteral("busy:0"), QStringLiteral("Busy (busy:0)")},
+                pictures::ScannerInfo{QStringLiteral("fake:0"), QStringLiteral("Fake (fake:0)")}};
+    }
+    std::unique_ptr<pictures::ScannerDevice> open(const QString &name, QString &error) override
+    {
+        if (name == QLatin1String("busy:0")) {
+            error = QStringLiteral("扫描仪 busy:0 无法打开：") + pictures::scanStatusText(pictures::ScanStatus::DeviceBusy);
+            return nullptr;
+        }
+        return FakeSystem::open(name, error);
+    }
+};
+
 void useFake(const FakeSetUp &setUp)
 {
     pictures::setScannerSystemFactory([setUp] { return std::make_unique<FakeSystem>(setUp); });
@@ -571,6 +590,24 @@ private slots:
         QCOMPARE(platform.boxes[0].text, message);
         QCOMPARE(filesThere(), QStringList());
         QVERIFY(w->scannedPaths().isEmpty());
+    }
+
+    void aScannerThatWillNotOpenLeavesTheOthersToChoose()
+    {
+        pictures::setScannerSystemFactory([] { return std::make_unique<BusyFirstSystem>(); });
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描仪 busy:0 无法打开：扫描仪正忙，可能另一个程序正在使用它。请稍后再试。"));
+        QVERIFY(!w->cmdScan->isEnabled());
+        QVERIFY(w->cboScanner->isEnabled());
+        QSignalSpy ready(w.get(), &frmScanner::scannerReady);
+        w->cboScanner->setCurrentIndex(1);
+        emit w->cboScanner->activated(1);
+        QVERIFY(ready.wait(kWait));
+        QCOMPARE(w->lblMessage->text(), QString());
+        QVERIFY(w->cmdScan->isEnabled());
+        QVERIFY(runScan(w.get()));
+        QCOMPARE(w->scannedPaths(), QStringList{page(1, "jpg")});
     }
 
     void closingWhileScanningStopsFirst()
