@@ -60,6 +60,14 @@ QString shownName(const QString &name)
 
 namespace pictures {
 
+QString pageName(const QString &recordNumber)
+{
+    QString name;
+    for (const QChar c : recordNumber)
+        name += c.isLetterOrNumber() || c == QLatin1Char('-') ? c : QLatin1Char('_');
+    return name.isEmpty() ? QStringLiteral("_") : name.left(64);
+}
+
 QString scanFolder(const QString &recordNumber)
 {
     QString base = settings::read(kSection, QStringLiteral("Folder")).trimmed();
@@ -69,7 +77,7 @@ QString scanFolder(const QString &recordNumber)
             : app::DbPath;
         base = QFileInfo(archive).absoluteDir().filePath(QStringLiteral("Scan"));
     }
-    return QDir(base).filePath(recordNumber);
+    return QDir(base).filePath(pageName(recordNumber));
 }
 
 } // namespace pictures
@@ -294,7 +302,7 @@ void frmScanner::cmdScan_Click()
     m_session->beginRun();
     QMetaObject::invokeMethod(
         m_session,
-        [=] { m_session->scan(source, mode, resolution, feeder, folder, m_number, jpegQuality); },
+        [=] { m_session->scan(source, mode, resolution, feeder, folder, pictures::pageName(m_number), jpegQuality); },
         Qt::QueuedConnection);
 }
 

@@ -24,6 +24,9 @@ class ScanSession;
 // The folder a record's pages go into: [Scan] Folder, else "Scan" beside the archive
 // (for an archive on a server, beside the default archive file); one folder per number.
 QString scanFolder(const QString &recordNumber);
+// A record number as it may stand in a file name: a number of the earlier system read from
+// the archive could hold anything, "../" too, and must not lead out of the folder.
+QString pageName(const QString &recordNumber);
 } // namespace pictures
 
 class frmScanner : public QDialog {

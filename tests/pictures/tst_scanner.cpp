@@ -682,6 +682,10 @@ private slots:
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/srv/病案/Data/Scan/240305140709"));
         settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QStringLiteral("/扫描件"));
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/扫描件/240305140709"));
+        // A number read from the archive never leads out of the folder.
+        QCOMPARE(pictures::scanFolder(QStringLiteral("../../etc/passwd")), QStringLiteral("/扫描件/______etc_passwd"));
+        QCOMPARE(pictures::scanFolder(QString()), QStringLiteral("/扫描件/_"));
+        QCOMPARE(pictures::pageName(QStringLiteral("甲-01")), QStringLiteral("甲-01"));
     }
 };
 
