@@ -2,6 +2,7 @@
 
 #include "common/Module1.h"
 #include "pictures/SelectFile.h"
+#include "pictures/frmScanner.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
@@ -328,6 +329,10 @@ void RecordEntryForm::buildControls()
     preview->setObjectName(QStringLiteral("MnuPreviewPhoto"));
     connect(preview, &QAction::triggered, this, &RecordEntryForm::MnuPreviewPhoto_Click);
     List1->addAction(preview);
+    auto *scan = new QAction(QStringLiteral("扫描..."), List1);
+    scan->setObjectName(QStringLiteral("MnuScanPhoto"));
+    connect(scan, &QAction::triggered, this, &RecordEntryForm::MnuScanPhoto_Click);
+    List1->addAction(scan);
     List1->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     Command1 = new QPushButton(QStringLiteral("..."), Frame1);
@@ -569,6 +574,14 @@ pictures::DeletionRule RecordEntryForm::deletionRule()
             .arg(used.recordName, used.number, used.photo ? QStringLiteral("手术照片") : QStringLiteral("关联文件"));
     };
     return rule;
+}
+
+void RecordEntryForm::MnuScanPhoto_Click()
+{
+    frmScanner scanner(recordNumber(), this);
+    platform::execModal(scanner);
+    List1->addItems(scanner.scannedPaths());
+    List1->setFocus(Qt::OtherFocusReason);
 }
 
 void RecordEntryForm::Command2_Click()

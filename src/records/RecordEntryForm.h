@@ -54,6 +54,8 @@ public:
     // The photo list's pop-up item: add a photo through the picture chooser, which
     // previews it first.
     void MnuPreviewPhoto_Click();
+    // The photo list's pop-up item "扫描...": the scan window; the pages it kept join the list.
+    void MnuScanPhoto_Click();
     void Command2_Click();    // "删除该项": remove the selected photo
     void picEditFile_Click(); // "..." beside the path, Enter or a double click in it
     virtual void SaveAdd_Click() = 0;

@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
+#include "records/RecordPrint.h"
 #include "records/frmBackup.h"
 #include "records/frmModifyForm.h"
 #include "records/frmNewForm.h"
@@ -266,6 +267,11 @@ void frmManager::buildMenu()
     MnuControl->addSeparator();
     MnuOpenFile = item("MnuOpenFile", QStringLiteral("&E 打开档案关联的文件"), QKeySequence(Qt::CTRL | Qt::Key_O),
                        &frmManager::MnuOpenFile_Click);
+    MnuPrintRecord = item("MnuPrintRecord", QStringLiteral("&P 打印病案..."), QKeySequence(),
+                          &frmManager::MnuPrintRecord_Click);
+    // Offered for a record on show: an operator who may only add records sees none.
+    connect(MnuControl, &QMenu::aboutToShow, this,
+            [this] { MnuPrintRecord->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd); });
     MnuControl->addSeparator();
     MnuBackup = item("MnuBackup", QStringLiteral("&B 备份档案..."), QKeySequence(), &frmManager::MnuBackup_Click);
 
@@ -634,6 +640,13 @@ void frmManager::MnuBackup_Click()
 {
     frmBackup dlg(this);
     platform::execModal(dlg);
+}
+
+void frmManager::MnuPrintRecord_Click()
+{
+    if (m_clickedRowId == 0 || app::CurrentAuthority == kOnlyAdd)
+        return;
+    records::printRecord(this, Label4->text(), m_clickedRowId);
 }
 
 void frmManager::List1_DblClick()

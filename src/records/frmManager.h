@@ -37,6 +37,7 @@ public:
     void MnuFolder_Click();
     void MnuOpenFile_Click();
     void MnuBackup_Click(); // the backup window
+    void MnuPrintRecord_Click(); // "打印病案...": the record on show, previewed, then printed
     void MnuExit_Click();
     void picEditFile_Click();
     void List1_DblClick();
@@ -118,6 +119,7 @@ private:
     QAction *MnuDeleteFile = nullptr;
     QAction *MnuOpenFile = nullptr;
     QAction *MnuBackup = nullptr;
+    QAction *MnuPrintRecord = nullptr;
     QAction *MnuExit = nullptr;
 
     int m_splitLeft = 2700; // twips

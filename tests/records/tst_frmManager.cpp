@@ -785,7 +785,8 @@ private slots:
                                      QStringLiteral("MnuAddFile &A 添加档案 Ctrl+N"),
                                      QStringLiteral("MnuModifyFile &M 修改档案 Ctrl+L"),
                                      QStringLiteral("MnuDeleteFile &D 删除档案 Ctrl+D"), QStringLiteral("-"),
-                                     QStringLiteral("MnuOpenFile &E 打开档案关联的文件 Ctrl+O"), QStringLiteral("-"),
+                                     QStringLiteral("MnuOpenFile &E 打开档案关联的文件 Ctrl+O"),
+                                     QStringLiteral("MnuPrintRecord &P 打印病案... "), QStringLiteral("-"),
                                      QStringLiteral("MnuBackup &B 备份档案... ")}));
         QCOMPARE(testing::child<QAction>(w.get(), "MnuExit")->text(), QStringLiteral("退出系统(&X)"));
 
