@@ -6,6 +6,7 @@
 #include "common/Module1.h"
 #include "store/Archive.h"
 #include "store/ArchiveCheck.h"
+#include "store/BackupManifest.h"
 #include "store/Database.h"
 #include "store/Transfer.h"
 
@@ -37,12 +38,18 @@ const char *const kUsage =
     "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
     "      operators. NAME then logs in with exactly P.\n"
     "  casearchive-admin check PATH\n"
-    "      examine an archive file (a backup copy too): integrity, tables, row counts,\n"
-    "      and the records whose attached file or photo is missing; exit code 0 when all\n"
-    "      is well, 1 when the file is damaged or no archive, 3 when files are missing\n"
-    "  casearchive-admin copy FROM TO\n"
+    "      examine an archive: integrity, tables, row counts, the records whose type is\n"
+    "      not in Catalog, and the records whose attached file or photo is missing.\n"
+    "      PATH a backup folder (or the archive file inside one): the archive and every\n"
+    "      copied file compared with the sizes and SHA-256 of the backup's checksum list.\n"
+    "      Exit code 0 when all is well, 1 when damaged (archive, copy or checksum list)\n"
+    "      or no archive, 3 when files are missing\n"
+    "  casearchive-admin copy FROM TO [--replace-unfinished]\n"
     "      copy the archive FROM into a new archive TO, and verify the copy: the row\n"
-    "      counts of every table and every row compared with its original. Either may be\n"
+    "      counts of every table and every cell compared byte for byte with its original;\n"
+    "      a value TO cannot hold exactly refuses the copy before anything is written.\n"
+    "      --replace-unfinished first removes what a copy to TO that was cut short left\n"
+    "      (TO.unfinished, or a server database marked unfinished). Either may be\n"
     "      a file or a PostgreSQL server address such as\n"
     "      postgresql://dbserver/casearchive?user=clerk; TO must be a file that does not\n"
     "      exist yet, or an empty database (createdb on the server). A copy that fails or\n"
@@ -100,7 +107,7 @@ int where()
 }
 
 // Copies with a progress line on the terminal (a line every tenth elsewhere).
-int copyArchive(const QString &from, const QString &to)
+int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
 {
     const bool terminal = isatty(fileno(stderr)) == 1;
     int shown = -100;
@@ -114,7 +121,7 @@ int copyArchive(const QString &from, const QString &to)
             std::fflush(stderr);
         }
         return true;
-    });
+    }, replaceUnfinished);
     if (terminal && shown >= 0)
         std::fputs("\n", stderr);
     if (r.outcome != store::TransferResult::Verified) {
@@ -122,7 +129,7 @@ int copyArchive(const QString &from, const QString &to)
         return 1;
     }
     std::printf("copied %s to %s and verified: %lld record types, %lld records, %lld photos, %lld operators, "
-                "every row the same\n",
+                "every cell the same, byte for byte\n",
                 qPrintable(from), qPrintable(to), r.counts.catalog, r.counts.detail, r.counts.photo, r.counts.user);
     return 0;
 }
@@ -168,13 +175,20 @@ int main(int argc, char *argv[])
             return initArchiveAt(path);
         }
         if (command == QLatin1String("copy")) {
-            if (args.size() != 1)
-                return usage("copy takes FROM and TO");
-            return copyArchive(path, args.first());
+            const bool replace = args.removeAll(QStringLiteral("--replace-unfinished")) > 0;
+            if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
+                return usage("copy takes FROM and TO, and --replace-unfinished");
+            return copyArchive(path, args.first(), replace);
         }
         if (command == QLatin1String("check")) {
             if (!args.isEmpty())
                 return usage("check takes only PATH");
+            const QString backup = store::isServerAddress(path) ? QString() : store::backupFolderOf(path);
+            if (!backup.isEmpty()) {
+                const store::BackupReport report = store::checkBackup(backup);
+                std::fputs(report.text().toUtf8().constData(), stdout);
+                return report.exitCode();
+            }
             const store::ArchiveReport report = store::checkArchive(path);
             std::fputs(report.text().toUtf8().constData(), stdout);
             return report.exitCode();
