@@ -6,7 +6,9 @@
 #include "common/Module1.h"
 #include "store/Archive.h"
 #include "store/ArchiveCheck.h"
+#include "store/Backup.h"
 #include "store/BackupManifest.h"
+#include "store/BackupSet.h"
 #include "store/Database.h"
 #include "store/Transfer.h"
 
@@ -54,6 +56,13 @@ const char *const kUsage =
     "      postgresql://dbserver/casearchive?user=clerk; TO must be a file that does not\n"
     "      exist yet, or an empty database (createdb on the server). A copy that fails or\n"
     "      does not verify is removed again\n"
+    "  casearchive-admin backup ARCHIVE FOLDER [--with-files] [--keep N]\n"
+    "      back up ARCHIVE into a new dated folder inside FOLDER, verified as the backup\n"
+    "      window does, with its checksum list; --with-files also copies the attached\n"
+    "      files and photos; --keep N then removes all but the newest N backups in FOLDER\n"
+    "      (only once the new one is verified). Exit code 0 verified, 3 verified but\n"
+    "      files the records name were missing, 1 no backup made (or an old one could\n"
+    "      not be removed)\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -134,6 +143,59 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
     return 0;
 }
 
+// A scheduled backup: what the backup window does, with a line of progress every tenth.
+int backupCommand(const QString &archive, QStringList args)
+{
+    store::BackupOptions options;
+    options.archivePath = archive;
+    options.includeFiles = args.removeAll(QStringLiteral("--with-files")) > 0;
+    int keep = 0;
+    const qsizetype at = args.indexOf(QStringLiteral("--keep"));
+    if (at >= 0) {
+        bool ok = false;
+        keep = args.value(at + 1).toInt(&ok);
+        if (!ok || keep < 1)
+            return usage("--keep takes a whole number of 1 or more");
+        args.remove(at, 2);
+    }
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
+        return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N]");
+    options.targetFolder = args.first();
+    int shown = -1;
+    const store::BackupResult r = store::backupArchive(options, [&](const store::BackupProgress &p) {
+        if (p.permille / 100 != shown) {
+            shown = p.permille / 100;
+            std::fprintf(stderr, "backing up: %d%%\n", p.permille / 10);
+        }
+        return true;
+    });
+    for (const QString &name : r.leftoversRemoved)
+        std::printf("removed the unfinished folder of an interrupted backup: %s\n", qPrintable(name));
+    for (const QString &name : r.leftoversKept)
+        std::printf("left in place (still being written, or dated later): %s\n", qPrintable(name));
+    if (r.outcome != store::BackupResult::Verified) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
+        return 1;
+    }
+    std::printf("backed up %s to %s and verified: %lld records, %lld photos, %lld files copied, %lld missing\n",
+                qPrintable(archive), qPrintable(r.folder), r.counts.detail, r.counts.photo, r.filesCopied,
+                qlonglong(r.missing.size()));
+    for (const store::MissingFile &m : r.missing)
+        std::printf("  missing: record %s (%s): %s - %s\n", qPrintable(m.reference.number),
+                    qPrintable(m.reference.recordName), qPrintable(m.reference.path), qPrintable(m.why));
+    int code = r.missing.isEmpty() ? 0 : 3;
+    if (keep > 0) {
+        const store::KeepResult kept = store::keepNewestBackups(options.targetFolder, keep);
+        for (const QString &name : kept.removed)
+            std::printf("removed old backup: %s\n", qPrintable(name));
+        for (const QString &name : kept.failed)
+            std::fprintf(stderr, "casearchive-admin: could not remove the old backup %s\n", qPrintable(name));
+        if (!kept.failed.isEmpty())
+            code = 1;
+    }
+    return code;
+}
+
 bool parseCount(const QString &text, int &out, int minimum)
 {
     bool ok = false;
@@ -180,6 +242,8 @@ int main(int argc, char *argv[])
                 return usage("copy takes FROM and TO, and --replace-unfinished");
             return copyArchive(path, args.first(), replace);
         }
+        if (command == QLatin1String("backup"))
+            return backupCommand(path, args);
         if (command == QLatin1String("check")) {
             if (!args.isEmpty())
                 return usage("check takes only PATH");

@@ -66,7 +66,7 @@ struct Backed {
         archive.addType(QStringLiteral("外科"));
         archive.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("李玉兰"), attached,
                           QStringLiteral("说明"), {photo1, photo2, files.filePath(QStringLiteral("photos/gone.jpg"))});
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < 20; ++i)
             archive.addRecord(QStringLiteral("外科"), QStringLiteral("2401010900%1").arg(i, 2, 10, QLatin1Char('0')),
                               QStringLiteral("病人%1").arg(i), QString(), QString(300, QLatin1Char('x')));
         store::BackupOptions o;
@@ -103,7 +103,7 @@ private slots:
                                                      "archive file.dat: size and SHA-256 as backed up\n  integrity: ok\n")
                                           .arg(b.folder)),
                      qPrintable(c.out));
-            QVERIFY(c.out.contains(QStringLiteral("  rows: Catalog 1, Detail 201, photo 3, User 1\n")));
+            QVERIFY(c.out.contains(QStringLiteral("  rows: Catalog 1, Detail 21, photo 3, User 1\n")));
             QVERIFY(c.out.contains(QStringLiteral("copied files listed: 3, damaged: 0, missing: 0\n")));
             QVERIFY(c.out.contains(QStringLiteral("already missing when the backup was made: 1 ")));
             QVERIFY(c.out.endsWith(QStringLiteral("result: ok (the archive and every copied file are as backed up)\n")));
@@ -214,6 +214,65 @@ private slots:
                  qPrintable(c.out));
         QVERIFY(!c.out.contains(QStringLiteral("(甲)")));
         QVERIFY(c.out.endsWith(QStringLiteral("result: ok\n")));
+    }
+
+    // The scheduled backup: the window's backup from a script, with exit codes, and old
+    // backups removed only once the new one is verified.
+    void backupCommandForScripts()
+    {
+        testing::TempArchive a;
+        QTemporaryDir files;
+        QTemporaryDir target;
+        const QString photo = writeFile(files.filePath(QStringLiteral("p.jpg")), "photo");
+        a.addType(QStringLiteral("外科"));
+        a.addRecord(QStringLiteral("外科"), QStringLiteral("1"), QStringLiteral("甲"), QString(), QString(),
+                    {photo, files.filePath(QStringLiteral("gone.jpg"))});
+        const QDir t(target.path());
+        writeFile(t.filePath(QStringLiteral("病案备份-20200101-000000/备份清单.txt")), "old");
+        writeFile(t.filePath(QStringLiteral("病案备份-20200101-000000-10/manifest.sha256")), "old");
+        writeFile(t.filePath(QStringLiteral("病案备份-20200101-000000-9/manifest.sha256")), "old");
+        writeFile(t.filePath(QStringLiteral("病案备份-20200101-000001/notes.txt")), "not a backup");
+        const QString tool = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin"));
+        QProcess p;
+        auto run = [&](const QStringList &args) {
+            p.start(tool, args);
+            return p.waitForFinished(120000) ? p.exitCode() : -1;
+        };
+
+        // No backup made: exit 1, and the old backups stay whatever --keep says.
+        QCOMPARE(run({QStringLiteral("backup"), files.filePath(QStringLiteral("none.dat")), target.path(),
+                      QStringLiteral("--keep"), QStringLiteral("1")}),
+                 1);
+        QCOMPARE(t.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 4);
+        QCOMPARE(run({QStringLiteral("backup"), a.path(), target.path(), QStringLiteral("--keep"), QStringLiteral("0")}), 2);
+        QCOMPARE(run({QStringLiteral("backup"), a.path()}), 2);
+
+        // Verified, with a file the records name missing: 3; the files copied with --with-files.
+        QCOMPARE(run({QStringLiteral("backup"), a.path(), target.path(), QStringLiteral("--with-files")}), 3);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("verified: 1 records, 2 photos, 1 files copied, 1 missing\n"
+                                             "  missing: record 1 (甲): %1 - not found\n")
+                                  .arg(files.filePath(QStringLiteral("gone.jpg")))),
+                 qPrintable(out));
+        const QStringList made = t.entryList({QStringLiteral("病案备份-2*")}, QDir::Dirs, QDir::Name);
+        QCOMPARE(made.size(), 5);
+        const QString newest = t.filePath(made.last());
+        QCOMPARE(readFile(newest + QStringLiteral("/files") + photo), QByteArray("photo"));
+        QCOMPARE(runCheck(newest).exitCode, 0);
+
+        // --keep 2: the oldest backups go, by date and number ("-10" after "-9"); the new
+        // one and a folder that is no backup stay.
+        QTest::qWait(1100); // a new second, so that the next backup gets a name of its own
+        QCOMPARE(run({QStringLiteral("backup"), a.path(), target.path(), QStringLiteral("--keep"), QStringLiteral("2")}), 0);
+        const QString kept = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(kept.contains(QStringLiteral("removed old backup: 病案备份-20200101-000000\n"
+                                              "removed old backup: 病案备份-20200101-000000-9\n"
+                                              "removed old backup: 病案备份-20200101-000000-10\n")),
+                 qPrintable(kept));
+        const QStringList left = t.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        QCOMPARE(left.size(), 3);
+        QCOMPARE(left.at(0), QStringLiteral("病案备份-20200101-000001"));
+        QCOMPARE(left.at(1), made.last());
     }
 
     void leftoversOfKilledBackupsAreRemovedOrReported()
