@@ -10,6 +10,7 @@
 #include "store/BackupManifest.h"
 #include "store/BackupSet.h"
 #include "store/Database.h"
+#include "store/Restore.h"
 #include "store/Transfer.h"
 
 #include <QFileInfo>
@@ -63,6 +64,13 @@ const char *const kUsage =
     "      (only once the new one is verified). Exit code 0 verified, 3 verified but\n"
     "      files the records name were missing, 1 no backup made (or an old one could\n"
     "      not be removed)\n"
+    "  casearchive-admin restore BACKUP [TARGET] [--replace] [--files-to FOLDER]\n"
+    "      check the backup, then write its archive to TARGET (default: the program's\n"
+    "      archive) and put its copied files back where the records name them (or under\n"
+    "      FOLDER), never over an existing file. An existing archive file is replaced only\n"
+    "      with --replace, and then moved aside with its journal, never deleted. TARGET\n"
+    "      may be an empty database on a server. Exit code 0 done, 3 done but files not\n"
+    "      all put back, 1 nothing restored\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -196,6 +204,39 @@ int backupCommand(const QString &archive, QStringList args)
     return code;
 }
 
+int restoreCommand(const QString &backup, QStringList args)
+{
+    store::RestoreOptions options;
+    options.backup = backup;
+    options.replace = args.removeAll(QStringLiteral("--replace")) > 0;
+    const qsizetype at = args.indexOf(QStringLiteral("--files-to"));
+    if (at >= 0) {
+        if (at + 1 >= args.size())
+            return usage("--files-to takes a folder");
+        options.filesTo = args.at(at + 1);
+        args.remove(at, 2);
+    }
+    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))))
+        return usage("restore takes BACKUP [TARGET] [--replace] [--files-to FOLDER]");
+    options.target = args.isEmpty() ? app::defaultDatabasePath() : args.first();
+    const store::RestoreResult r = store::restoreBackup(options);
+    for (const QString &line : r.done)
+        std::printf("%s\n", qPrintable(line));
+    if (r.exitCode == 1) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
+        return 1;
+    }
+    // The machine's archive belongs to the office's group, as init makes it.
+    const QString folder = QFileInfo(options.target).absolutePath();
+    if (!store::isServerAddress(options.target) && !r.hadOldFile
+        && folder == QFileInfo(app::machineFolder() + QStringLiteral("/Data")).absoluteFilePath()) {
+        const QString problem = app::shareFileWithGroup(options.target, app::kArchiveGroup);
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+    }
+    return r.exitCode;
+}
+
 bool parseCount(const QString &text, int &out, int minimum)
 {
     bool ok = false;
@@ -244,6 +285,8 @@ int main(int argc, char *argv[])
         }
         if (command == QLatin1String("backup"))
             return backupCommand(path, args);
+        if (command == QLatin1String("restore"))
+            return restoreCommand(path, args);
         if (command == QLatin1String("check")) {
             if (!args.isEmpty())
                 return usage("check takes only PATH");
