@@ -576,12 +576,14 @@ void BackupRun::writeManifest()
     }
     lines << QString();
     if (server)
-        lines << QStringLiteral("恢复方法：在服务器上建立一个空的数据库，用“casearchive-admin copy %1 服务器地址”把本文件夹中的 %1 "
-                                "复制进去，再让各工作站使用该地址；需要时把“%2”文件夹中的文件复制回原来的路径。")
+        lines << QStringLiteral("恢复方法：在服务器上建立一个空的数据库，用“casearchive-admin restore 本文件夹 服务器地址”"
+                                "先核对本备份，再把其中的 %1 复制进去，并把“%2”文件夹中的文件放回原来的路径；"
+                                "然后让各工作站使用该地址。")
                      .arg(m_dbName, kBackupFilesFolder);
     else
-        lines << QStringLiteral("恢复方法：关闭病案管理程序；把原来的数据库文件改名留存，再把本文件夹中的 %1 复制到原来的位置；"
-                                "需要时把“%2”文件夹中的文件复制回原来的路径。")
+        lines << QStringLiteral("恢复方法：关闭病案管理程序；用“casearchive-admin restore 本文件夹 原数据库文件 --replace”"
+                                "先核对本备份，再把其中的 %1 放回原来的位置（原来的文件改名留存，不会删除），"
+                                "并把“%2”文件夹中的文件放回原来的路径（已有的文件不会被覆盖）。")
                      .arg(m_dbName, kBackupFilesFolder);
     if (!m_copied.isEmpty() || !m_result.missing.isEmpty()) {
         lines << QString();
