@@ -34,3 +34,13 @@ install(TARGETS casearchive casearchive-admin casearchive-render RUNTIME DESTINA
 install(FILES ${PROJECT_SOURCE_DIR}/resources/casearchive.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${icon_source} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME casearchive.svg)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# A scheduled backup: a service and its timer, installed but not enabled (the office
+# chooses where backups go first; README, "Backup and restore").
+set(CASEARCHIVE_ADMIN ${CMAKE_INSTALL_FULL_BINDIR}/casearchive-admin)
+set(CASEARCHIVE_DOC_DIR ${CMAKE_INSTALL_FULL_DOCDIR})
+configure_file(${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.service.in
+               ${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service
+              ${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.timer
+        DESTINATION lib/systemd/system)

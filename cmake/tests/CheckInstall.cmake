@@ -3,6 +3,7 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DICON_SIZES=16,22,... -DCHECK=files|desktop -P CheckInstall.cmake
 # CHECK=files: exactly the expected files, the entry's keys, the installed tools run.
 # CHECK=desktop: desktop-file-validate accepts the installed entry (skipped without it).
+# CHECK=systemd: systemd-analyze verify accepts the backup service and timer (skipped without it).
 cmake_minimum_required(VERSION 3.21)
 
 function(fail)
@@ -36,6 +37,28 @@ if(CHECK STREQUAL "desktop")
   return()
 endif()
 
+if(CHECK STREQUAL "systemd")
+  find_program(ANALYZE systemd-analyze)
+  if(NOT ANALYZE)
+    message("SKIPPED: systemd-analyze is not installed (package systemd)")
+    return()
+  endif()
+  # verify wants the program the service starts to exist: the installed copy's, here.
+  set(units "${WORK_DIR}/units")
+  file(MAKE_DIRECTORY "${units}")
+  file(READ "${prefix}/lib/systemd/system/casearchive-backup.service" service)
+  string(REGEX REPLACE "ExecStart=[^ ]+" "ExecStart=${prefix}/bin/casearchive-admin" service "${service}")
+  file(WRITE "${units}/casearchive-backup.service" "${service}")
+  file(COPY "${prefix}/lib/systemd/system/casearchive-backup.timer" DESTINATION "${units}")
+  execute_process(COMMAND "${ANALYZE}" verify "${units}/casearchive-backup.service" "${units}/casearchive-backup.timer"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0 OR out MATCHES "casearchive-backup")
+    fail("systemd-analyze verify refuses the backup units (${rc}):\n${out}")
+  endif()
+  message(STATUS "systemd-analyze verify accepts the backup service and timer\n${out}")
+  return()
+endif()
+
 # Every file, and no other: a test program or a static library slipping into the
 # install rules would end up in the package.
 string(REPLACE "," ";" sizes "${ICON_SIZES}")
@@ -43,6 +66,8 @@ set(expected
   bin/casearchive
   bin/casearchive-admin
   bin/casearchive-render
+  lib/systemd/system/casearchive-backup.service
+  lib/systemd/system/casearchive-backup.timer
   share/applications/casearchive.desktop
   share/doc/casearchive/README.md
   share/icons/hicolor/scalable/apps/casearchive.svg)

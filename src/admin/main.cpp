@@ -6,7 +6,11 @@
 #include "common/Module1.h"
 #include "store/Archive.h"
 #include "store/ArchiveCheck.h"
+#include "store/Backup.h"
+#include "store/BackupManifest.h"
+#include "store/BackupSet.h"
 #include "store/Database.h"
+#include "store/Restore.h"
 #include "store/Statements.h"
 #include "store/Transfer.h"
 
@@ -49,16 +53,36 @@ const char *const kUsage =
     "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
     "      operators. NAME then logs in with exactly P.\n"
     "  casearchive-admin check PATH\n"
-    "      examine an archive file (a backup copy too): integrity, tables, row counts,\n"
-    "      and the records whose attached file or photo is missing; exit code 0 when all\n"
-    "      is well, 1 when the file is damaged or no archive, 3 when files are missing\n"
-    "  casearchive-admin copy FROM TO\n"
+    "      examine an archive: integrity, tables, row counts, the records whose type is\n"
+    "      not in Catalog, and the records whose attached file or photo is missing.\n"
+    "      PATH a backup folder (or the archive file inside one): the archive and every\n"
+    "      copied file compared with the sizes and SHA-256 of the backup's checksum list.\n"
+    "      Exit code 0 when all is well, 1 when damaged (archive, copy or checksum list)\n"
+    "      or no archive, 3 when files are missing\n"
+    "  casearchive-admin copy FROM TO [--replace-unfinished]\n"
     "      copy the archive FROM into a new archive TO, and verify the copy: the row\n"
-    "      counts of every table and every row compared with its original. Either may be\n"
+    "      counts of every table and every cell compared byte for byte with its original;\n"
+    "      a value TO cannot hold exactly refuses the copy before anything is written.\n"
+    "      --replace-unfinished first removes what a copy to TO that was cut short left\n"
+    "      (TO.unfinished, or a server database marked unfinished). Either may be\n"
     "      a file or a PostgreSQL server address such as\n"
     "      postgresql://dbserver/casearchive?user=clerk; TO must be a file that does not\n"
     "      exist yet, or an empty database (createdb on the server). A copy that fails or\n"
     "      does not verify is removed again\n"
+    "  casearchive-admin backup ARCHIVE FOLDER [--with-files] [--keep N]\n"
+    "      back up ARCHIVE into a new dated folder inside FOLDER, verified as the backup\n"
+    "      window does, with its checksum list; --with-files also copies the attached\n"
+    "      files and photos; --keep N then removes all but the newest N backups in FOLDER\n"
+    "      (only once the new one is verified). Exit code 0 verified, 3 verified but\n"
+    "      files the records name were missing, 1 no backup made (or an old one could\n"
+    "      not be removed)\n"
+    "  casearchive-admin restore BACKUP [TARGET] [--replace] [--files-to FOLDER]\n"
+    "      check the backup, then write its archive to TARGET (default: the program's\n"
+    "      archive) and put its copied files back where the records name them (or under\n"
+    "      FOLDER), never over an existing file. An existing archive file is replaced only\n"
+    "      with --replace, and then moved aside with its journal, never deleted. TARGET\n"
+    "      may be an empty database on a server. Exit code 0 done, 3 done but files not\n"
+    "      all put back, 1 nothing restored\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -132,7 +156,7 @@ int where()
 }
 
 // Copies with a progress line on the terminal (a line every tenth elsewhere).
-int copyArchive(const QString &from, const QString &to)
+int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
 {
     const bool terminal = isatty(fileno(stderr)) == 1;
     int shown = -100;
@@ -146,7 +170,7 @@ int copyArchive(const QString &from, const QString &to)
             std::fflush(stderr);
         }
         return true;
-    });
+    }, replaceUnfinished);
     if (terminal && shown >= 0)
         std::fputs("\n", stderr);
     if (r.outcome != store::TransferResult::Verified) {
@@ -154,9 +178,95 @@ int copyArchive(const QString &from, const QString &to)
         return 1;
     }
     std::printf("copied %s to %s and verified: %lld record types, %lld records, %lld photos, %lld operators, "
-                "every row the same\n",
+                "every cell the same, byte for byte\n",
                 qPrintable(from), qPrintable(to), r.counts.catalog, r.counts.detail, r.counts.photo, r.counts.user);
     return 0;
+}
+
+// A scheduled backup: what the backup window does, with a line of progress every tenth.
+int backupCommand(const QString &archive, QStringList args)
+{
+    store::BackupOptions options;
+    options.archivePath = archive;
+    options.includeFiles = args.removeAll(QStringLiteral("--with-files")) > 0;
+    int keep = 0;
+    const qsizetype at = args.indexOf(QStringLiteral("--keep"));
+    if (at >= 0) {
+        bool ok = false;
+        keep = args.value(at + 1).toInt(&ok);
+        if (!ok || keep < 1)
+            return usage("--keep takes a whole number of 1 or more");
+        args.remove(at, 2);
+    }
+    if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
+        return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N]");
+    options.targetFolder = args.first();
+    int shown = -1;
+    const store::BackupResult r = store::backupArchive(options, [&](const store::BackupProgress &p) {
+        if (p.permille / 100 != shown) {
+            shown = p.permille / 100;
+            std::fprintf(stderr, "backing up: %d%%\n", p.permille / 10);
+        }
+        return true;
+    });
+    for (const QString &name : r.leftoversRemoved)
+        std::printf("removed the unfinished folder of an interrupted backup: %s\n", qPrintable(name));
+    for (const QString &name : r.leftoversKept)
+        std::printf("left in place (still being written, or dated later): %s\n", qPrintable(name));
+    if (r.outcome != store::BackupResult::Verified) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
+        return 1;
+    }
+    std::printf("backed up %s to %s and verified: %lld records, %lld photos, %lld files copied, %lld missing\n",
+                qPrintable(archive), qPrintable(r.folder), r.counts.detail, r.counts.photo, r.filesCopied,
+                qlonglong(r.missing.size()));
+    for (const store::MissingFile &m : r.missing)
+        std::printf("  missing: record %s (%s): %s - %s\n", qPrintable(m.reference.number),
+                    qPrintable(m.reference.recordName), qPrintable(m.reference.path), qPrintable(m.why));
+    int code = r.missing.isEmpty() ? 0 : 3;
+    if (keep > 0) {
+        const store::KeepResult kept = store::keepNewestBackups(options.targetFolder, keep);
+        for (const QString &name : kept.removed)
+            std::printf("removed old backup: %s\n", qPrintable(name));
+        for (const QString &name : kept.failed)
+            std::fprintf(stderr, "casearchive-admin: could not remove the old backup %s\n", qPrintable(name));
+        if (!kept.failed.isEmpty())
+            code = 1;
+    }
+    return code;
+}
+
+int restoreCommand(const QString &backup, QStringList args)
+{
+    store::RestoreOptions options;
+    options.backup = backup;
+    options.replace = args.removeAll(QStringLiteral("--replace")) > 0;
+    const qsizetype at = args.indexOf(QStringLiteral("--files-to"));
+    if (at >= 0) {
+        if (at + 1 >= args.size())
+            return usage("--files-to takes a folder");
+        options.filesTo = args.at(at + 1);
+        args.remove(at, 2);
+    }
+    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))))
+        return usage("restore takes BACKUP [TARGET] [--replace] [--files-to FOLDER]");
+    options.target = args.isEmpty() ? app::defaultDatabasePath() : args.first();
+    const store::RestoreResult r = store::restoreBackup(options);
+    for (const QString &line : r.done)
+        std::printf("%s\n", qPrintable(line));
+    if (r.exitCode == 1) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
+        return 1;
+    }
+    // The machine's archive belongs to the office's group, as init makes it.
+    const QString folder = QFileInfo(options.target).absolutePath();
+    if (!store::isServerAddress(options.target) && !r.hadOldFile
+        && folder == QFileInfo(app::machineFolder() + QStringLiteral("/Data")).absoluteFilePath()) {
+        const QString problem = app::shareFileWithGroup(options.target, app::kArchiveGroup);
+        if (!problem.isEmpty())
+            std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+    }
+    return r.exitCode;
 }
 
 bool parseCount(const QString &text, int &out, int minimum)
@@ -215,13 +325,24 @@ int main(int argc, char *argv[])
             return secure(path);
         }
         if (command == QLatin1String("copy")) {
-            if (args.size() != 1)
-                return usage("copy takes FROM and TO");
-            return copyArchive(path, args.first());
+            const bool replace = args.removeAll(QStringLiteral("--replace-unfinished")) > 0;
+            if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
+                return usage("copy takes FROM and TO, and --replace-unfinished");
+            return copyArchive(path, args.first(), replace);
         }
+        if (command == QLatin1String("backup"))
+            return backupCommand(path, args);
+        if (command == QLatin1String("restore"))
+            return restoreCommand(path, args);
         if (command == QLatin1String("check")) {
             if (!args.isEmpty())
                 return usage("check takes only PATH");
+            const QString backup = store::isServerAddress(path) ? QString() : store::backupFolderOf(path);
+            if (!backup.isEmpty()) {
+                const store::BackupReport report = store::checkBackup(backup);
+                std::fputs(report.text().toUtf8().constData(), stdout);
+                return report.exitCode();
+            }
             const store::ArchiveReport report = store::checkArchive(path);
             std::fputs(report.text().toUtf8().constData(), stdout);
             return report.exitCode();

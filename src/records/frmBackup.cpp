@@ -200,8 +200,20 @@ void frmBackup::cmdStart_Click()
             text += QStringLiteral("\n有 %1 个文件找不到，没有备份，详见备份文件夹中的“%2”。")
                         .arg(result.missing.size())
                         .arg(store::kBackupManifestName);
+        if (!result.leftoversRemoved.isEmpty())
+            text += QStringLiteral("\n已删除以前中断的备份留下的 %1 个未完成的文件夹，腾出 %2 MB。")
+                        .arg(result.leftoversRemoved.size())
+                        .arg(megabytes(result.leftoverBytesFreed));
+        if (!result.leftoversKept.isEmpty())
+            text += QStringLiteral("\n“%1”中还有 %2 个未完成的备份文件夹（共 %3 MB），可能正由另一次备份写入，没有删除：%4。"
+                                   "确认没有备份在进行后，可以删除它们。")
+                        .arg(QDir::toNativeSeparators(options.targetFolder))
+                        .arg(result.leftoversKept.size())
+                        .arg(megabytes(result.leftoverBytesKept))
+                        .arg(result.leftoversKept.join(QStringLiteral("、")));
+        const bool remark = !result.missing.isEmpty() || !result.leftoversKept.isEmpty();
         platform::message(this, text, QStringLiteral("备份完成"), platform::Buttons::Ok,
-                          result.missing.isEmpty() ? platform::Icon::Information : platform::Icon::Exclamation);
+                          remark ? platform::Icon::Exclamation : platform::Icon::Information);
         break;
     }
     case store::BackupResult::Cancelled:

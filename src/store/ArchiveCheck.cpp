@@ -41,8 +41,10 @@ ArchiveReport checkArchive(const QString &path, bool checkFiles)
         try {
             report.tables = tableNames(c);
             report.archiveTables = isArchive(c);
-            if (report.archiveTables)
+            if (report.archiveTables) {
                 report.counts = countTables(c);
+                forEachRecordWithoutType(c, [&](const RecordRow &r) { report.untyped.push_back(r); });
+            }
         } catch (const StoreError &e) {
             report.archiveTables = false;
             if (report.integrityOk())
@@ -100,6 +102,14 @@ QString ArchiveReport::text() const
                           countText(counts.user));
     else
         lines << QStringLiteral("not an archive: the tables Catalog, Detail, photo and User (UID, PWD, 权限) are not all there");
+    if (!untyped.isEmpty()) {
+        lines << QStringLiteral("records whose type is not in Catalog: %1 (the tree has no type for them; not a fault)")
+                     .arg(untyped.size());
+        for (const RecordRow &r : untyped)
+            lines << QStringLiteral("  record %1 (%2): type %3")
+                         .arg(r.number, r.name,
+                              r.typeName.isNull() ? QStringLiteral("(none)") : QLatin1Char('"') + r.typeName + QLatin1Char('"'));
+    }
     if (filesChecked) {
         lines << QStringLiteral("files named by records: %1, missing: %2").arg(filesNamed).arg(missing.size());
         for (const MissingFile &m : missing)

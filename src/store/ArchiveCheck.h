@@ -26,6 +26,9 @@ struct ArchiveReport {
     qint64 filesNamed = 0;  // attached files and photos the records name
     QVector<MissingFile> missing;
     qint64 orphanPhotos = 0; // photo rows of records that no longer exist (not a fault)
+    // Records whose type is not in Catalog: the tree has no type to show them under.
+    // Listed so that they can be found; not a fault of the file.
+    QVector<RecordRow> untyped;
 
     bool integrityOk() const { return integrity == QStringList{QStringLiteral("ok")}; }
     // The file itself is sound and is an archive.

@@ -1,11 +1,15 @@
 #include "store/Backup.h"
 
+#include "store/BackupManifest.h"
 #include "store/Database.h"
 #include "store/Statements.h"
 #include "store/FileModes.h"
 #include "store/Transfer.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -19,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace store {
@@ -114,7 +119,34 @@ struct CopiedFile {
     QString source;
     QString target; // relative to the backup folder
     qint64 size = 0;
+    QByteArray sha256; // of the bytes read from the source, hexadecimal
 };
+
+qint64 folderBytes(const QString &folder)
+{
+    qint64 total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+// A backup holds a lock on its own folder while it runs (the kernel drops it when the
+// program ends, killed or not), so that another backup can tell an abandoned ".partial"
+// folder from one still being written.
+int lockFolder(const QString &folder, bool wait)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 class BackupRun {
 public:
@@ -124,15 +156,22 @@ public:
     }
 
     BackupResult run();
+    ~BackupRun()
+    {
+        if (m_lock >= 0)
+            ::close(m_lock);
+    }
 
 private:
+    void removeLeftovers(const QDateTime &when);
     void prepare(Connection &source);
     void copyDatabase(Connection &source);
     void copyFromServer();
     void copyFiles();
-    bool copyOne(const QString &source, const QString &relativeTarget, qint64 &copied);
+    bool copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256);
     void verify();
     void writeManifest();
+    void writeList(const QString &name, const QByteArray &bytes);
     void report(BackupProgress::Stage stage, const QString &current = QString());
     void written(qint64 bytes);
 
@@ -149,6 +188,9 @@ private:
     qint64 m_filesBytes = 0; // of the files to copy, as found before copying
     qint64 m_done = 0;       // bytes copied so far, archive and files
     qint64 m_written = 0;    // bytes written into the backup, for the tests' full disk
+    qint64 m_dbSize = 0;     // the archive copy as verified
+    QByteArray m_dbSha256;
+    int m_lock = -1;         // on the folder being written
 };
 
 void BackupRun::report(BackupProgress::Stage stage, const QString &current)
@@ -179,6 +221,8 @@ BackupResult BackupRun::run()
     try {
         if (!QFileInfo(target).isDir())
             throw Failure{QStringLiteral("备份的目标文件夹“%1”不存在，或所在的磁盘已不在。").arg(target)};
+        // Before the space is counted: what they hold is space this backup may need.
+        removeLeftovers(m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime());
         {
             std::unique_ptr<Connection> source;
             try {
@@ -260,6 +304,7 @@ void BackupRun::prepare(Connection &source)
         });
     }
 
+    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
     const QString target = m_options.targetFolder;
     const QStorageInfo volume(target);
     const qint64 needed = m_dbBytes + m_filesBytes + kSpaceMargin;
@@ -267,7 +312,6 @@ void BackupRun::prepare(Connection &source)
         throw Failure{QStringLiteral("目标磁盘空间不足：备份约需 %1 MB，只有 %2 MB 可用。请换一个磁盘或腾出空间后再试。")
                           .arg(mb(needed), mb(volume.bytesAvailable()))};
 
-    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
     const QString base = backupFolderName(when);
     QDir dir(target);
     for (int n = 1;; ++n) {
@@ -287,6 +331,38 @@ void BackupRun::prepare(Connection &source)
     m_protection = source.backend() == Backend::SQLite ? protectionOf(m_options.archivePath) : ownerOnly();
     if (!protect(m_partial, m_protection).isEmpty() && !protect(m_partial, ownerOnly()).isEmpty())
         throw Failure{QStringLiteral("无法设置备份文件夹“%1”的权限。").arg(m_partial) + kTargetTrouble};
+    m_lock = lockFolder(m_partial, false);
+}
+
+// ".partial" folders of earlier backups that were killed or lost their volume: each may
+// hold a whole archive. Removed when older than this backup and no backup holds them;
+// whatever stays is reported with its size.
+void BackupRun::removeLeftovers(const QDateTime &when)
+{
+    static const QRegularExpression partialName(
+        QStringLiteral("^病案备份-(\\d{8}-\\d{6})(-\\d+)?\\.partial$"));
+    const QDir dir(m_options.targetFolder);
+    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+        const QRegularExpressionMatch m = partialName.match(name);
+        if (!m.hasMatch())
+            continue;
+        const QString path = dir.filePath(name);
+        const qint64 bytes = folderBytes(path);
+        const QDateTime started = QDateTime::fromString(m.captured(1), QStringLiteral("yyyyMMdd-HHmmss"));
+        const int fd = started.isValid() && started < when ? lockFolder(path, false) : -1;
+        bool removed = false;
+        if (fd >= 0) {
+            removed = QDir(path).removeRecursively();
+            ::close(fd);
+        }
+        if (removed) {
+            m_result.leftoversRemoved << name;
+            m_result.leftoverBytesFreed += bytes;
+        } else {
+            m_result.leftoversKept << name;
+            m_result.leftoverBytesKept += bytes;
+        }
+    }
 }
 
 void BackupRun::copyDatabase(Connection &source)
@@ -402,8 +478,9 @@ void BackupRun::copyFiles()
         done.insert(absolute);
         const QString relative = mirroredPath(absolute);
         qint64 size = 0;
-        if (copyOne(absolute, relative, size)) {
-            m_copied.push_back({absolute, relative, size});
+        QByteArray sha256;
+        if (copyOne(absolute, relative, size, sha256)) {
+            m_copied.push_back({absolute, relative, size, sha256});
             ++m_result.filesCopied;
             m_result.bytesCopied += size;
         } else {
@@ -414,8 +491,9 @@ void BackupRun::copyFiles()
 
 // False when the source cannot be read (the file is listed as missing); a failure to
 // write ends the backup.
-bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied)
+bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256)
 {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
@@ -438,6 +516,7 @@ bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qi
         if (n == 0)
             break;
         written(n);
+        hash.addData(QByteArrayView(buffer.constData(), n));
         if (out.write(buffer.constData(), n) != n)
             throw Failure{QStringLiteral("写入备份文件“%1”时出错：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
         copied += n;
@@ -447,6 +526,7 @@ bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qi
     if (!out.flush() || ::fsync(out.handle()) != 0)
         throw Failure{QStringLiteral("写入备份文件“%1”时出错：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
     out.close();
+    sha256 = hash.result().toHex();
     if (copied == 0)
         report(BackupProgress::Files, source);
     return true;
@@ -492,16 +572,23 @@ void BackupRun::copyFromServer()
 void BackupRun::verify()
 {
     report(BackupProgress::Verify);
+    // Each copy read back from the disk must be the bytes that were read from its original.
     for (const CopiedFile &f : std::as_const(m_copied)) {
-        const QFileInfo copy(QDir(m_partial).filePath(f.target));
-        if (!copy.isFile())
+        const QString copyPath = QDir(m_partial).filePath(f.target);
+        if (!QFileInfo(copyPath).isFile())
             throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本不见了。").arg(f.source) + kTargetTrouble};
-        if (copy.size() != f.size)
+        qint64 size = 0;
+        QString error;
+        const QByteArray sum = sha256OfFile(copyPath, size, error);
+        if (size != f.size)
             throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本有 %2 字节，原文件读出 %3 字节。")
                               .arg(f.source)
-                              .arg(copy.size())
+                              .arg(size)
                               .arg(f.size)
                           + kTargetTrouble};
+        if (sum != f.sha256)
+            throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本与原文件读出的内容不同。").arg(f.source) + kTargetTrouble};
+        report(BackupProgress::Verify);
     }
     const ArchiveReport check = checkArchive(QDir(m_partial).filePath(m_dbName), false);
     if (!check.openError.isEmpty())
@@ -515,6 +602,10 @@ void BackupRun::verify()
                           .arg(m_result.counts.detail)
                           .arg(check.counts.photo)
                           .arg(m_result.counts.photo)};
+    QString error;
+    m_dbSha256 = sha256OfFile(QDir(m_partial).filePath(m_dbName), m_dbSize, error);
+    if (m_dbSha256.isEmpty())
+        throw Failure{QStringLiteral("备份校验失败：无法读取数据库副本（%1）。").arg(error) + kTargetTrouble};
 }
 
 void BackupRun::writeManifest()
@@ -532,7 +623,7 @@ void BackupRun::writeManifest()
                  .arg(m_result.counts.photo)
                  .arg(m_result.counts.user);
     if (m_options.includeFiles) {
-        lines << QStringLiteral("病案关联的文件和照片：复制 %1 个（%2 字节，大小已核对），缺失 %3 个")
+        lines << QStringLiteral("病案关联的文件和照片：复制 %1 个（%2 字节，大小和 SHA-256 已核对），缺失 %3 个")
                      .arg(m_result.filesCopied)
                      .arg(m_result.bytesCopied)
                      .arg(m_result.missing.size());
@@ -542,12 +633,14 @@ void BackupRun::writeManifest()
     }
     lines << QString();
     if (server)
-        lines << QStringLiteral("恢复方法：在服务器上建立一个空的数据库，用“casearchive-admin copy %1 服务器地址”把本文件夹中的 %1 "
-                                "复制进去，再让各工作站使用该地址；需要时把“%2”文件夹中的文件复制回原来的路径。")
+        lines << QStringLiteral("恢复方法：在服务器上建立一个空的数据库，用“casearchive-admin restore 本文件夹 服务器地址”"
+                                "先核对本备份，再把其中的 %1 复制进去，并把“%2”文件夹中的文件放回原来的路径；"
+                                "然后让各工作站使用该地址。")
                      .arg(m_dbName, kBackupFilesFolder);
     else
-        lines << QStringLiteral("恢复方法：关闭病案管理程序；把原来的数据库文件改名留存，再把本文件夹中的 %1 复制到原来的位置；"
-                                "需要时把“%2”文件夹中的文件复制回原来的路径。")
+        lines << QStringLiteral("恢复方法：关闭病案管理程序；用“casearchive-admin restore 本文件夹 原数据库文件 --replace”"
+                                "先核对本备份，再把其中的 %1 放回原来的位置（原来的文件改名留存，不会删除），"
+                                "并把“%2”文件夹中的文件放回原来的路径（已有的文件不会被覆盖）。")
                      .arg(m_dbName, kBackupFilesFolder);
     if (!m_copied.isEmpty() || !m_result.missing.isEmpty()) {
         lines << QString();
@@ -558,14 +651,30 @@ void BackupRun::writeManifest()
             lines << QStringLiteral("缺失\t-\t%1\t病案 %2（%3）：%4")
                          .arg(m.reference.path, m.reference.number, m.reference.recordName, m.why);
     }
-    const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
-    const QString path = QDir(m_partial).filePath(kBackupManifestName);
-    QFile f(path);
+    lines << QString();
+    lines << QStringLiteral("数据库副本和每个文件副本的大小与 SHA-256 记在“%1”中；"
+                            "用 casearchive-admin check 本文件夹 可以随时核对本备份是否完好。")
+                 .arg(kBackupChecksumsName);
+    writeList(kBackupManifestName, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+
+    // The checksum list last: it exists only when everything it names was verified.
+    QVector<ManifestEntry> entries;
+    entries.push_back({ManifestEntry::Archive, m_dbSize, m_dbSha256, m_dbName, QString()});
+    for (const CopiedFile &f : std::as_const(m_copied))
+        entries.push_back({ManifestEntry::File, f.size, f.sha256, f.target, f.source});
+    for (const MissingFile &m : std::as_const(m_result.missing))
+        entries.push_back({ManifestEntry::Missing, -1, QByteArray(), QString(), m.reference.path});
+    writeList(kBackupChecksumsName, manifestBytes(entries));
+    syncPath(m_partial, true);
+}
+
+void BackupRun::writeList(const QString &name, const QByteArray &bytes)
+{
+    QFile f(QDir(m_partial).filePath(name));
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly) || f.write(bytes) != bytes.size() || !f.flush()
         || ::fsync(f.handle()) != 0)
         throw Failure{QStringLiteral("写入备份清单时出错：%1。").arg(f.errorString()) + kTargetTrouble};
     f.close();
-    syncPath(m_partial, true);
 }
 
 } // namespace

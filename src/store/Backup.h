@@ -6,7 +6,8 @@
 // The copy is made in "<folder>.partial" and only renamed to its dated name once it has
 // been written, flushed to the disk and checked; a backup that fails or is cancelled
 // removes what it wrote, and whatever could not be removed keeps the ".partial" name.
-// A folder with the dated name is therefore always a complete, verified backup.
+// A folder with the dated name is therefore always a complete, verified backup, and holds
+// the checksum list (store/BackupManifest.h) that "casearchive-admin check" proves it by.
 #include "store/ArchiveCheck.h"
 
 #include <QDateTime>
@@ -46,6 +47,12 @@ struct BackupResult {
     qint64 filesCopied = 0;
     qint64 bytesCopied = 0; // of the attached files and photos
     QVector<MissingFile> missing; // named by records but not there to copy
+    // ".partial" folders of earlier backups that were cut short, found in the target folder:
+    // removed (older than this backup and no longer being written), or kept, with their sizes.
+    QStringList leftoversRemoved;
+    qint64 leftoverBytesFreed = 0;
+    QStringList leftoversKept;
+    qint64 leftoverBytesKept = 0;
 };
 
 // Called after every step; returning false cancels the backup.

@@ -402,6 +402,15 @@ qint64 countOrphanPhotos(Connection &c)
     return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 
+void forEachRecordWithoutType(Connection &c, const std::function<void(const RecordRow &)> &visit)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT d.rowid, d.type_Name, d.\"病案号\", d.\"文件名\" FROM Detail d "
+                                       "WHERE NOT EXISTS (SELECT 1 FROM Catalog t WHERE %1) ORDER BY d.rowid")
+                            .arg(c.dialect().sameText(QStringLiteral("t.Name"), QStringLiteral("d.type_Name"))));
+    while (c.next(q))
+        visit({q.value(0).toLongLong(), text(q, 1), text(q, 2), text(q, 3), QString(), QString()});
+}
+
 void beginRead(Connection &c) { c.run(c.dialect().beginRead()); }
 
 void endRead(Connection &c) { c.run(QStringLiteral("COMMIT")); }

@@ -139,6 +139,9 @@ void forEachFileReference(Connection &c, const std::function<void(const FileRefe
 FileReference findFileReference(Connection &c, const QString &path);
 // Photo rows whose record no longer exists (left behind when a type was deleted).
 qint64 countOrphanPhotos(Connection &c);
+// Records whose type is not in Catalog (none, or a name no type has, letter case of A-Z
+// ignored as the tree ignores it), in the order stored: the tree has no type to show them under.
+void forEachRecordWithoutType(Connection &c, const std::function<void(const RecordRow &)> &visit);
 // A read that sees one state of the archive from its first statement to endRead: on the
 // file while other programs wait to write, on the server while they go on writing.
 void beginRead(Connection &c);

@@ -1,10 +1,12 @@
 #include "store/Transfer.h"
 
+#include "store/StoredRows.h"
 #include "store/FileModes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <memory>
 
@@ -12,7 +14,9 @@ namespace store {
 
 namespace {
 
-constexpr int kBatch = 100; // rows per INSERT: 600 values at most, within either engine's limit
+constexpr int kBatch = 100;           // rows per INSERT: 600 values at most, within either engine's limit
+constexpr int kProblemsNamed = 20;    // cells a refusal names one by one
+constexpr int kShownCharacters = 40;  // of a value quoted in a message
 
 struct Failure {
     QString message;
@@ -34,30 +38,143 @@ qint64 rowsOf(const TableCounts &c, ArchiveTable table)
     return c.user;
 }
 
-QString rowText(const TableRow &row)
+// Strict UTF-8 that keeps a leading U+FEFF (QString::fromUtf8 drops it).
+QString decoded(const QByteArray &bytes, bool *valid = nullptr)
 {
-    QStringList cells;
-    for (const QVariant &v : row.values)
-        cells << (v.isValid() ? QLatin1Char('"') + v.toString() + QLatin1Char('"') : QStringLiteral("（无值）"));
-    return QStringLiteral("标识 %1：%2").arg(row.rowId).arg(cells.join(QStringLiteral("，")));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    const QString text = decoder.decode(bytes);
+    if (valid)
+        *valid = !decoder.hasError();
+    return text;
+}
+
+bool validUtf8(const QByteArray &bytes)
+{
+    bool valid = false;
+    decoded(bytes, &valid);
+    return valid;
+}
+
+// A value as a message quotes it: valid text without control characters as text, cut
+// short; anything else by its first bytes in hexadecimal.
+QString shown(const StoredCell &cell)
+{
+    switch (cell.kind) {
+    case StoredCell::Null:
+        return QStringLiteral("（无值）");
+    case StoredCell::Integer:
+        return QStringLiteral("数字 %1").arg(QString::fromLatin1(cell.bytes));
+    case StoredCell::Real:
+        return QStringLiteral("小数（%1 字节）").arg(cell.bytes.size());
+    case StoredCell::Text:
+    case StoredCell::Blob:
+        break;
+    }
+    const QString kind = cell.kind == StoredCell::Text ? QStringLiteral("文本") : QStringLiteral("二进制数据");
+    bool plain = false;
+    const QString text = decoded(cell.bytes, &plain);
+    plain = plain && cell.kind == StoredCell::Text;
+    for (const QChar ch : text)
+        plain = plain && (ch.unicode() >= 0x20 || ch == QLatin1Char('\r') || ch == QLatin1Char('\n') || ch == QLatin1Char('\t'));
+    if (plain) {
+        const QString cut = text.size() > kShownCharacters ? text.left(kShownCharacters) + QStringLiteral("…") : text;
+        return QStringLiteral("%1 \"%2\"（%3 字节）").arg(kind, cut).arg(cell.bytes.size());
+    }
+    QByteArray head = cell.bytes.left(16).toHex(' ').toUpper();
+    if (cell.bytes.size() > 16)
+        head += " …";
+    return QStringLiteral("%1（%2 字节，十六进制 %3）").arg(kind).arg(cell.bytes.size()).arg(QString::fromLatin1(head));
+}
+
+// Which row a message means: its table, its identity and what names it for the operator.
+QString rowName(ArchiveTable table, const StoredRow &row)
+{
+    auto label = [&row](int column) {
+        if (column >= row.cells.size() || row.cells.at(column).kind == StoredCell::Null)
+            return QStringLiteral("（无值）");
+        QString t = decoded(row.cells.at(column).bytes);
+        for (QChar &ch : t)
+            if (ch.unicode() < 0x20)
+                ch = QChar(0xFFFD);
+        return QStringLiteral("“%1”").arg(t.size() > kShownCharacters ? t.left(kShownCharacters) + QStringLiteral("…") : t);
+    };
+    QString what;
+    switch (table) {
+    case ArchiveTable::Detail:
+        what = QStringLiteral("病案号 ") + label(1);
+        break;
+    case ArchiveTable::Photo:
+        what = QStringLiteral("照片，病案号 ") + label(0);
+        break;
+    case ArchiveTable::Catalog:
+        what = QStringLiteral("类型 ") + label(0);
+        break;
+    case ArchiveTable::User:
+        what = QStringLiteral("操作员 ") + label(0);
+        break;
+    }
+    return QStringLiteral("表 %1 标识 %2（%3）").arg(tableName(table)).arg(row.rowId).arg(what);
+}
+
+// Why the target cannot hold the cell exactly; empty when it can.
+QString cellProblem(const StoredCell &cell, bool toServer)
+{
+    switch (cell.kind) {
+    case StoredCell::Null:
+        return QString();
+    case StoredCell::Integer:
+    case StoredCell::Real:
+        return QStringLiteral("存为数字，而档案的这一列是文本");
+    case StoredCell::Blob:
+        return toServer ? QStringLiteral("存为二进制数据（BLOB），服务器上的文本列存不下") : QString();
+    case StoredCell::Text:
+        break;
+    }
+    if (!toServer)
+        return QString();
+    if (cell.bytes.contains('\0'))
+        return QStringLiteral("含有 NUL 字符，服务器上的文本不能含有");
+    if (!validUtf8(cell.bytes))
+        return QStringLiteral("不是有效的 UTF-8 文本，服务器只存有效的 UTF-8");
+    return QString();
+}
+
+void removeFileWithJournals(const QString &path)
+{
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+bool fileOrJournalExists(const QString &path)
+{
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+        if (QFileInfo::exists(path + QLatin1String(suffix)))
+            return true;
+    return false;
 }
 
 class TransferRun {
 public:
-    TransferRun(const QString &from, const QString &to, const TransferProgressHandler &progress)
-        : m_from(from), m_to(to), m_progress(progress)
+    TransferRun(const QString &from, const QString &to, const TransferProgressHandler &progress, bool replace)
+        : m_from(from), m_to(to), m_toServer(isServerAddress(to)), m_replace(replace), m_progress(progress)
     {
+        m_work = m_toServer ? m_to : unfinishedCopyPath(m_to);
     }
     TransferResult run();
 
 private:
+    void prepareTarget();
     void copy(Connection &source);
     void verify(Connection &source);
+    void finish();
     void step(TransferProgress::Stage stage, ArchiveTable table);
     void removeCopy();
 
     QString m_from;
     QString m_to;
+    QString m_work; // where the copy is written until it is verified
+    bool m_toServer;
+    bool m_replace;
     TransferProgressHandler m_progress;
     TransferResult m_result;
     qint64 m_done = 0;
@@ -85,11 +202,11 @@ TransferResult TransferRun::run()
         if (m_from.trimmed().isEmpty() || m_to.trimmed().isEmpty())
             throw Failure{QStringLiteral("没有指定原档案或目标。")};
         if (m_from.trimmed() == m_to.trimmed()
-            || (!isServerAddress(m_from) && !isServerAddress(m_to)
+            || (!isServerAddress(m_from) && !m_toServer
                 && QFileInfo(m_from).absoluteFilePath() == QFileInfo(m_to).absoluteFilePath()))
             throw Failure{QStringLiteral("原档案和目标是同一个，不能复制。")};
-        if (!isServerAddress(m_to) && QFileInfo::exists(m_to))
-            throw Failure{QStringLiteral("文件“%1”已经存在，不会覆盖。").arg(m_to)};
+        if (!m_toServer)
+            prepareTarget();
 
         std::unique_ptr<Connection> source;
         try {
@@ -110,6 +227,7 @@ TransferResult TransferRun::run()
         } catch (const StoreError &) {
             // Only a read ends here; the copy is verified.
         }
+        finish();
         m_result.outcome = TransferResult::Verified;
         return m_result;
     } catch (const Failure &f) {
@@ -123,42 +241,98 @@ TransferResult TransferRun::run()
     return m_result;
 }
 
+// A file target: never one that exists; what a killed copy left only when asked to.
+void TransferRun::prepareTarget()
+{
+    if (QFileInfo::exists(m_to))
+        throw Failure{QStringLiteral("文件“%1”已经存在，不会覆盖。").arg(m_to)};
+    if (!fileOrJournalExists(m_work))
+        return;
+    if (!m_replace)
+        throw Failure{QStringLiteral("“%1”是上一次复制到“%2”时没有完成（被中断）而留下的，不是可用的档案。"
+                                     "用 casearchive-admin copy --replace-unfinished 重新复制会先删除它；"
+                                     "也可以手工删除“%1”和“%1-journal”后再复制。")
+                          .arg(m_work, m_to)};
+    removeFileWithJournals(m_work);
+    if (fileOrJournalExists(m_work))
+        throw Failure{QStringLiteral("无法删除上一次没有完成的复制“%1”。").arg(m_work)};
+}
+
 void TransferRun::copy(Connection &source)
 {
+    QStringList problems;
+    qint64 problemCount = 0;
     try {
-        if (!isServerAddress(m_to)) {
-            const QString folder = QFileInfo(m_to).absolutePath();
+        if (!m_toServer) {
+            const QString folder = QFileInfo(m_work).absolutePath();
             if (!makeProtectedFolders(folder))
                 throw Failure{QStringLiteral("无法建立文件夹“%1”。").arg(folder)};
         }
-        Connection target = Connection::createNew(m_to);
-        m_fileMade = !isServerAddress(m_to);
-        if (!m_fileMade) {
-            const QStringList present = tableNames(target);
+        Connection target = Connection::createNew(m_work);
+        m_fileMade = !m_toServer;
+        if (m_toServer) {
+            QStringList present = tableNames(target);
+            if (!present.isEmpty() && copyMarkedUnfinished(target)) {
+                if (!m_replace)
+                    throw Failure{QStringLiteral("服务器上的数据库“%1”中是上一次没有完成（被中断、没有校验）的复制，不能使用。"
+                                                 "用 casearchive-admin copy --replace-unfinished 重新复制会先删除它。")
+                                      .arg(m_to)};
+                Transaction t(target);
+                dropArchiveTables(target);
+                clearCopyUnfinished(target);
+                t.commit();
+                present = tableNames(target);
+            }
             if (!present.isEmpty())
                 throw Failure{QStringLiteral("服务器上的数据库“%1”中已经有数据表（%2），不会覆盖。请复制到一个空的数据库。")
                                   .arg(m_to, present.join(QStringLiteral("、")))};
         }
-        // All rows in one transaction: a copy cut short leaves no half archive behind.
+        // All rows in one transaction: a copy cut short or refused leaves no half archive.
         Transaction t(target);
         createSchema(target);
+        if (m_toServer)
+            markCopyUnfinished(target);
         for (ArchiveTable table : archiveTables()) {
-            TableRows rows(source, table);
-            QVector<TableRow> batch;
+            const QStringList columns = storedColumns(table);
+            StoredRows rows(source, table);
+            QVector<StoredRow> batch;
             batch.reserve(kBatch);
-            TableRow row;
+            StoredRow row;
             while (rows.next(row)) {
-                batch.push_back(row);
-                if (batch.size() == kBatch) {
-                    insertTableRows(target, table, batch);
-                    m_done += batch.size();
-                    batch.clear();
-                    step(TransferProgress::Copy, table);
+                for (int i = 0; i < row.cells.size(); ++i) {
+                    const QString why = cellProblem(row.cells.at(i), m_toServer);
+                    if (why.isEmpty())
+                        continue;
+                    if (++problemCount <= kProblemsNamed)
+                        problems << QStringLiteral("%1的“%2”列：%3").arg(rowName(table, row), columns.value(i), why);
                 }
+                // Once a cell is refused nothing more is written; the rest is only read,
+                // to name every cell that stands in the way.
+                if (problemCount == 0)
+                    batch.push_back(row);
+                if (batch.size() == kBatch) {
+                    insertStoredRows(target, table, batch);
+                    batch.clear();
+                }
+                if (++m_done % kBatch == 0)
+                    step(TransferProgress::Copy, table);
             }
-            insertTableRows(target, table, batch);
-            m_done += batch.size();
+            if (problemCount == 0)
+                insertStoredRows(target, table, batch);
             step(TransferProgress::Copy, table);
+        }
+        if (problemCount > 0) {
+            if (problemCount > kProblemsNamed)
+                problems << QStringLiteral("……另有 %1 个").arg(problemCount - kProblemsNamed);
+            QString what = m_toServer
+                ? QStringLiteral("服务器上的文本必须是有效的 UTF-8，不能含有 NUL 字符，也不能是二进制数据；档案的各列都存文本。"
+                                 "请在原档案中改正这些值（用病案管理程序打开该记录，重新输入该项并保存），然后再复制。")
+                : QStringLiteral("档案的各列都存文本，数字无法原样复制。请先在原档案中把这些值改存为文本"
+                                 "（用病案管理程序打开该记录，重新输入该项并保存），然后再复制。");
+            throw Failure{QStringLiteral("不能复制：原档案中有 %1 个值无法原样存入“%2”，没有写入任何数据。\n")
+                              .arg(problemCount)
+                              .arg(m_to)
+                          + problems.join(QLatin1Char('\n')) + QLatin1Char('\n') + what};
         }
         continueRowIdentities(target);
         t.commit();
@@ -171,7 +345,7 @@ void TransferRun::copy(Connection &source)
 void TransferRun::verify(Connection &source)
 {
     try {
-        Connection copy(m_to);
+        Connection copy(m_work);
         if (!isArchive(copy))
             throw Failure{QStringLiteral("校验失败：“%1”中没有病案数据库的数据表。").arg(m_to)};
         const TableCounts counts = countTables(copy);
@@ -182,10 +356,11 @@ void TransferRun::verify(Connection &source)
                               .arg(counts.photo).arg(m_result.counts.photo)
                               .arg(counts.user).arg(m_result.counts.user)};
         for (ArchiveTable table : archiveTables()) {
-            TableRows original(source, table);
-            TableRows copied(copy, table);
-            TableRow a;
-            TableRow b;
+            const QStringList columns = storedColumns(table);
+            StoredRows original(source, table);
+            StoredRows copied(copy, table);
+            StoredRow a;
+            StoredRow b;
             qint64 n = 0;
             for (;;) {
                 const bool moreA = original.next(a);
@@ -193,12 +368,19 @@ void TransferRun::verify(Connection &source)
                 if (!moreA && !moreB)
                     break;
                 ++n;
-                if (moreA != moreB || !(a == b))
+                if (moreA != moreB || a.rowId != b.rowId)
                     throw Failure{QStringLiteral("校验失败：表 %1 的第 %2 行与原档案不同。\n原档案：%3\n副本：%4")
                                       .arg(tableName(table))
                                       .arg(n)
-                                      .arg(moreA ? rowText(a) : QStringLiteral("（没有这一行）"),
-                                           moreB ? rowText(b) : QStringLiteral("（没有这一行）"))};
+                                      .arg(moreA ? rowName(table, a) : QStringLiteral("（没有这一行）"),
+                                           moreB ? rowName(table, b) : QStringLiteral("（没有这一行）"))};
+                for (int i = 0; i < a.cells.size(); ++i)
+                    if (a.cells.at(i) != b.cells.value(i))
+                        throw Failure{QStringLiteral("校验失败：表 %1 的第 %2 行与原档案不同：%3的“%4”列。\n原档案：%5\n副本：%6")
+                                          .arg(tableName(table))
+                                          .arg(n)
+                                          .arg(rowName(table, a), columns.value(i), shown(a.cells.at(i)),
+                                               shown(b.cells.value(i)))};
                 ++m_done;
                 if (n % kBatch == 0)
                     step(TransferProgress::Verify, table);
@@ -215,10 +397,30 @@ void TransferRun::verify(Connection &source)
     }
 }
 
+// The verified copy gets its name (a file) or loses its mark (a server's database).
+void TransferRun::finish()
+{
+    if (m_toServer) {
+        try {
+            Connection target(m_to);
+            Transaction t(target);
+            clearCopyUnfinished(target);
+            t.commit();
+        } catch (const StoreError &e) {
+            throw Failure{QStringLiteral("副本已校验，但无法去掉“未完成”的标记。\n") + e.description()};
+        }
+        return;
+    }
+    // rename() never replaces a file that appeared at the target meanwhile.
+    if (!QFile::rename(m_work, m_to))
+        throw Failure{QStringLiteral("副本已校验，但无法改名为“%1”（该文件可能刚刚被建立）。").arg(m_to)};
+    m_fileMade = false;
+}
+
 void TransferRun::removeCopy()
 {
     if (m_fileMade) {
-        QFile::remove(m_to);
+        removeFileWithJournals(m_work);
         return;
     }
     if (!m_tablesMade)
@@ -227,17 +429,21 @@ void TransferRun::removeCopy()
         Connection target(m_to);
         Transaction t(target);
         dropArchiveTables(target);
+        clearCopyUnfinished(target);
         t.commit();
     } catch (const StoreError &) {
-        // Left as they are; the failure already says the copy is not to be used.
+        // Left as they are, still marked unfinished; the failure says the copy is not to be used.
     }
 }
 
 } // namespace
 
-TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress)
+QString unfinishedCopyPath(const QString &to) { return to + QStringLiteral(".unfinished"); }
+
+TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress,
+                           bool replaceUnfinished)
 {
-    return TransferRun(from, to, progress).run();
+    return TransferRun(from, to, progress, replaceUnfinished).run();
 }
 
 } // namespace store

@@ -3,8 +3,16 @@
 // server and back, or file to file. Every row keeps its identity, so the copy lists the
 // records in the same order and tells apart the same records that share a number.
 // The copy is verified before it counts: the same number of rows in every table, and
-// every row the same as its original. A copy that fails, is cancelled or does not verify
-// is taken away again (the new file deleted, the server's tables removed).
+// every cell the same as its original, byte for byte and with its storage class. What a
+// target cannot hold exactly (a BLOB, text that is not UTF-8 or holds a NUL on a server;
+// a number in a text column anywhere) refuses the copy before anything is committed,
+// naming the row and the column. A copy that fails, is cancelled or does not verify is
+// taken away again (the new file deleted, the server's tables removed).
+//
+// A file is written as "<TO>.unfinished" and renamed to TO only once verified; a server's
+// database carries a mark (a table named kUnfinishedCopyMark) until then. Whatever a killed
+// copy leaves is recognised by the next copy to the same place, which removes it when
+// asked to (replaceUnfinished) and otherwise says what it is.
 #include "store/Statements.h"
 
 #include <QString>
@@ -32,6 +40,10 @@ using TransferProgressHandler = std::function<bool(const TransferProgress &)>;
 
 // Copies the archive at from into a new archive at to: a file that does not exist yet,
 // or a database on a server that holds no tables yet. Never throws.
-TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress = {});
+TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress = {},
+                           bool replaceUnfinished = false);
+
+// Where a copy to the file "to" is written until it has been verified.
+QString unfinishedCopyPath(const QString &to);
 
 } // namespace store

@@ -164,6 +164,36 @@ private slots:
         QCOMPARE(text1(again.get())->text(), m_target.path());
     }
 
+    void leftoversOfAnInterruptedBackupAreCleared()
+    {
+        // What a backup killed yesterday left: its ".partial" folder with a copy in it;
+        // and one dated tomorrow (a PC with another clock), which is only reported.
+        const QDir t(m_target.path());
+        QVERIFY(t.mkpath(QStringLiteral("病案备份-20000101-000000.partial")));
+        QVERIFY(t.mkpath(QStringLiteral("病案备份-29991231-000000.partial")));
+        for (const QString &name : {QStringLiteral("病案备份-20000101-000000.partial/file.dat"),
+                                    QStringLiteral("病案备份-29991231-000000.partial/file.dat")}) {
+            QFile f(t.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(3 << 20, 'x'));
+        }
+        testing::ScriptedPlatform platform;
+        platform.answer(platform::Answer::Ok);
+        auto w = open();
+        chooseTarget(w.get());
+        button(w.get(), "cmdStart")->click();
+        QCOMPARE(platform.boxes.size(), 1);
+        QVERIFY(!t.exists(QStringLiteral("病案备份-20000101-000000.partial")));
+        QVERIFY(t.exists(QStringLiteral("病案备份-29991231-000000.partial")));
+        QCOMPARE(platform.boxes[0].icon, platform::Icon::Exclamation);
+        QVERIFY2(platform.boxes[0].text.endsWith(
+                     QStringLiteral("\n已删除以前中断的备份留下的 1 个未完成的文件夹，腾出 3.0 MB。"
+                                    "\n“%1”中还有 1 个未完成的备份文件夹（共 3.0 MB），可能正由另一次备份写入，没有删除："
+                                    "病案备份-29991231-000000.partial。确认没有备份在进行后，可以删除它们。")
+                         .arg(QDir::toNativeSeparators(m_target.path()))),
+                 qPrintable(platform.boxes[0].text));
+    }
+
     void withoutTheFilesAndWithOneMissing()
     {
         m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("240101090000"), QStringLiteral("李四"),

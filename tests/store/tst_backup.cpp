@@ -92,7 +92,8 @@ private slots:
         const QString folder = QDir(s.target.path()).filePath(QStringLiteral("病案备份-20240607-153012"));
         QCOMPARE(r.folder, folder);
         QCOMPARE(entries(s.target.path()), QStringList{QStringLiteral("病案备份-20240607-153012")});
-        QCOMPARE(entries(folder), (QStringList{QStringLiteral("file.dat"), QStringLiteral("files"), QStringLiteral("备份清单.txt")}));
+        QCOMPARE(entries(folder), (QStringList{QStringLiteral("file.dat"), QStringLiteral("files"), QStringLiteral("manifest.sha256"),
+                                            QStringLiteral("备份清单.txt")}));
 
         // The copy is a sound archive with every row.
         const store::ArchiveReport copy = store::checkArchive(QDir(folder).filePath(QStringLiteral("file.dat")), false);
@@ -135,7 +136,7 @@ private slots:
         Sample s;
         const store::BackupResult first = store::backupArchive(s.options(false));
         QCOMPARE(first.outcome, store::BackupResult::Verified);
-        QCOMPARE(entries(first.folder), (QStringList{QStringLiteral("file.dat"), QStringLiteral("备份清单.txt")}));
+        QCOMPARE(entries(first.folder), (QStringList{QStringLiteral("file.dat"), QStringLiteral("manifest.sha256"), QStringLiteral("备份清单.txt")}));
         QCOMPARE(first.filesCopied, 0);
         QVERIFY(first.missing.isEmpty());
         const store::BackupResult second = store::backupArchive(s.options(false));

@@ -1,0 +1,261 @@
+#include "store/StoredRows.h"
+
+#include <QSqlDriver>
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace store {
+
+const QString kUnfinishedCopyMark = QStringLiteral("casearchive_unfinished_copy");
+
+namespace {
+
+struct Shape {
+    const char *table;   // in SQL
+    const char *columns; // in SQL, in order
+    int count;
+};
+
+Shape shapeOf(ArchiveTable table)
+{
+    switch (table) {
+    case ArchiveTable::Catalog:
+        return {"Catalog", "Name", 1};
+    case ArchiveTable::Detail:
+        return {"Detail", "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"", 5};
+    case ArchiveTable::Photo:
+        return {"photo", "\"病案号\", \"照片\"", 2};
+    case ArchiveTable::User:
+        break;
+    }
+    return {"\"User\"", "UID, PWD, \"权限\"", 3};
+}
+
+// The columns as the server should hand them over: as their UTF-8 bytes, because Qt's
+// text conversion drops a leading U+FEFF.
+QString serverColumns(const Shape &shape, const QString &wrap)
+{
+    QStringList out;
+    for (const QString &column : QString::fromUtf8(shape.columns).split(QStringLiteral(", ")))
+        out << wrap.arg(column);
+    return out.join(QStringLiteral(", "));
+}
+
+sqlite3 *fileHandle(Connection &c)
+{
+    if (c.backend() != Backend::SQLite)
+        return nullptr;
+    const QVariant handle = c.database().driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(handle.constData());
+    throw StoreError(QStringLiteral("数据库驱动没有提供逐字节读写所需的接口。"));
+}
+
+[[noreturn]] void fail(sqlite3 *db, const QString &what)
+{
+    throw StoreError(QStringLiteral("%1“%2”时出错。\n（技术信息：%3）")
+                         .arg(what, QString::fromUtf8(sqlite3_db_filename(db, "main")),
+                              QString::fromUtf8(sqlite3_errmsg(db))));
+}
+
+sqlite3_stmt *prepare(sqlite3 *db, const QString &sql, const QString &what)
+{
+    sqlite3_stmt *statement = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        fail(db, what);
+    }
+    return statement;
+}
+
+} // namespace
+
+QStringList storedColumns(ArchiveTable table)
+{
+    switch (table) {
+    case ArchiveTable::Catalog:
+        return {QStringLiteral("Name")};
+    case ArchiveTable::Detail:
+        return {QStringLiteral("type_Name"), QStringLiteral("病案号"), QStringLiteral("文件名"), QStringLiteral("路径名"),
+                QStringLiteral("文件说明")};
+    case ArchiveTable::Photo:
+        return {QStringLiteral("病案号"), QStringLiteral("照片")};
+    case ArchiveTable::User:
+        break;
+    }
+    return {QStringLiteral("UID"), QStringLiteral("PWD"), QStringLiteral("权限")};
+}
+
+StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c)
+{
+    const Shape shape = shapeOf(table);
+    m_columns = shape.count;
+    const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid");
+    if (sqlite3 *db = fileHandle(c))
+        m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table)),
+                              QStringLiteral("读取"));
+    else
+        m_query = c.run(sql.arg(serverColumns(shape, QStringLiteral("convert_to(%1, 'UTF8')")),
+                                QString::fromUtf8(shape.table)));
+}
+
+StoredRows::~StoredRows() { sqlite3_finalize(m_statement); }
+
+bool StoredRows::next(StoredRow &row)
+{
+    row.cells.resize(m_columns);
+    if (!m_statement) {
+        if (!m_connection.next(m_query))
+            return false;
+        row.rowId = m_query.value(0).toLongLong();
+        // The server's text is UTF-8 without NUL by its own rules.
+        for (int i = 0; i < m_columns; ++i) {
+            StoredCell &cell = row.cells[i];
+            if (m_query.isNull(i + 1)) {
+                cell.kind = StoredCell::Null;
+                cell.bytes.clear();
+            } else {
+                cell.kind = StoredCell::Text;
+                cell.bytes = m_query.value(i + 1).toByteArray();
+            }
+        }
+        return true;
+    }
+    const int rc = sqlite3_step(m_statement);
+    if (rc == SQLITE_DONE)
+        return false;
+    if (rc != SQLITE_ROW)
+        fail(sqlite3_db_handle(m_statement), QStringLiteral("读取"));
+    row.rowId = sqlite3_column_int64(m_statement, 0);
+    for (int i = 0; i < m_columns; ++i) {
+        StoredCell &cell = row.cells[i];
+        const int column = i + 1;
+        switch (sqlite3_column_type(m_statement, column)) {
+        case SQLITE_INTEGER:
+            cell.kind = StoredCell::Integer;
+            cell.bytes = QByteArray::number(qlonglong(sqlite3_column_int64(m_statement, column)));
+            break;
+        case SQLITE_FLOAT: {
+            cell.kind = StoredCell::Real;
+            const double v = sqlite3_column_double(m_statement, column);
+            cell.bytes = QByteArray(reinterpret_cast<const char *>(&v), sizeof v);
+            break;
+        }
+        case SQLITE_TEXT: {
+            cell.kind = StoredCell::Text;
+            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+            cell.bytes = QByteArray(p, sqlite3_column_bytes(m_statement, column));
+            break;
+        }
+        case SQLITE_BLOB: {
+            cell.kind = StoredCell::Blob;
+            const auto *p = static_cast<const char *>(sqlite3_column_blob(m_statement, column));
+            cell.bytes = QByteArray(p, sqlite3_column_bytes(m_statement, column));
+            break;
+        }
+        default:
+            cell.kind = StoredCell::Null;
+            cell.bytes.clear();
+            break;
+        }
+    }
+    return true;
+}
+
+void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    sqlite3 *db = fileHandle(c);
+    const Shape shape = shapeOf(table);
+    if (!db) {
+        // The bytes go to the server as they are and become its text there.
+        QString one = QStringLiteral("(?");
+        for (int i = 0; i < shape.count; ++i)
+            one += QStringLiteral(", convert_from(?, 'UTF8')");
+        one += QLatin1Char(')');
+        QStringList tuples;
+        QVariantList values;
+        for (const StoredRow &r : rows) {
+            tuples << one;
+            values << r.rowId;
+            for (int i = 0; i < shape.count; ++i) {
+                const StoredCell cell = r.cells.value(i);
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
+            }
+        }
+        c.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
+                  .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns))
+                  + tuples.join(QStringLiteral(", ")),
+              values);
+        return;
+    }
+    QString marks = QStringLiteral("?");
+    for (int i = 0; i < shape.count; ++i)
+        marks += QStringLiteral(", ?");
+    sqlite3_stmt *statement = prepare(db,
+                                      QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3)")
+                                          .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns), marks),
+                                      QStringLiteral("写入"));
+    for (const StoredRow &r : rows) {
+        int rc = sqlite3_bind_int64(statement, 1, r.rowId);
+        for (int i = 0; i < shape.count && rc == SQLITE_OK; ++i) {
+            const StoredCell cell = i < r.cells.size() ? r.cells.at(i) : StoredCell();
+            const int at = i + 2;
+            switch (cell.kind) {
+            case StoredCell::Null:
+                rc = sqlite3_bind_null(statement, at);
+                break;
+            case StoredCell::Integer:
+                rc = sqlite3_bind_int64(statement, at, cell.bytes.toLongLong());
+                break;
+            case StoredCell::Real: {
+                double v = 0;
+                if (cell.bytes.size() == sizeof v)
+                    std::memcpy(&v, cell.bytes.constData(), sizeof v);
+                rc = sqlite3_bind_double(statement, at, v);
+                break;
+            }
+            case StoredCell::Text:
+                // Bound as the bytes they are: no conversion, no byte-order mark handling.
+                rc = sqlite3_bind_text(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
+                break;
+            case StoredCell::Blob:
+                // An empty BLOB stays an empty BLOB (a null pointer would bind NULL).
+                rc = cell.bytes.isEmpty()
+                    ? sqlite3_bind_zeroblob(statement, at, 0)
+                    : sqlite3_bind_blob(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
+                break;
+            }
+        }
+        if (rc == SQLITE_OK)
+            rc = sqlite3_step(statement);
+        if (rc != SQLITE_DONE) {
+            sqlite3_finalize(statement);
+            fail(db, QStringLiteral("写入"));
+        }
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+    }
+    sqlite3_finalize(statement);
+}
+
+void markCopyUnfinished(Connection &c)
+{
+    c.run(QStringLiteral("CREATE TABLE %1 (started TEXT)").arg(kUnfinishedCopyMark));
+}
+
+bool copyMarkedUnfinished(Connection &c)
+{
+    for (const QString &t : tableNames(c))
+        if (t.compare(kUnfinishedCopyMark, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+void clearCopyUnfinished(Connection &c) { c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(kUnfinishedCopyMark)); }
+
+} // namespace store

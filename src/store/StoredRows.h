@@ -1,0 +1,67 @@
+#pragma once
+// The archive's rows exactly as they are stored, for copying a whole archive: every cell
+// with its storage class and its bytes. On the file they are read and written through
+// SQLite's own interface, because a round trip through Qt's text changes what is not
+// valid UTF-8, turns BLOBs into text and drops a leading U+FEFF; a copy compared that way
+// would call changed bytes the same.
+#include "store/Statements.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QVector>
+
+struct sqlite3_stmt;
+
+namespace store {
+
+struct StoredCell {
+    enum Kind { Null, Integer, Real, Text, Blob };
+    Kind kind = Null;
+    // Text: the bytes stored (UTF-8 when valid, whatever another tool wrote otherwise);
+    // Blob: its bytes; Integer: its decimal digits; Real: the eight bytes of the double.
+    QByteArray bytes;
+    bool operator==(const StoredCell &o) const { return kind == o.kind && bytes == o.bytes; }
+    bool operator!=(const StoredCell &o) const { return !(*this == o); }
+};
+
+struct StoredRow {
+    qint64 rowId = 0;
+    QVector<StoredCell> cells; // the table's columns in order
+    bool operator==(const StoredRow &o) const { return rowId == o.rowId && cells == o.cells; }
+};
+
+// The table's columns as the operator reads them, in the order of StoredRow::cells.
+QStringList storedColumns(ArchiveTable table);
+
+// The rows of one table in the order stored, one at a time. Throws StoreError when a row
+// cannot be read.
+class StoredRows {
+public:
+    StoredRows(Connection &c, ArchiveTable table);
+    ~StoredRows();
+    StoredRows(const StoredRows &) = delete;
+    StoredRows &operator=(const StoredRows &) = delete;
+    bool next(StoredRow &row);
+
+private:
+    Connection &m_connection;
+    sqlite3_stmt *m_statement = nullptr; // on the file
+    QSqlQuery m_query;                   // on the server
+    int m_columns = 0;
+};
+
+// Adds rows under their own identities. On the file every cell keeps its storage class
+// and bytes; on the server a cell must be Null or valid UTF-8 text without NUL (the
+// caller refuses anything else before it writes).
+void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow> &rows);
+
+// A copy into a server's database marks it unfinished in the transaction that fills it and
+// clears the mark once the copy has been compared with its original, so that a copy cut
+// short after its rows were committed is never taken for a good one.
+void markCopyUnfinished(Connection &c);
+bool copyMarkedUnfinished(Connection &c);
+void clearCopyUnfinished(Connection &c);
+// The name of the mark among the database's tables.
+extern const QString kUnfinishedCopyMark;
+
+} // namespace store

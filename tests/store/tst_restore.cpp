@@ -1,0 +1,176 @@
+// casearchive-admin restore: a checked backup back into a fresh folder, over a damaged
+// archive (moved aside with its journal, its mode kept) and onto a server; a damaged
+// backup restores nothing.
+#include "TestSupport.h"
+
+#include "store/Backup.h"
+#include "store/Database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <sys/stat.h>
+
+namespace {
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
+    return path;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+
+Run admin(const QStringList &args)
+{
+    QProcess p;
+    p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")), args);
+    if (!p.waitForFinished(120000))
+        return {};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+struct Backed {
+    testing::TempArchive archive;
+    QTemporaryDir files;
+    QTemporaryDir target;
+    QString attached, photo, folder;
+    Backed()
+    {
+        attached = writeFile(files.filePath(QStringLiteral("docs/report.pdf")), QByteArray(3000, 'r'));
+        photo = writeFile(files.filePath(QStringLiteral("photos/one.jpg")), QByteArray(2500, '1'));
+        archive.addType(QStringLiteral("外科"));
+        archive.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("张三"), attached,
+                          QStringLiteral("说明"), {photo});
+        store::BackupOptions o;
+        o.archivePath = archive.path();
+        o.targetFolder = target.path();
+        const store::BackupResult r = store::backupArchive(o);
+        if (r.outcome != store::BackupResult::Verified)
+            QTest::qFail(qPrintable(r.error), __FILE__, __LINE__);
+        folder = r.folder;
+    }
+    QString db() const { return folder + QStringLiteral("/file.dat"); }
+};
+
+} // namespace
+
+class TestRestore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void intoAFreshFolderWithTheFiles()
+    {
+        Backed b;
+        QTemporaryDir fresh;
+        const QString target = fresh.filePath(QStringLiteral("Data/file.dat"));
+        const QString filesTo = fresh.filePath(QStringLiteral("restored"));
+        const Run r = admin({QStringLiteral("restore"), b.folder, target, QStringLiteral("--files-to"), filesTo});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(readFile(target), readFile(b.db()));
+        QCOMPARE(readFile(filesTo + b.photo), readFile(b.photo));
+        QCOMPARE(readFile(filesTo + b.attached), readFile(b.attached));
+        QVERIFY2(r.out.contains(QStringLiteral("restored the archive %1 (").arg(target)), qPrintable(r.out));
+        QVERIFY(r.out.contains(QStringLiteral("files put back: 2, already in place: 0, not put back: 0")));
+        QVERIFY(!QFile::exists(target + QStringLiteral(".unfinished")));
+        store::Connection c(target);
+        QCOMPARE(store::countTables(c).detail, 1);
+
+        // Into their own places: what is gone comes back, what is there is left alone.
+        QVERIFY(QFile::remove(b.photo));
+        writeFile(b.attached, "changed since");
+        const QString second = fresh.filePath(QStringLiteral("second.dat"));
+        const Run own = admin({QStringLiteral("restore"), b.db(), second});
+        QCOMPARE(own.exitCode, 3);
+        QCOMPARE(readFile(b.photo), QByteArray(2500, '1'));
+        QCOMPARE(readFile(b.attached), QByteArray("changed since"));
+        QVERIFY2(own.out.contains(QStringLiteral("files put back: 1, already in place: 0, not put back: 1\n"
+                                                 "  left as it is (differs from the backup): %1\n")
+                                      .arg(b.attached)),
+                 qPrintable(own.out));
+    }
+
+    void overADamagedArchiveOnlyWhenAskedAndNothingDeleted()
+    {
+        Backed b;
+        QTemporaryDir dir;
+        const QString target = writeFile(dir.filePath(QStringLiteral("file.dat")), "damaged archive");
+        writeFile(target + QStringLiteral("-journal"), "its journal");
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                                  | QFileDevice::WriteGroup));
+        const Run refused = admin({QStringLiteral("restore"), b.folder, target});
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(QStringLiteral("“%1”已经存在，不会覆盖。确认要用备份替换它时，加上 --replace").arg(target)),
+                 qPrintable(refused.err));
+        QCOMPARE(readFile(target), QByteArray("damaged archive"));
+
+        const Run r = admin({QStringLiteral("restore"), b.folder, target, QStringLiteral("--replace"),
+                             QStringLiteral("--files-to"), dir.filePath(QStringLiteral("f"))});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(readFile(target), readFile(b.db()));
+        QCOMPARE(modeOf(target), 0660u);
+        QVERIFY(!QFile::exists(target + QStringLiteral("-journal")));
+        const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("file.dat.before-restore-*")}, QDir::Files, QDir::Name);
+        QCOMPARE(aside.size(), 2);
+        QCOMPARE(readFile(dir.filePath(aside.at(0))), QByteArray("damaged archive"));
+        QVERIFY(aside.at(1).endsWith(QStringLiteral("-journal")));
+        QCOMPARE(readFile(dir.filePath(aside.at(1))), QByteArray("its journal"));
+        QVERIFY(r.out.contains(QStringLiteral("moved %1 aside to %2").arg(target, dir.filePath(aside.at(0)))));
+    }
+
+    void aDamagedBackupRestoresNothing()
+    {
+        Backed b;
+        QByteArray bytes = readFile(b.db());
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x10);
+        writeFile(b.db(), bytes);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("file.dat"));
+        const Run r = admin({QStringLiteral("restore"), b.folder, target});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("备份已损坏，没有恢复任何内容。")) && r.err.contains(QStringLiteral("archive file.dat: DAMAGED")),
+                 qPrintable(r.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+    }
+
+    void ontoAServer()
+    {
+        if (!testing::onServer())
+            QSKIP("needs the test server");
+        Backed b;
+        testing::TempServerDatabase server;
+        const Run r = admin({QStringLiteral("restore"), b.folder, server.path(), QStringLiteral("--files-to"),
+                             b.target.filePath(QStringLiteral("f"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("copied the archive into %1 and compared every cell: 1 records, 1 photos")
+                                    .arg(server.path())),
+                 qPrintable(r.out));
+        // Never onto a database that holds an archive.
+        const Run again = admin({QStringLiteral("restore"), b.folder, server.path()});
+        QCOMPARE(again.exitCode, 1);
+        QVERIFY(again.err.contains(QStringLiteral("已经有数据表")));
+    }
+};
+
+QTEST_MAIN(TestRestore)
+#include "tst_restore.moc"
