@@ -1,13 +1,18 @@
 #include "records/ArchiveTreeModel.h"
 
 #include "platform/Twips.h"
+#include "store/TreeRows.h"
 
 #include <QCollator>
 #include <QHash>
 #include <QLocale>
 #include <algorithm>
 #include <functional>
+#include <deque>
 #include <numeric>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 // Where a node sits is told by its internal id: the root's children and grandchildren
 // need no node objects of their own.
@@ -16,15 +21,11 @@ constexpr quintptr kRootId = 0;     // the root itself
 constexpr quintptr kTypeId = 1;     // a type node (its row is its place among the types)
 constexpr quintptr kRecordBase = 2; // a record node: kRecordBase + the row of its type
 
-// Undoes the reset bracket even when the store fails half-way through a load.
-struct ResetGuard {
-    std::function<void()> end;
-    ~ResetGuard() { end(); }
-};
 } // namespace
 
 const QString ArchiveTreeModel::kRootText = QStringLiteral("病案库");
 const QString ArchiveTreeModel::kRootKey = QStringLiteral("main2009");
+const QString ArchiveTreeModel::kUnlistedText = QStringLiteral("（未登记类型）");
 
 ArchiveTreeModel::ArchiveTreeModel(QObject *parent)
     : QAbstractItemModel(parent), m_rootImage(QStringLiteral("Open"))
@@ -99,14 +100,21 @@ constexpr int kLengthShift = 57;
 
 } // namespace
 
-quint32 ArchiveTreeModel::keep(const QString &text)
+quint64 ArchiveTreeModel::packDigits(QByteArrayView digits)
 {
-    const auto at = quint32(m_text.size());
-    m_text += text;
-    return at;
+    const qsizetype n = digits.size();
+    if (n < 1 || n > kMaxPackedDigits)
+        return 0;
+    quint64 value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + quint64(c - '0');
+    }
+    return (quint64(n) << kLengthShift) | value;
 }
 
-quint64 ArchiveTreeModel::packNumber(const QString &number)
+quint64 ArchiveTreeModel::packNumber(const QString &number, QString &text)
 {
     const qsizetype n = number.size();
     if (n >= 1 && n <= kMaxPackedDigits) {
@@ -122,7 +130,9 @@ quint64 ArchiveTreeModel::packNumber(const QString &number)
         if (digits)
             return (quint64(n) << kLengthShift) | value;
     }
-    return kNumberAsText | (quint64(n) << 32) | keep(number);
+    const auto at = quint32(text.size());
+    text += number;
+    return kNumberAsText | (quint64(n) << 32) | at;
 }
 
 QString ArchiveTreeModel::unpackNumber(quint64 packed) const
@@ -134,52 +144,109 @@ QString ArchiveTreeModel::unpackNumber(quint64 packed) const
     return QString::number(value).rightJustified(length, QLatin1Char('0'));
 }
 
-void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFilter &filter)
+void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFilter &filter, Read read,
+                            const Checkpoint &checkpoint)
 {
-    beginResetModel();
-    ResetGuard guard{[this, &filter] {
+    // The tree is built aside and shown in one step: the window may repaint meanwhile
+    // (checkpoint), and must never meet a half-built tree.
+    QVector<Type> types;
+    QVector<Record> unlisted;
+    QString text;
+    const auto show = [&] {
+        if (!unlisted.isEmpty())
+            types.push_back(Type{kUnlistedText, std::move(unlisted), true});
         // Also after a failure half-way: what was read is shown, without spare room.
-        for (Type &t : m_types)
+        for (Type &t : types)
             t.records.squeeze();
-        m_text.squeeze();
+        text.squeeze();
+        beginResetModel();
+        m_types.swap(types);
+        m_text.swap(text);
+        m_rootImage = QStringLiteral("Open");
+        m_searchNote.clear();
         if (!filter.isEmpty())
             m_searchNote = QStringLiteral("查询：%1，找到 %2 条").arg(filter.text, QString::number(recordCount()));
         endResetModel();
-    }};
-    m_types.clear();
-    m_text.clear();
-    m_searchNote.clear();
-    m_rootImage = QStringLiteral("Open");
+    };
+    try {
+        const QStringList names = sortedByPinyin(store::readTypes(connection));
+        // Types whose names the store holds equal are chained, so that a record goes under
+        // each of them, as a query per type would find it under each.
+        QHash<QString, int> firstOfName;
+        QVector<int> nextOfName(names.size(), -1);
+        types.reserve(names.size() + 1);
+        for (const QString &name : names)
+            types.push_back(Type{name, {}, false});
+        for (int i = int(names.size()) - 1; i >= 0; --i) {
+            const QString folded = foldLikeTheStore(names[i]);
+            nextOfName[i] = firstOfName.value(folded, -1);
+            firstOfName.insert(folded, i);
+        }
+        const auto typeOf = [&firstOfName](const QString &spelling) {
+            return spelling.isNull() ? -1 : firstOfName.value(foldLikeTheStore(spelling), -1);
+        };
+        const auto place = [&](int type, const Record &r) {
+            if (type < 0)
+                unlisted.push_back(r);
+            for (; type >= 0; type = nextOfName[type])
+                types[type].records.push_back(r);
+        };
 
-    const QStringList names = sortedByPinyin(store::readTypes(connection));
-    if (names.isEmpty())
-        return; // no type, so no record is shown: nothing more to read
-    // Types whose names the store holds equal are chained, so that a record goes under
-    // each of them, as a query per type would find it under each.
-    QHash<QString, int> firstOfName;
-    QVector<int> nextOfName(names.size(), -1);
-    m_types.reserve(names.size());
-    for (const QString &name : names)
-        m_types.push_back(Type{name, {}});
-    for (int i = int(names.size()) - 1; i >= 0; --i) {
-        const QString folded = foldLikeTheStore(names[i]);
-        nextOfName[i] = firstOfName.value(folded, -1);
-        firstOfName.insert(folded, i);
+        if (read == Read::Qt) {
+            // Type names as the records spell them, each looked up once.
+            QHash<QString, int> typeOfSpelling;
+            qint64 rows = 0;
+            store::forEachRecord(connection, filter, [&](const QString &typeName, const store::RecordHead &head) {
+                if (checkpoint && ++rows % store::TreeRows::kCheckpointRows == 0)
+                    checkpoint(rows);
+                int type = -1;
+                if (!typeName.isNull()) {
+                    auto found = typeOfSpelling.constFind(typeName);
+                    if (found == typeOfSpelling.cend())
+                        found = typeOfSpelling.insert(typeName, typeOf(typeName));
+                    type = found.value();
+                }
+                const auto at = quint32(text.size());
+                text += head.name;
+                place(type, Record{head.rowId, packNumber(head.number, text), at, quint32(head.name.size())});
+            });
+        } else {
+            using store::TreeRows;
+            TreeRows rows(connection, filter, checkpoint);
+            // Type names as the records' bytes spell them, each decoded and looked up once
+            // (equal bytes are equal names, whatever they hold).
+            std::deque<std::string> spellings;
+            std::unordered_map<std::string_view, int> typeOfBytes;
+            while (rows.next()) {
+                int type = -1;
+                if (!rows.isNull(TreeRows::Type)) {
+                    const QByteArrayView bytes = rows.bytes(TreeRows::Type);
+                    if (bytes.isNull()) {
+                        type = typeOf(rows.text(TreeRows::Type));
+                    } else {
+                        auto found = typeOfBytes.find(std::string_view(bytes.data(), size_t(bytes.size())));
+                        if (found == typeOfBytes.end()) {
+                            spellings.emplace_back(bytes.data(), size_t(bytes.size()));
+                            found = typeOfBytes.emplace(spellings.back(), typeOf(rows.text(TreeRows::Type))).first;
+                        }
+                        type = found->second;
+                    }
+                }
+                // The name first: a number that is not plain digits is kept after it.
+                const auto at = quint32(text.size());
+                rows.appendText(TreeRows::Name, text);
+                const auto size = quint32(quint32(text.size()) - at);
+                quint64 number = packDigits(rows.bytes(TreeRows::Number));
+                if (!number)
+                    number = packNumber(rows.text(TreeRows::Number), text);
+                place(type, Record{rows.rowId(), number, at, size});
+            }
+        }
+    } catch (...) {
+        show();
+        throw;
     }
-
-    // Type names as the records spell them, each looked up once: -1 when no type has it.
-    QHash<QString, int> typeOfSpelling;
-    store::forEachRecord(connection, filter, [&](const QString &typeName, const store::RecordHead &head) {
-        auto found = typeOfSpelling.constFind(typeName);
-        if (found == typeOfSpelling.cend())
-            found = typeOfSpelling.insert(typeName, firstOfName.value(foldLikeTheStore(typeName), -1));
-        int type = found.value();
-        if (type < 0)
-            return;
-        const Record r{head.rowId, packNumber(head.number), keep(head.name), quint32(head.name.size())};
-        for (; type >= 0; type = nextOfName[type])
-            m_types[type].records.push_back(r);
-    });
+    show();
 }
 
 int ArchiveTreeModel::recordCount() const
@@ -314,6 +381,11 @@ int ArchiveTreeModel::rowCount(const QModelIndex &parent) const
 
 int ArchiveTreeModel::columnCount(const QModelIndex &) const { return 1; }
 
+bool ArchiveTreeModel::isUnlisted(const QModelIndex &index) const
+{
+    return kind(index) == Kind::Type && m_types[index.row()].unlisted;
+}
+
 bool ArchiveTreeModel::hasChildren(const QModelIndex &parent) const { return rowCount(parent) > 0; }
 
 Qt::ItemFlags ArchiveTreeModel::flags(const QModelIndex &index) const
@@ -354,7 +426,12 @@ QVariant ArchiveTreeModel::data(const QModelIndex &index, int role) const
         return k == Kind::Record ? QVariant(number(index)) : QVariant();
     case Qt::ToolTipRole:
         // The root tells whether the tree shows the whole archive or what a search found.
-        return k == Kind::Root && !m_searchNote.isEmpty() ? QVariant(platform::plainToolTip(m_searchNote)) : QVariant();
+        if (k == Kind::Root && !m_searchNote.isEmpty())
+            return platform::plainToolTip(m_searchNote);
+        if (k == Kind::Type && m_types[index.row()].unlisted)
+            return platform::plainToolTip(QStringLiteral("类型不在病案类型列表中的病案（早期档案留下的，或没有类型）。"
+                                                         "可以用“修改病案记录”为它们选定类型。"));
+        return {};
     default:
         return {};
     }

@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QString>
 #include <QVector>
+#include <functional>
 
 class ArchiveTreeModel : public QAbstractItemModel {
     Q_OBJECT
@@ -25,18 +26,29 @@ public:
     };
     enum class Kind { None, Root, Type, Record };
 
-    static const QString kRootText; // "病案库"
-    static const QString kRootKey;  // "main2009"
+    static const QString kRootText;     // "病案库"
+    static const QString kRootKey;      // "main2009"
+    static const QString kUnlistedText; // "（未登记类型）"
 
     explicit ArchiveTreeModel(QObject *parent = nullptr);
 
+    // How the records are read: through the engine's own interface (store/TreeRows.h), or
+    // through Qt's driver (store::forEachRecord). Both build the same tree.
+    enum class Read { Engine, Qt };
+    // Called now and then during a load with the rows read so far; the tree on show
+    // stays as it was until the load ends.
+    using Checkpoint = std::function<void(qint64 rowsRead)>;
+
     // The tree load: types and records are read through one connection. A record goes
     // under every type whose name its type name equals, ignoring the case of the letters
-    // A to Z as the store does; a record of no listed type is not shown. Types come in
-    // pinyin order, records in the order stored. Ends with the root alone when the
-    // connection fails, with the types and the records read so far when a later read
-    // fails; the failure is passed on to the caller in both cases.
-    void load(store::Connection &connection, const store::SearchFilter &filter);
+    // A to Z as the store does. Records of no listed type (earlier archives hold them, and
+    // records without a type) go under one node of their own after the types, which is
+    // there only when there are such records. Types come in pinyin order, records in the
+    // order stored. Ends with the root alone when the connection fails, with the types and
+    // the records read so far when a later read fails; the failure is passed on to the
+    // caller in both cases.
+    void load(store::Connection &connection, const store::SearchFilter &filter, Read read = Read::Engine,
+              const Checkpoint &checkpoint = {});
     void clear(); // the root alone
 
     // While a search is in force: what is searched for and how many records were found
@@ -46,7 +58,9 @@ public:
 
     QModelIndex rootIndex() const;
     int typeCount() const { return int(m_types.size()); }
-    QModelIndex typeIndex(int row) const;
+    QModelIndex typeIndex(int row) const; // the node of unlisted types counts as the last
+    // True for the node of the records whose type is not listed.
+    bool isUnlisted(const QModelIndex &index) const;
     QModelIndex recordIndex(int typeRow, int recordRow) const;
 
     Kind kind(const QModelIndex &index) const;
@@ -77,12 +91,15 @@ private:
     struct Type {
         QString name;
         QVector<Record> records;
+        bool unlisted = false;
     };
 
     const Record &record(const QModelIndex &index) const;
-    quint64 packNumber(const QString &number);
+    // A number kept in the record itself, or in text (where the names are) when it is
+    // not plain digits.
+    static quint64 packNumber(const QString &number, QString &text);
+    static quint64 packDigits(QByteArrayView digits); // 0 when they are not 1 to 17 digits
     QString unpackNumber(quint64 packed) const;
-    quint32 keep(const QString &text); // appends to m_text, returns where it starts
 
     QVector<Type> m_types;
     QString m_text; // every record's name (and any number kept as text), end to end

@@ -7,6 +7,7 @@
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/RecordPrint.h"
+#include "records/ReloadFeedback.h"
 #include "records/frmBackup.h"
 #include "records/frmModifyForm.h"
 #include "records/frmNewForm.h"
@@ -16,7 +17,9 @@
 #include "store/Statements.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -335,11 +338,26 @@ void frmManager::reportFailures(const std::function<void()> &work)
 
 // ---------------------------------------------------------------- tree load
 
+std::function<qint64()> frmManager::reloadClock = [] {
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+};
+
 void frmManager::cmdLoad_Click()
 {
     // A reload asked for by a command or another window: the operator learns why the
     // tree is incomplete, and the browser stays usable with what could be read.
-    reportFailures([this] { loadTree(); });
+    // One asked for while the window repaints during a load follows that load.
+    if (m_reading) {
+        m_readAgain = true;
+        return;
+    }
+    do {
+        m_readAgain = false;
+        reportFailures([this] { loadTree(); });
+    } while (m_readAgain);
 }
 
 void frmManager::clearDetails()
@@ -357,7 +375,15 @@ void frmManager::clearDetails()
 
 void frmManager::loadTree()
 {
-    const platform::BusyCursor busy;
+    m_reading = true;
+    // Said before anything can fail, undone however the load ends.
+    struct Reading {
+        bool &flag;
+        ~Reading() { flag = false; }
+    } reading{m_reading};
+    ReloadFeedback feedback(reloadClock);
+    const ArchiveTreeModel::Checkpoint checkpoint = [&feedback](qint64 rows) { feedback(rows); };
+    const auto finished = [&] { feedback.finished(m_model->recordCount()); };
 
     lblFileCaption->setText(ArchiveTreeModel::kRootText);
     lblFileCaption->adjustSize();
@@ -389,13 +415,15 @@ void frmManager::loadTree()
     m_model->clear();
     try {
         store::Connection connection(app::DbPath);
-        m_model->load(connection, app::SearchFilter);
+        m_model->load(connection, app::SearchFilter, ArchiveTreeModel::Read::Engine, checkpoint);
     } catch (...) {
         expandTree();
         app::ShowSearchState(m_model->searchNote());
+        finished();
         throw;
     }
     expandTree();
+    finished();
     // While a search is in force the main window says what was looked for and found.
     app::ShowSearchState(m_model->searchNote());
 
@@ -484,7 +512,9 @@ void frmManager::TreeView_NodeClick(const QModelIndex &node)
         m_shownRowId = 0;
         MnuOpenFile->setEnabled(false);
         // An operator who may only modify records is not offered the add command here.
-        if (kind == Kind::Type && text != ArchiveTreeModel::kRootText && app::CurrentAuthority != kOnlyModify) {
+        // Nor under the records of unlisted types: a new record goes under a listed one.
+        if (kind == Kind::Type && !m_model->isUnlisted(node) && text != ArchiveTreeModel::kRootText
+            && app::CurrentAuthority != kOnlyModify) {
             MnuAddFile->setEnabled(true);
             app::setToolButtonEnabled(QStringLiteral("Add"), true);
         }

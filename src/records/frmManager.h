@@ -25,6 +25,10 @@ public:
     // window belongs to another subsystem.
     static std::function<void(QWidget *parent)> openCatalogWindow;
 
+    // The clock a reload measures itself by (records/ReloadFeedback.h), in milliseconds;
+    // tests set their own.
+    static std::function<qint64()> reloadClock;
+
     // Commands the main toolbar and other windows run.
     void cmdLoad_Click(); // reloads the tree; a failure is shown, never thrown
     void MnuAddFile_Click();
@@ -130,5 +134,7 @@ private:
     qint64 m_shownRowId = 0;
     qint64 m_clickedRowId = 0; // the record node last clicked; 0 for the root or a type
     bool m_loading = false;
+    bool m_reading = false;     // a tree load is under way (the window repaints meanwhile)
+    bool m_readAgain = false;   // a reload was asked for during it
     bool m_unloaded = false;
 };

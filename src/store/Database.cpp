@@ -10,7 +10,11 @@
 #include <QSqlError>
 #include <QUrl>
 
+#include <QCoreApplication>
+#include <QHash>
+
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace store {
 
@@ -258,7 +262,90 @@ QString uriFor(const QString &path, const char *mode)
     QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
     return uri + QStringLiteral("?mode=") + QLatin1String(mode);
 }
+// ---- The server connections kept for the run, one per address ----
+
+struct Kept {
+    QString name; // Qt's name of the connection
+    bool inUse = false;
+};
+
+QHash<QString, Kept> &keptConnections()
+{
+    static QHash<QString, Kept> kept;
+    return kept;
+}
+
+int serverOpens = 0;
+
+void closeConnectionNamed(const QString &name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// An idle session receives nothing unless the server is ending it (a restart, a stopped
+// server, an administrator's pg_terminate_backend): anything waiting to be read, or a
+// session that is not plainly idle, means it cannot be trusted with the next operation.
+// Costs no round trip.
+bool idleAndAlive(QSqlDatabase &db)
+{
+    PGconn *handle = serverHandle(db);
+    if (!handle || PQstatus(handle) != CONNECTION_OK || PQtransactionStatus(handle) != PQTRANS_IDLE)
+        return false;
+    pollfd p{PQsocket(handle), POLLIN, 0};
+    const int ready = poll(&p, 1, 0);
+    return ready == 0;
+}
+// A statement whose effect outlives its transaction in the session (the program issues
+// none; tools and tests may): such a session is not handed to the next operation.
+bool changesSession(const QString &sql)
+{
+    const QString s = sql.trimmed().toUpper();
+    if (s.startsWith(QLatin1String("SET ")))
+        return !s.startsWith(QLatin1String("SET LOCAL ")) && !s.startsWith(QLatin1String("SET TRANSACTION "));
+    for (const char *start : {"RESET", "DISCARD", "LISTEN", "PREPARE", "LOAD", "CREATE TEMP", "SET SESSION"})
+        if (s.startsWith(QLatin1String(start)))
+            return true;
+    return false;
+}
+
+// A workstation works with one address; tools and tests go through many, and a session
+// the server has ended still holds its socket: such ones, and any beyond a few, go.
+void forgetIdleConnections()
+{
+    constexpr int kMostKept = 4;
+    auto &kept = keptConnections();
+    for (auto it = kept.begin(); it != kept.end();) {
+        QSqlDatabase db = QSqlDatabase::database(it->name, false);
+        const bool drop = !it->inUse && (kept.size() >= kMostKept || !idleAndAlive(db));
+        db = QSqlDatabase();
+        if (drop) {
+            closeConnectionNamed(it->name);
+            it = kept.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
 } // namespace
+
+void closeKeptConnections()
+{
+    auto &kept = keptConnections();
+    for (auto it = kept.begin(); it != kept.end();) {
+        if (it->inUse) {
+            ++it;
+            continue;
+        }
+        closeConnectionNamed(it->name);
+        it = kept.erase(it);
+    }
+}
+
+int serverConnectionsOpened() { return serverOpens; }
 
 // Whatever a failure quotes (an address, the driver's words), no password goes on to a
 // message box or a terminal.
@@ -272,7 +359,9 @@ Connection::Connection(const QString &path) : m_path(path), m_backend(backendFor
     if (path.trimmed().isEmpty())
         throw StoreError(QStringLiteral("没有指定数据库文件。"));
     if (m_backend == Backend::PostgreSQL) {
-        openServer();
+        m_keptKey = path.trimmed() + QLatin1Char('\n') + QString::number(busyTimeoutMs);
+        if (!borrowKept())
+            openServer();
         return;
     }
     if (!QFileInfo(path).isFile())
@@ -360,8 +449,20 @@ void Connection::openServer()
     m_db.setDatabaseName(address.database);
     m_db.setUserName(address.user);
     m_db.setConnectOptions(address.options.join(QLatin1Char(';')));
-    if (m_db.open())
+    if (m_db.open()) {
+        ++serverOpens;
+        // The first connection to an address is the one kept for the run; a second one
+        // open at the same time (two operations interleaved) is closed at its end.
+        auto &kept = keptConnections();
+        if (!m_keptKey.isEmpty() && !kept.contains(m_keptKey)) {
+            if (kept.isEmpty())
+                qAddPostRoutine(closeKeptConnections);
+            forgetIdleConnections();
+            kept.insert(m_keptKey, Kept{m_name, true});
+            m_kept = true;
+        }
         return;
+    }
     const QString why = technicalText(m_db.lastError());
     release();
     // The driver says little about why; libpq's ping tells a server that is not there
@@ -386,10 +487,71 @@ void Connection::openServer()
     throw StoreError(withTechnical(sentence.arg(m_path), why));
 }
 
+bool Connection::borrowKept()
+{
+    auto &kept = keptConnections();
+    const auto it = kept.find(m_keptKey);
+    if (it == kept.end() || it->inUse)
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(it->name, false);
+    if (!idleAndAlive(db)) {
+        // Ended by the server meanwhile: opened again, or, when the server is really
+        // gone, reported as a connection that cannot be made, exactly as without keeping.
+        const QString name = it->name;
+        kept.erase(it);
+        db = QSqlDatabase();
+        closeConnectionNamed(name);
+        return false;
+    }
+    it->inUse = true;
+    m_name = it->name;
+    m_db = db;
+    m_kept = true;
+    m_borrowed = true;
+    return true;
+}
+
+void Connection::reopenServer()
+{
+    auto &kept = keptConnections();
+    const auto it = kept.find(m_keptKey);
+    if (m_kept && it != kept.end() && it->name == m_name)
+        kept.erase(it);
+    m_kept = false;
+    m_borrowed = false;
+    m_db = QSqlDatabase();
+    closeConnectionNamed(m_name);
+    m_name.clear();
+    openServer();
+}
+
 void Connection::release()
 {
     if (m_name.isEmpty())
         return;
+    if (m_kept) {
+        auto &kept = keptConnections();
+        const auto it = kept.find(m_keptKey);
+        PGconn *handle = serverHandle(m_db);
+        bool clean = handle && PQstatus(handle) == CONNECTION_OK && !m_sessionChanged;
+        if (clean && PQtransactionStatus(handle) != PQTRANS_IDLE) {
+            // An operation that ended half-way leaves nothing behind for the next one.
+            while (PGresult *left = PQgetResult(handle))
+                PQclear(left);
+            if (PQtransactionStatus(handle) != PQTRANS_IDLE)
+                PQclear(PQexec(handle, "ROLLBACK"));
+            clean = PQstatus(handle) == CONNECTION_OK && PQtransactionStatus(handle) == PQTRANS_IDLE;
+        }
+        if (it != kept.end() && it->name == m_name) {
+            if (clean) {
+                it->inUse = false;
+                m_db = QSqlDatabase();
+                m_name.clear();
+                return;
+            }
+            kept.erase(it);
+        }
+    }
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -429,15 +591,28 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
+    if (m_kept && changesSession(sql))
+        m_sessionChanged = true;
+    // A kept session that the server ended just after the check before use: its first
+    // statement is run again on a new session (nothing of it can have taken effect).
+    const auto failed = [&](const QSqlError &e) -> bool {
+        if (m_borrowed && m_statements == 0 && connectionLost()) {
+            q = QSqlQuery();
+            reopenServer();
+            return true;
+        }
+        fail(e);
+    };
     // The server cannot prepare BEGIN, COMMIT or SET; a statement without values needs no
     // preparing anyway, and goes to the server in one round trip.
     if (m_backend == Backend::PostgreSQL && values.isEmpty()) {
-        if (!q.exec(sql))
-            fail(q.lastError());
+        if (!q.exec(sql) && failed(q.lastError()))
+            return run(sql, values);
+        ++m_statements;
         return q;
     }
-    if (!q.prepare(sql))
-        fail(q.lastError());
+    if (!q.prepare(sql) && failed(q.lastError()))
+        return run(sql, values);
     for (const QVariant &v : values) {
         // Every value the windows write is a text; an empty one is stored as the empty
         // text, never as no value, so that readers and other tools see what was typed.
@@ -446,8 +621,9 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
         else
             q.addBindValue(v);
     }
-    if (!q.exec())
-        fail(q.lastError());
+    if (!q.exec() && failed(q.lastError()))
+        return run(sql, values);
+    ++m_statements;
     return q;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The archive: an SQLite file, or a database on a PostgreSQL server named by a connection
 // address (store/Dialect.h). Every operation opens it, works and closes it again before
-// it returns; nothing is held open between operations, so another program (or a copy on
-// a network folder) sees a consistent archive whenever this program is idle.
+// it returns. The file is really closed, so another program (or a copy on a network
+// folder) sees a consistent archive whenever this program is idle. The server shares
+// nothing through a file: there one connection per address stays open for the run and
+// each operation borrows it, checked first and opened again after a server restart.
 #include "store/Dialect.h"
 
 #include <QSqlDatabase>
@@ -52,6 +54,9 @@ public:
     // True when the server connection has broken (server stopped, network gone).
     bool connectionLost();
 
+    // Reports a failure of the engine as every statement does (the damage rule included).
+    [[noreturn]] void fail(const QSqlError &e);
+
     // Creates an empty file for a new archive; used by the admin tool and tests only.
     // For a server address: connects to that database, which must exist already.
     static Connection createNew(const QString &path);
@@ -62,14 +67,25 @@ private:
     void open(const QString &uri);
     void openServer();
     void release();
-    [[noreturn]] void fail(const QSqlError &e);
+    bool borrowKept();
+    void reopenServer();
     QString describe(const QSqlError &e);
 
     QString m_path;
     QString m_name;
     QSqlDatabase m_db;
     Backend m_backend = Backend::SQLite;
+    QString m_keptKey;       // the address and the lock wait its session was opened with
+    bool m_kept = false;     // the address's kept connection, given back at the end
+    bool m_borrowed = false; // kept from an earlier operation (not opened for this one)
+    int m_statements = 0;    // statements run successfully
+    bool m_sessionChanged = false; // a setting of the session changed: not kept for the next
 };
+
+// Closes the server connections kept open (the program's end; tests).
+void closeKeptConnections();
+// How many server connections this process has opened so far (tests, the benchmark).
+int serverConnectionsOpened();
 
 // True once the store has reported the archive file damaged in this run: every
 // transaction on it is refused from then on.

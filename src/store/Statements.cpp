@@ -207,13 +207,16 @@ void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFil
     }
 }
 
+QString treeRecordsSql(const Dialect &dialect, const SearchFilter &filter)
+{
+    return QStringLiteral("SELECT type_Name, rowid, \"病案号\", \"文件名\" FROM Detail WHERE 1 = 1")
+        + filter.sqlCondition(dialect) + QStringLiteral(" ORDER BY rowid");
+}
+
 void forEachRecord(Connection &c, const SearchFilter &filter,
                    const std::function<void(const QString &typeName, const RecordHead &)> &visit)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT type_Name, rowid, \"病案号\", \"文件名\" FROM Detail "
-                                       "WHERE type_Name IS NOT NULL")
-                            + filter.sqlCondition(c.dialect()) + QStringLiteral(" ORDER BY rowid"),
-                        filter.boundValues());
+    QSqlQuery q = c.run(treeRecordsSql(c.dialect(), filter), filter.boundValues());
     QString typeName;
     RecordHead head;
     while (c.next(q)) {

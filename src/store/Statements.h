@@ -74,10 +74,13 @@ void forEachRecordOfType(Connection &c, const QString &typeName, const SearchFil
 QString recordsOfTypeSql(const Dialect &dialect, const SearchFilter &filter);
 
 // Every record that meets the search condition, in the order stored, with the type
-// name it carries (records without one are left out): the tree load reads the whole
-// archive with this one statement and sorts the records into their types itself.
+// name it carries (a null text when it has none): the tree load reads the whole archive
+// with this one statement and sorts the records into their types itself.
 void forEachRecord(Connection &c, const SearchFilter &filter,
                    const std::function<void(const QString &typeName, const RecordHead &)> &visit);
+// Its SQL text, columns type name, row identity, number, name, with one bound value per
+// filter.boundValues(): the tree's fast read (store/TreeRows.h) runs the same text.
+QString treeRecordsSql(const Dialect &dialect, const SearchFilter &filter);
 
 // All rows with the record number, in the order stored (normally one).
 QVector<RecordRow> readRecord(Connection &c, const QString &number);

@@ -125,10 +125,11 @@ private slots:
         QCOMPARE(role(root, ArchiveTreeModel::ImageKeyRole), QStringLiteral("Open"));
         QVERIFY(!root.data(Qt::DecorationRole).value<QIcon>().isNull());
 
-        // Pinyin order: er, gu, kong, nei, wai.
+        // Pinyin order: er, gu, kong, nei, wai; the record of an unlisted type comes last.
         QCOMPARE(childTexts(m, root),
                  (QStringList{QStringLiteral("儿科"), QStringLiteral("骨科"), QStringLiteral("空类"),
-                              QStringLiteral("内科"), QStringLiteral("外科")}));
+                              QStringLiteral("内科"), QStringLiteral("外科"), QStringLiteral("（未登记类型）")}));
+        QCOMPARE(childTexts(m, m->typeIndex(5)), QStringList{QStringLiteral("孤儿")});
         const QModelIndex surgery = typeNode(m, QStringLiteral("外科"));
         QCOMPARE(role(surgery, ArchiveTreeModel::KeyRole), QStringLiteral("外科"));
         QCOMPARE(role(surgery, ArchiveTreeModel::TagRole), QStringLiteral("File"));

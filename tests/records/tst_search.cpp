@@ -592,16 +592,20 @@ private slots:
         store::Connection c(path);
         m.load(c, {});
         // Every listed type, each record under its type in the order stored. "Eye " and
-        // "Gone" name no type, the record without a type goes nowhere, and "ärzte"
-        // differs from "ÄRZTE" in a letter outside A to Z.
-        QCOMPARE(m.typeCount(), 5);
+        // "Gone" name no type, nor does the record without a type, and "ärzte" differs
+        // from "ÄRZTE" in a letter outside A to Z: these four go under the last node.
+        QCOMPARE(m.typeCount(), 6);
+        QVERIFY(m.isUnlisted(m.typeIndex(5)));
+        QCOMPARE(m.text(m.typeIndex(5)), QStringLiteral("（未登记类型）"));
+        QCOMPARE(childTexts(&m, m.typeIndex(5)), (QStringList{QStringLiteral("umlaut"), QStringLiteral("blank"),
+                                                              QStringLiteral("orphan"), QStringLiteral("no type")}));
         auto records = [&m](const char *type) { return childTexts(&m, typeNode(&m, QString::fromUtf8(type))); };
         QCOMPARE(records("Eye"), (QStringList{QStringLiteral("upper"), QStringLiteral("lower"), QStringLiteral("long")}));
         QCOMPARE(records("ÄRZTE"), QStringList{QStringLiteral("exact")});
         QCOMPARE(records("Skin"), QStringList{QStringLiteral("zeros")});
         QCOMPARE(records("外科"), (QStringList{QStringLiteral("surgery one"), QStringLiteral("no number")}));
         QCOMPARE(records("儿科"), QStringList());
-        QCOMPARE(m.recordCount(), 7);
+        QCOMPARE(m.recordCount(), 11);
         // The Chinese names in pinyin order: er before wai.
         QVERIFY(typeTexts(&m).indexOf(QStringLiteral("儿科")) < typeTexts(&m).indexOf(QStringLiteral("外科")));
         // Numbers come back exactly as stored, leading zeros and all.
@@ -617,9 +621,10 @@ private slots:
 
         // The same with a search on the type: the condition applies, the match ignores case.
         m.load(c, {QStringLiteral("ye"), false, false, false, true});
-        QCOMPARE(m.typeCount(), 5);
+        QCOMPARE(m.typeCount(), 6);
         QCOMPARE(records("Eye"), (QStringList{QStringLiteral("upper"), QStringLiteral("lower"), QStringLiteral("long")}));
-        QCOMPARE(m.recordCount(), 3);
+        QCOMPARE(childTexts(&m, m.typeIndex(5)), QStringList{QStringLiteral("blank")}); // "Eye "
+        QCOMPARE(m.recordCount(), 4);
     }
 
     void typesEqualButForCaseEachShowTheRecords()
@@ -643,15 +648,22 @@ private slots:
         QCOMPARE(m.recordCount(), 6);
     }
 
-    void emptyCatalogShowsNoRecords()
+    void emptyCatalogShowsTheRecordsUnderTheUnlistedNode()
     {
         testing::TempArchive a;
         a.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"));
+        a.addRecord(QStringLiteral("内科"), QStringLiteral("240101080001"), QStringLiteral("乙"));
         ArchiveTreeModel m;
         store::Connection c(a.path());
         m.load(c, {QStringLiteral("甲"), true, false, false, false});
+        QCOMPARE(m.typeCount(), 1);
+        QVERIFY(m.isUnlisted(m.typeIndex(0)));
+        QCOMPARE(childTexts(&m, m.typeIndex(0)), QStringList{QStringLiteral("甲")});
+        QCOMPARE(m.searchNote(), QStringLiteral("查询：甲，找到 1 条"));
+        // A search that finds none of them leaves the node out.
+        m.load(c, {QStringLiteral("丙"), true, false, false, false});
         QCOMPARE(m.typeCount(), 0);
-        QCOMPARE(m.searchNote(), QStringLiteral("查询：甲，找到 0 条"));
+        QCOMPARE(m.searchNote(), QStringLiteral("查询：丙，找到 0 条"));
     }
 
     void forEachRecordReadsEveryRecordWithItsType()
@@ -665,7 +677,7 @@ private slots:
         store::forEachRecord(c, {}, [&rows](const QString &type, const store::RecordHead &h) {
             rows << type + QLatin1Char('|') + h.number + QLatin1Char('|') + h.name;
         });
-        QCOMPARE(rows, (QStringList{QStringLiteral("内科|2|乙"), QStringLiteral("无此类|1|甲 100%")}));
+        QCOMPARE(rows, (QStringList{QStringLiteral("内科|2|乙"), QStringLiteral("无此类|1|甲 100%"), QStringLiteral("|3|丙")}));
         rows.clear();
         store::forEachRecord(c, {QStringLiteral("0%"), true, false, false, false},
                              [&rows](const QString &type, const store::RecordHead &) { rows << type; });

@@ -112,8 +112,9 @@ private slots:
         QCOMPARE(readRecord(c, QStringLiteral("ａ1")).size(), 0);
         QStringList names;
         forEachRecord(c, {}, [&](const QString &, const RecordHead &h) { names << h.name; });
+        // The record without a type or a name too: the browser shows it among the unlisted.
         QCOMPARE(names, (QStringList{QStringLiteral("张三"), QStringLiteral("同号"), QStringLiteral("Ａ全角"),
-                                     QStringLiteral("孤儿")}));
+                                     QStringLiteral("孤儿"), QString()}));
         const qint64 last = rowsOf(back, ArchiveTable::Detail).last().rowId;
         insertRecord(c, {0, QStringLiteral("外科"), QStringLiteral("new"), QStringLiteral("新"), QString(), QString()});
         QCOMPARE(readRecord(c, QStringLiteral("new")).front().rowId > last, true);

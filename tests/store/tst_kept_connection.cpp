@@ -1,0 +1,127 @@
+// One server connection per address kept for the run: reused, never shared by two
+// operations at once, checked before use, and left clean for the next operation.
+#include "TestSupport.h"
+
+#include "store/Database.h"
+#include "store/Statements.h"
+
+using namespace store;
+
+class TestKeptConnection : public QObject {
+    Q_OBJECT
+
+    static qint64 session(Connection &c)
+    {
+        QSqlQuery q = c.run(QStringLiteral("SELECT pg_backend_pid()"));
+        return c.next(q) ? q.value(0).toLongLong() : 0;
+    }
+
+    static qint64 sessionOf(const QString &path)
+    {
+        Connection c(path);
+        return session(c);
+    }
+
+    // Ends a session from the server's maintenance database, as an administrator would.
+    static void endSession(qint64 pid)
+    {
+        Connection administrator(qEnvironmentVariable("CASEARCHIVE_TEST_SERVER"));
+        QSqlQuery ended = administrator.run(QStringLiteral("SELECT pg_terminate_backend(?, 5000)"), {pid});
+        QVERIFY(administrator.next(ended));
+        QVERIFY(ended.value(0).toBool());
+    }
+
+private slots:
+    void init()
+    {
+        if (!testing::onServer())
+            QSKIP("the file is opened and closed for every operation");
+    }
+
+    void oneSessionServesOperationAfterOperation()
+    {
+        testing::TempArchive a;
+        const qint64 first = sessionOf(a.path());
+        const int opened = serverConnectionsOpened();
+        QCOMPARE(sessionOf(a.path()), first);
+        QCOMPARE(sessionOf(a.path()), first);
+        QCOMPARE(serverConnectionsOpened(), opened);
+
+        // Two operations at once never share a session (nor its transaction).
+        Connection outer(a.path());
+        QCOMPARE(session(outer), first);
+        const qint64 inner = sessionOf(a.path());
+        QVERIFY(inner != first);
+        QVERIFY(sessionOf(a.path()) != inner); // that second one was closed at its end
+        QCOMPARE(serverConnectionsOpened(), opened + 2);
+    }
+
+    void aSessionEndedByTheServerIsReplacedUnnoticed()
+    {
+        testing::TempArchive a;
+        a.addType(QStringLiteral("内科"));
+        const qint64 first = sessionOf(a.path());
+        endSession(first);
+        Connection c(a.path());
+        QCOMPARE(readTypes(c), QStringList{QStringLiteral("内科")});
+        QVERIFY(session(c) != first);
+    }
+
+    void anOperationEndedHalfWayLeavesNothingBehind()
+    {
+        testing::TempArchive a;
+        {
+            Connection c(a.path());
+            c.run(QStringLiteral("BEGIN"));
+            insertType(c, QStringLiteral("未提交"));
+        }
+        {
+            Connection c(a.path());
+            beginRead(c);
+            QCOMPARE(readTypes(c), QStringList());
+            // ended without endRead
+        }
+        Connection c(a.path());
+        {
+            Transaction t(c); // would fail inside a transaction left open
+            insertType(c, QStringLiteral("内科"));
+            t.commit();
+        }
+        QCOMPARE(readTypes(c), QStringList{QStringLiteral("内科")});
+        // A statement that failed leaves the session usable for the next operation.
+        try {
+            c.run(QStringLiteral("SELECT * FROM no_such_table"));
+            QFAIL("no failure");
+        } catch (const StoreError &) {
+        }
+    }
+
+    void aSessionWithItsSettingsChangedIsNotHandedOn()
+    {
+        testing::TempArchive a;
+        {
+            Connection c(a.path());
+            c.run(QStringLiteral("SET default_transaction_read_only = on"));
+        }
+        Connection c(a.path());
+        Transaction t(c);
+        insertType(c, QStringLiteral("内科"));
+        t.commit();
+    }
+
+    void aShorterLockWaitGetsASessionOfItsOwn()
+    {
+        testing::TempArchive a;
+        const qint64 normal = sessionOf(a.path());
+        setBusyTimeout(200);
+        Connection c(a.path());
+        QVERIFY(session(c) != normal);
+        QSqlQuery q = c.run(QStringLiteral("SHOW lock_timeout"));
+        QVERIFY(c.next(q));
+        QCOMPARE(q.value(0).toString(), QStringLiteral("200ms"));
+        setBusyTimeout(5000);
+    }
+};
+
+QTEST_MAIN(TestKeptConnection)
+#include "tst_kept_connection.moc"
