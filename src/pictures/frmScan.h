@@ -1,6 +1,9 @@
 #pragma once
-// The page viewer: a record's photos one at a time, at their own size.
+// The page viewer: a record's photos one at a time, at their own size; the operator may
+// fit a photo into the frame, zoom, pan and turn it for viewing (never the file itself).
 #include <QDialog>
+#include <QImage>
+#include <QPoint>
 #include <QPointer>
 
 class QFrame;
@@ -28,6 +31,12 @@ public:
     void HScroll1_Change(int value);
     void VScroll1_Change(int value);
 
+    // The view of the photo on show; paging brings each photo back at its own size, upright.
+    void toggleFit();           // fit into the frame <-> 1:1
+    void zoomBy(int steps);     // + in, - out; leaves fitting
+    void rotateBy(int quarters); // clockwise quarter turns
+    double zoom() const;        // the scale the photo is shown at
+
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -49,14 +58,29 @@ private:
     // whole frame when there is no photo to see, else along the frame's lower edge.
     void showNotice(const QString &text, bool wholeFrame);
     void hideNotice();
+    // "第 3 / 12 张" in the frame's corner for the photo at an index of the list.
+    void showPageNumber(int index);
+    // Draws the photo on show at the view's scale and turn, keeping the point at the
+    // frame's centre where it was (turned: the quarter turns just made).
+    void renderView(int turned);
+    bool viewChanged() const { return m_fit || m_scale != 1.0 || m_turns != 0; }
 
     QPointer<QListWidget> m_list;
     pictures::PictureFetch *m_fetch = nullptr;
     bool m_opening = false; // the load in progress is the opening's
     int m_target = 0;       // the photo the load in progress is for
+    int m_shown = -1;       // the list's index of the photo the load in progress is for
+    QImage m_image;         // the photo on show as it was read; null when there is none
+    bool m_fit = false;
+    double m_scale = 1.0;
+    int m_turns = 0;
+    bool m_dragging = false;
+    QPoint m_dragFrom;      // where a drag began, and the bars' values then
+    QPoint m_dragBars;
     QFrame *Picture1 = nullptr;
     QLabel *Image1 = nullptr;
     QLabel *lblNotice = nullptr;
+    QLabel *lblPage = nullptr;
     QScrollBar *HScroll1 = nullptr;
     QScrollBar *VScroll1 = nullptr;
     QPushButton *Command1[5] = {};
