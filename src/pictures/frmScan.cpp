@@ -23,6 +23,7 @@
 #include <cmath>
 
 int frmScan::PageIndex = 0;
+bool frmScan::ReadAhead = true;
 
 namespace {
 constexpr int kClientWidth = 11910;
@@ -152,8 +153,20 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
 
     m_fetch = new pictures::PictureFetch(this);
     connect(m_fetch, &pictures::PictureFetch::loaded, this, &frmScan::photoLoaded);
-    // A closed viewer reads no more photos.
-    connect(this, &QDialog::finished, m_fetch, &pictures::PictureFetch::cancel);
+    for (int slot = 0; slot < 2; ++slot) {
+        m_ahead[slot].fetch = new pictures::PictureFetch(this);
+        connect(m_ahead[slot].fetch, &pictures::PictureFetch::loaded, this,
+                [this, slot](const QString &path, const pictures::LoadedPicture &picture) {
+                    aheadLoaded(slot, path, picture);
+                });
+    }
+    // A closed viewer reads no more photos, and holds none but the one on show.
+    connect(this, &QDialog::finished, this, [this] {
+        m_fetch->cancel();
+        m_waiting = -1;
+        for (Ahead &ahead : m_ahead)
+            letGo(ahead);
+    });
 }
 
 frmScan::~frmScan() = default;
@@ -303,6 +316,40 @@ void frmScan::loadPhoto(const QString &path, bool opening, int target)
     m_target = target;
     // The opening shows the list's selection, which need not be the remembered index.
     m_shown = opening ? (m_list ? m_list->currentRow() : -1) : target;
+    // A photo the operator pages away from while it is still being read (a hostile
+    // drawing, a converter that hangs) is not read ahead again: it would keep the loader,
+    // which reads one photo at a time, from the photos the operator pages to.
+    if (m_fetch->pending() && !m_pendingPath.isEmpty())
+        m_slowPaths.insert(m_pendingPath);
+    if (m_waiting >= 0) {
+        m_slowPaths.insert(m_ahead[m_waiting].path);
+        letGo(m_ahead[m_waiting]);
+        m_waiting = -1;
+    }
+    m_pendingPath = path;
+    if (!opening && !path.isEmpty()) {
+        for (int slot = 0; slot < 2; ++slot) {
+            Ahead &ahead = m_ahead[slot];
+            if (ahead.index != target || ahead.path != path)
+                continue;
+            m_fetch->cancel();
+            if (ahead.ready) {
+                const pictures::LoadedPicture picture = std::move(ahead.picture);
+                letGo(ahead);
+                photoLoaded(path, picture);
+            } else {
+                m_waiting = slot;
+                ahead.fetch->hurry();
+            }
+            return;
+        }
+    }
+    // The loader reads one photo at a time: a photo still being read ahead would keep the
+    // operator waiting, and one read for elsewhere is of no more use.
+    for (Ahead &ahead : m_ahead) {
+        if (!ahead.ready || qAbs(ahead.index - target) != 1)
+            letGo(ahead);
+    }
     m_fetch->start(path, pictures::PictureRequest::ownSize());
 }
 
@@ -316,6 +363,8 @@ void frmScan::photoLoaded(const QString &path, const pictures::LoadedPicture &pi
     m_turns = 0;
     m_image = picture.ok ? picture.image : QImage();
     showPageNumber(path.isEmpty() ? -1 : m_shown);
+    // The buttons page from the remembered index, whatever the opening showed.
+    readAround(PageIndex);
     if (picture.ok) {
         showPhoto(picture);
         if (placeAfresh)
@@ -475,4 +524,65 @@ void frmScan::renderView(int turned)
     HScroll1->setValue(qRound(cx * pixmap.width() - frameW / 2.0));
     VScroll1->setValue(qRound(cy * pixmap.height() - frameH / 2.0));
     lblPage->raise();
+}
+
+void frmScan::letGo(Ahead &ahead)
+{
+    ahead.fetch->cancel();
+    ahead.index = -1;
+    ahead.path.clear();
+    ahead.ready = false;
+    ahead.picture = pictures::LoadedPicture();
+}
+
+void frmScan::readAround(int index)
+{
+    if (!ReadAhead)
+        return;
+    const int count = itemCount();
+    // The way the operator usually goes first.
+    const int wanted[2] = {index + 1, index - 1};
+    for (Ahead &ahead : m_ahead) {
+        if ((ahead.index != wanted[0] && ahead.index != wanted[1]) || ahead.path != itemText(ahead.index))
+            letGo(ahead);
+    }
+    for (const int n : wanted) {
+        if (n < 0 || n >= count || itemText(n).isEmpty() || m_slowPaths.contains(itemText(n)))
+            continue;
+        Ahead *free = nullptr;
+        bool held = false;
+        for (Ahead &ahead : m_ahead) {
+            held = held || ahead.index == n;
+            if (ahead.index < 0 && !free)
+                free = &ahead;
+        }
+        if (held || !free)
+            continue;
+        free->index = n;
+        free->path = itemText(n);
+        free->fetch->prefetch(free->path, pictures::PictureRequest::ownSize());
+    }
+}
+
+void frmScan::aheadLoaded(int slot, const QString &path, const pictures::LoadedPicture &picture)
+{
+    Ahead &ahead = m_ahead[slot];
+    if (m_waiting == slot) {
+        m_waiting = -1;
+        letGo(ahead);
+        photoLoaded(path, picture);
+        return;
+    }
+    ahead.ready = true;
+    ahead.picture = picture;
+}
+
+QStringList frmScan::readAheadHeld() const
+{
+    QStringList held;
+    for (const Ahead &ahead : m_ahead) {
+        if (ahead.ready)
+            held << ahead.path;
+    }
+    return held;
 }

@@ -1,10 +1,13 @@
 #pragma once
 // The page viewer: a record's photos one at a time, at their own size; the operator may
 // fit a photo into the frame, zoom, pan and turn it for viewing (never the file itself).
+#include "pictures/PictureLoader.h"
+
 #include <QDialog>
 #include <QImage>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 
 class QFrame;
 class QLabel;
@@ -13,7 +16,6 @@ class QPushButton;
 class QScrollBar;
 namespace pictures {
 class PictureFetch;
-struct LoadedPicture;
 } // namespace pictures
 
 class frmScan : public QDialog {
@@ -25,6 +27,9 @@ public:
 
     // The photo the paging buttons treat as current; survives the window's closing.
     static int PageIndex;
+    // Whether the photos before and after the current one are read in the background
+    // (the benchmark compares paging without it).
+    static bool ReadAhead;
 
     // 0 first, 1 next, 2 previous, 3 last, 4 close.
     void Command1_Click(int index);
@@ -36,6 +41,8 @@ public:
     void zoomBy(int steps);     // + in, - out; leaves fitting
     void rotateBy(int quarters); // clockwise quarter turns
     double zoom() const;        // the scale the photo is shown at
+    // The paths of the photos read ahead and held, besides the one on show.
+    QStringList readAheadHeld() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -64,9 +71,25 @@ private:
     // frame's centre where it was (turned: the quarter turns just made).
     void renderView(int turned);
     bool viewChanged() const { return m_fit || m_scale != 1.0 || m_turns != 0; }
+    // Reads the photos before and after an index ahead, letting go of any others, so that
+    // no more than three photos are held: the one on show and its two neighbours.
+    void readAround(int index);
+    void aheadLoaded(int slot, const QString &path, const pictures::LoadedPicture &picture);
 
     QPointer<QListWidget> m_list;
     pictures::PictureFetch *m_fetch = nullptr;
+    struct Ahead {
+        pictures::PictureFetch *fetch = nullptr;
+        int index = -1; // -1: the slot is free
+        QString path;
+        bool ready = false;
+        pictures::LoadedPicture picture;
+    };
+    Ahead m_ahead[2];
+    int m_waiting = -1; // the slot whose photo the operator has paged to while it is read
+    QString m_pendingPath;  // the photo the window's own load is for
+    QSet<QString> m_slowPaths; // left while still being read: never read ahead
+    void letGo(Ahead &ahead);
     bool m_opening = false; // the load in progress is the opening's
     int m_target = 0;       // the photo the load in progress is for
     int m_shown = -1;       // the list's index of the photo the load in progress is for
