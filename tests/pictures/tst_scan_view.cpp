@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <memory>
@@ -280,6 +281,51 @@ private slots:
         v.key(Qt::Key_PageUp);
         QCOMPARE(v.photoSize(), QSize(40, 20));
         QCOMPARE(v.photo->pixmap().toImage().pixel(0, 0), qRgb(255, 0, 0));
+    }
+
+    void neighboursAreReadAhead()
+    {
+        const QString d = m_dir.path();
+        const QString a = testing::makePicture(d, QStringLiteral("a.png"), 30, 20);
+        const QString b = testing::makePicture(d, QStringLiteral("b.png"), 40, 20);
+        const QString c = testing::makePicture(d, QStringLiteral("c.png"), 50, 20);
+        const QString e = testing::makePicture(d, QStringLiteral("e.png"), 60, 20);
+        const auto held = [](const Viewer &v) {
+            QStringList paths = v.dialog->readAheadHeld();
+            paths.sort();
+            return paths;
+        };
+        Viewer v = open({a, b, c, e}, 0);
+        QTRY_COMPARE(held(v), QStringList{b});
+        // What was read ahead is what is shown: the file changed since is not read again.
+        QVERIFY(QFile::remove(b));
+        v.key(Qt::Key_PageDown);
+        QCOMPARE(v.photoSize(), QSize(40, 20));
+        QCOMPARE(v.page->text(), QStringLiteral("第 2 / 4 张"));
+        QTRY_COMPARE(held(v), (QStringList{a, c}));
+        v.key(Qt::Key_PageDown);
+        QCOMPARE(v.photoSize(), QSize(50, 20));
+        // b is gone now: read again, it fails, and says so when paged to.
+        QTRY_COMPARE(held(v), (QStringList{b, e}));
+        v.key(Qt::Key_PageUp);
+        QVERIFY(v.photo->pixmap().isNull());
+        QVERIFY2(v.notice->text().startsWith(QStringLiteral("不能显示第 2 张照片：")), qPrintable(v.notice->text()));
+        QCOMPARE(v.page->text(), QStringLiteral("第 2 / 4 张"));
+        // Far away, only the new neighbour is held.
+        v.key(Qt::Key_End);
+        QCOMPARE(v.photoSize(), QSize(60, 20));
+        QTRY_COMPARE(held(v), QStringList{c});
+        v.dialog->close();
+        QVERIFY(v.dialog->readAheadHeld().isEmpty());
+
+        frmScan::ReadAhead = false;
+        const auto restore = qScopeGuard([] { frmScan::ReadAhead = true; });
+        frmScan::PageIndex = 0;
+        Viewer off = open({a, c}, 0);
+        QCoreApplication::processEvents();
+        QVERIFY(off.dialog->readAheadHeld().isEmpty());
+        off.key(Qt::Key_PageDown);
+        QCOMPARE(off.photoSize(), QSize(50, 20));
     }
 };
 
