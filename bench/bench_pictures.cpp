@@ -2,7 +2,8 @@
 // camera JPEG, a 4,000 x 3,000 PNG scan and a typical WMF drawing, each at the viewer's
 // frame size, at its own size (what the viewer shows) and into the chooser's preview
 // frame: the time to load (median of several runs) and the program's peak memory for one
-// load. Then how long a key press waits while a hostile drawing is being refused. Prints
+// load. Then paging through such photos in the viewer with and without read-ahead, and
+// how long a key press waits while a hostile drawing is being refused. Prints
 // figures; it is not a test and asserts nothing.
 #include "pictures/PictureLoader.h"
 #include "pictures/frmScan.h"
@@ -14,6 +15,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -225,6 +227,51 @@ int main(int argc, char *argv[])
             std::printf("  %-26s %8.1f ms  peak +%6.1f MB  shown %d x %d%s\n", w.what, median(ms), peak,
                         shown.image.width(), shown.image.height(), shown.ok ? "" : qPrintable(QStringLiteral("  ") + shown.error));
         }
+    }
+
+    // Paging through 12-megapixel photos at their own size, the operator looking at each
+    // for a moment: from the click to the next photo on show, without and with read-ahead.
+    {
+        QStringList pages;
+        for (int i = 0; i < 6; ++i) {
+            const QString copy = dir.filePath(QStringLiteral("page%1.jpg").arg(i));
+            QFile::copy(jpeg, copy);
+            pages << copy;
+        }
+        QListWidget pageList;
+        pageList.addItems(pages);
+        pageList.setCurrentRow(0);
+        for (const bool ahead : {false, true}) {
+            frmScan::ReadAhead = ahead;
+            frmScan::PageIndex = 0;
+            frmScan pager(&pageList);
+            pager.show();
+            auto *image = pager.findChild<QLabel *>(QStringLiteral("Image1"));
+            const auto waitFor = [](auto done) {
+                QElapsedTimer wait;
+                wait.start();
+                while (!done() && wait.elapsed() < 10000)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            };
+            waitFor([&] { return !image->pixmap().isNull(); });
+            std::vector<double> ms;
+            for (int i = 1; i < pages.size(); ++i) {
+                // The operator looks at the page while the next one is read ahead.
+                if (ahead)
+                    waitFor([&] { return pager.readAheadHeld().contains(pages[i]); });
+                const qint64 before = image->pixmap().cacheKey();
+                QElapsedTimer t;
+                t.start();
+                pager.Command1_Click(1);
+                waitFor([&] { return image->pixmap().cacheKey() != before; });
+                ms.push_back(t.nsecsElapsed() / 1e6);
+            }
+            std::printf("paging onto a 12-megapixel JPEG %s read-ahead: median %.1f ms, worst %.1f ms%s\n",
+                        ahead ? "with" : "without", median(ms), *std::max_element(ms.begin(), ms.end()),
+                        ahead ? " (goal: under 50 ms)" : "");
+            pager.close();
+        }
+        frmScan::ReadAhead = true;
     }
 
     // The viewer opening on a hostile drawing (an EMF whose frame declares 2^31-1): how

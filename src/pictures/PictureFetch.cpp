@@ -75,7 +75,7 @@ PictureFetch::PictureFetch(QObject *parent) : QObject(parent) { prepareDecoders(
 
 PictureFetch::~PictureFetch() { cancel(); }
 
-void PictureFetch::start(const QString &path, const PictureRequest &request)
+void PictureFetch::begin(const QString &path, const PictureRequest &request, int priority)
 {
     cancel();
     auto job = std::make_shared<FetchJob>();
@@ -83,8 +83,22 @@ void PictureFetch::start(const QString &path, const PictureRequest &request)
     job->request = request;
     m_job = job;
     job->onDone = [this, job] { deliver(job); };
-    loaderThread()->start([job] { run(job); });
+    loaderThread()->start([job] { run(job); }, priority);
+}
 
+void PictureFetch::start(const QString &path, const PictureRequest &request)
+{
+    begin(path, request, 1);
+    hurry();
+}
+
+void PictureFetch::prefetch(const QString &path, const PictureRequest &request) { begin(path, request, 0); }
+
+void PictureFetch::hurry()
+{
+    const std::shared_ptr<FetchJob> job = m_job;
+    if (!job)
+        return;
     bool ready = false;
     {
         QMutexLocker lock(&job->mutex);

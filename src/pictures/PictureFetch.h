@@ -24,6 +24,12 @@ public:
     // Starts loading; a load in progress for this window is called off first. `loaded`
     // is emitted, from inside this call when the picture is ready within the patience.
     void start(const QString &path, const PictureRequest &request);
+    // Reads ahead: starts loading without waiting and without the hourglass, behind the
+    // pictures windows wait for. `loaded` is emitted later, from the event loop.
+    void prefetch(const QString &path, const PictureRequest &request);
+    // The window now waits for the picture being read ahead: as start() does, it is handed
+    // over at once when ready within the patience, else the hourglass shows until it is.
+    void hurry();
     // Calls off the load in progress, if any; `loaded` is not emitted for it.
     void cancel();
     bool pending() const { return m_pending; }
@@ -34,6 +40,7 @@ signals:
 private:
     void deliver(const std::shared_ptr<FetchJob> &job);
     void setPending(bool pending);
+    void begin(const QString &path, const PictureRequest &request, int priority);
 
     std::shared_ptr<FetchJob> m_job;
     bool m_pending = false;

@@ -8,15 +8,22 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QKeySequence>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStyle>
+#include <QTransform>
 #include <QWheelEvent>
 
+#include <cmath>
+
 int frmScan::PageIndex = 0;
+bool frmScan::ReadAhead = true;
 
 namespace {
 constexpr int kClientWidth = 11910;
@@ -26,6 +33,13 @@ constexpr int kFrameHeight = 7335;
 constexpr int kScrollBarThickness = 255; // the toolkit's usual scroll bar, in twips
 constexpr int kArrowStep = 20;           // pixels per arrow click, as text views do
 constexpr int kNoticeMargin = 8;         // pixels around the notice text
+constexpr double kZoomStep = 1.25;       // one key press or wheel notch
+constexpr double kMinZoom = 1.0 / 32;
+constexpr double kMaxZoom = 8.0;
+// Zooming in draws the photo anew on the window's thread: a photo larger than this is
+// only ever shown smaller than its own size, so that zooming never takes the memory a
+// photo of its own is refused for.
+constexpr double kMaxViewPixels = 40'000'000;
 
 // A path may be longer than the frame is wide and has no blanks to wrap at: let it break
 // after each folder separator.
@@ -74,6 +88,15 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     lblNotice->setFont(platform::songFont(10));
     lblNotice->hide();
 
+    lblPage = new QLabel(Picture1);
+    lblPage->setObjectName(QStringLiteral("lblPage"));
+    lblPage->setTextFormat(Qt::PlainText);
+    lblPage->setMargin(4);
+    lblPage->setAutoFillBackground(true);
+    lblPage->setFont(platform::songFont(10));
+    platform::setColors(lblPage, QColor(40, 40, 40), Qt::white);
+    lblPage->hide();
+
     const int thickness =
         qMax(platform::tw(kScrollBarThickness), style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this));
     const int frameW = Picture1->width();
@@ -111,10 +134,39 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     setFixedSize(qMax(platform::tw(kClientWidth), frameW + thickness),
                  qMax(platform::tw(kClientHeight), Command1[0]->geometry().bottom() + 1));
 
+    // The keys work wherever the focus is, on a paging button too.
+    const auto addKeys = [this](std::initializer_list<QKeySequence> keys, auto action) {
+        for (const QKeySequence &key : keys) {
+            auto *shortcut = new QShortcut(key, this);
+            connect(shortcut, &QShortcut::activated, this, action);
+        }
+    };
+    addKeys({Qt::Key_Home}, [this] { Command1_Click(0); });
+    addKeys({Qt::Key_PageDown, Qt::Key_Down, Qt::Key_Right}, [this] { Command1_Click(1); });
+    addKeys({Qt::Key_PageUp, Qt::Key_Up, Qt::Key_Left}, [this] { Command1_Click(2); });
+    addKeys({Qt::Key_End}, [this] { Command1_Click(3); });
+    addKeys({Qt::Key_Plus, Qt::Key_Equal, QKeySequence::ZoomIn}, [this] { zoomBy(1); });
+    addKeys({Qt::Key_Minus, QKeySequence::ZoomOut}, [this] { zoomBy(-1); });
+    addKeys({Qt::Key_F, Qt::Key_0}, [this] { toggleFit(); });
+    addKeys({Qt::Key_R}, [this] { rotateBy(1); });
+    addKeys({Qt::Key_L}, [this] { rotateBy(-1); });
+
     m_fetch = new pictures::PictureFetch(this);
     connect(m_fetch, &pictures::PictureFetch::loaded, this, &frmScan::photoLoaded);
-    // A closed viewer reads no more photos.
-    connect(this, &QDialog::finished, m_fetch, &pictures::PictureFetch::cancel);
+    for (int slot = 0; slot < 2; ++slot) {
+        m_ahead[slot].fetch = new pictures::PictureFetch(this);
+        connect(m_ahead[slot].fetch, &pictures::PictureFetch::loaded, this,
+                [this, slot](const QString &path, const pictures::LoadedPicture &picture) {
+                    aheadLoaded(slot, path, picture);
+                });
+    }
+    // A closed viewer reads no more photos, and holds none but the one on show.
+    connect(this, &QDialog::finished, this, [this] {
+        m_fetch->cancel();
+        m_waiting = -1;
+        for (Ahead &ahead : m_ahead)
+            letGo(ahead);
+    });
 }
 
 frmScan::~frmScan() = default;
@@ -198,8 +250,46 @@ void frmScan::VScroll1_Change(int value) { Image1->move(Image1->x(), -value); }
 bool frmScan::eventFilter(QObject *watched, QEvent *event)
 {
     // The wheel over the photo scrolls it, sideways with Shift or a sideways wheel.
-    if ((watched == Picture1 || watched == Image1) && event->type() == QEvent::Wheel) {
+    if (watched != Picture1 && watched != Image1)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        // Where the photo moves under the pointer, the frame does not: measure on the screen.
+        m_dragging = true;
+        m_dragFrom = mouse->globalPosition().toPoint();
+        m_dragBars = QPoint(HScroll1->value(), VScroll1->value());
+        Picture1->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (!m_dragging)
+            break;
+        const QPoint moved = static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - m_dragFrom;
+        HScroll1->setValue(m_dragBars.x() - moved.x());
+        VScroll1->setValue(m_dragBars.y() - moved.y());
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!m_dragging || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
+            break;
+        m_dragging = false;
+        Picture1->unsetCursor();
+        return true;
+    default:
+        break;
+    }
+    if (event->type() == QEvent::Wheel) {
         auto *wheel = static_cast<QWheelEvent *>(event);
+        // With Ctrl the wheel zooms, as in every viewer and browser.
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            const int delta = wheel->angleDelta().y();
+            if (delta != 0)
+                zoomBy(delta > 0 ? 1 : -1);
+            return true;
+        }
         const bool sideways = (wheel->modifiers() & Qt::ShiftModifier) ||
                               qAbs(wheel->angleDelta().x()) > qAbs(wheel->angleDelta().y());
         QScrollBar *bar = sideways ? HScroll1 : VScroll1;
@@ -224,15 +314,62 @@ void frmScan::loadPhoto(const QString &path, bool opening, int target)
 {
     m_opening = opening;
     m_target = target;
+    // The opening shows the list's selection, which need not be the remembered index.
+    m_shown = opening ? (m_list ? m_list->currentRow() : -1) : target;
+    // A photo the operator pages away from while it is still being read (a hostile
+    // drawing, a converter that hangs) is not read ahead again: it would keep the loader,
+    // which reads one photo at a time, from the photos the operator pages to.
+    if (m_fetch->pending() && !m_pendingPath.isEmpty())
+        m_slowPaths.insert(m_pendingPath);
+    if (m_waiting >= 0) {
+        m_slowPaths.insert(m_ahead[m_waiting].path);
+        letGo(m_ahead[m_waiting]);
+        m_waiting = -1;
+    }
+    m_pendingPath = path;
+    if (!opening && !path.isEmpty()) {
+        for (int slot = 0; slot < 2; ++slot) {
+            Ahead &ahead = m_ahead[slot];
+            if (ahead.index != target || ahead.path != path)
+                continue;
+            m_fetch->cancel();
+            if (ahead.ready) {
+                const pictures::LoadedPicture picture = std::move(ahead.picture);
+                letGo(ahead);
+                photoLoaded(path, picture);
+            } else {
+                m_waiting = slot;
+                ahead.fetch->hurry();
+            }
+            return;
+        }
+    }
+    // The loader reads one photo at a time: a photo still being read ahead would keep the
+    // operator waiting, and one read for elsewhere is of no more use.
+    for (Ahead &ahead : m_ahead) {
+        if (!ahead.ready || qAbs(ahead.index - target) != 1)
+            letGo(ahead);
+    }
     m_fetch->start(path, pictures::PictureRequest::ownSize());
 }
 
 void frmScan::photoLoaded(const QString &path, const pictures::LoadedPicture &picture)
 {
+    // Each photo comes at its own size and upright; one shown zoomed or turned before it
+    // leaves bars that have nothing to do with it, so it is placed afresh.
+    const bool placeAfresh = m_opening || viewChanged();
+    m_fit = false;
+    m_scale = 1.0;
+    m_turns = 0;
+    m_image = picture.ok ? picture.image : QImage();
+    showPageNumber(path.isEmpty() ? -1 : m_shown);
+    // The buttons page from the remembered index, whatever the opening showed.
+    readAround(PageIndex);
     if (picture.ok) {
         showPhoto(picture);
-        if (m_opening)
+        if (placeAfresh)
             placeOpeningPhoto();
+        lblPage->raise();
         return;
     }
     Image1->clear();
@@ -290,6 +427,162 @@ void frmScan::showNotice(const QString &text, bool wholeFrame)
     }
     lblNotice->raise();
     lblNotice->show();
+    lblPage->raise();
 }
 
 void frmScan::hideNotice() { lblNotice->hide(); }
+
+void frmScan::showPageNumber(int index)
+{
+    const int count = itemCount();
+    if (index < 0 || index >= count) {
+        lblPage->hide();
+        return;
+    }
+    lblPage->setText(QStringLiteral("第 %1 / %2 张").arg(index + 1).arg(count));
+    lblPage->adjustSize();
+    lblPage->move(Picture1->width() - lblPage->width() - kNoticeMargin, kNoticeMargin);
+    lblPage->raise();
+    lblPage->show();
+}
+
+double frmScan::zoom() const
+{
+    if (!m_fit || m_image.isNull())
+        return m_scale;
+    const bool across = m_turns % 2 != 0;
+    const double w = across ? m_image.height() : m_image.width();
+    const double h = across ? m_image.width() : m_image.height();
+    // Fitting shrinks a large photo into the frame; a small one stays sharp at its own size.
+    return qMin(1.0, qMin(Picture1->width() / w, Picture1->height() / h));
+}
+
+void frmScan::toggleFit()
+{
+    if (m_image.isNull())
+        return;
+    if (m_fit) {
+        m_fit = false;
+        m_scale = 1.0;
+    } else {
+        m_fit = true;
+    }
+    renderView(0);
+}
+
+void frmScan::zoomBy(int steps)
+{
+    if (m_image.isNull() || steps == 0)
+        return;
+    const double now = zoom();
+    double scale = steps > 0 ? now * kZoomStep : now / kZoomStep;
+    if (std::abs(scale - 1.0) < 1e-9)
+        scale = 1.0;
+    const double pixels = double(m_image.width()) * m_image.height();
+    const double largest = qMin(kMaxZoom, std::sqrt(qMax(kMaxViewPixels, pixels) / pixels));
+    scale = qBound(kMinZoom, scale, largest);
+    if (scale == now && !m_fit)
+        return;
+    m_fit = false;
+    m_scale = scale;
+    renderView(0);
+}
+
+void frmScan::rotateBy(int quarters)
+{
+    if (m_image.isNull())
+        return;
+    m_turns = ((m_turns + quarters) % 4 + 4) % 4;
+    renderView(quarters);
+}
+
+void frmScan::renderView(int turned)
+{
+    const int frameW = Picture1->width();
+    const int frameH = Picture1->height();
+    // The point at the frame's centre, as a share of the photo's width and height.
+    const QSize before = Image1->size();
+    double cx = before.width() > 0 ? (frameW / 2.0 - Image1->x()) / before.width() : 0.5;
+    double cy = before.height() > 0 ? (frameH / 2.0 - Image1->y()) / before.height() : 0.5;
+    for (int i = 0; i < ((turned % 4) + 4) % 4; ++i) { // a clockwise quarter: (x, y) -> (1 - y, x)
+        const double x = cx;
+        cx = 1.0 - cy;
+        cy = x;
+    }
+
+    const QImage upright =
+        m_turns == 0 ? m_image : m_image.transformed(QTransform().rotate(90.0 * m_turns));
+    const double scale = zoom();
+    const QSize size(qMax(1, qRound(upright.width() * scale)), qMax(1, qRound(upright.height() * scale)));
+    const QPixmap pixmap = QPixmap::fromImage(
+        size == upright.size() ? upright : upright.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    Image1->setPixmap(pixmap);
+    Image1->resize(pixmap.size());
+    // "Shown reduced to ..." no longer describes what is on show.
+    hideNotice();
+    placeOpeningPhoto();
+    HScroll1->setValue(qRound(cx * pixmap.width() - frameW / 2.0));
+    VScroll1->setValue(qRound(cy * pixmap.height() - frameH / 2.0));
+    lblPage->raise();
+}
+
+void frmScan::letGo(Ahead &ahead)
+{
+    ahead.fetch->cancel();
+    ahead.index = -1;
+    ahead.path.clear();
+    ahead.ready = false;
+    ahead.picture = pictures::LoadedPicture();
+}
+
+void frmScan::readAround(int index)
+{
+    if (!ReadAhead)
+        return;
+    const int count = itemCount();
+    // The way the operator usually goes first.
+    const int wanted[2] = {index + 1, index - 1};
+    for (Ahead &ahead : m_ahead) {
+        if ((ahead.index != wanted[0] && ahead.index != wanted[1]) || ahead.path != itemText(ahead.index))
+            letGo(ahead);
+    }
+    for (const int n : wanted) {
+        if (n < 0 || n >= count || itemText(n).isEmpty() || m_slowPaths.contains(itemText(n)))
+            continue;
+        Ahead *free = nullptr;
+        bool held = false;
+        for (Ahead &ahead : m_ahead) {
+            held = held || ahead.index == n;
+            if (ahead.index < 0 && !free)
+                free = &ahead;
+        }
+        if (held || !free)
+            continue;
+        free->index = n;
+        free->path = itemText(n);
+        free->fetch->prefetch(free->path, pictures::PictureRequest::ownSize());
+    }
+}
+
+void frmScan::aheadLoaded(int slot, const QString &path, const pictures::LoadedPicture &picture)
+{
+    Ahead &ahead = m_ahead[slot];
+    if (m_waiting == slot) {
+        m_waiting = -1;
+        letGo(ahead);
+        photoLoaded(path, picture);
+        return;
+    }
+    ahead.ready = true;
+    ahead.picture = picture;
+}
+
+QStringList frmScan::readAheadHeld() const
+{
+    QStringList held;
+    for (const Ahead &ahead : m_ahead) {
+        if (ahead.ready)
+            held << ahead.path;
+    }
+    return held;
+}
