@@ -1,4 +1,5 @@
 // The verified backup and the archive check, on archives made on the spot.
+#include "FileBytes.h"
 #include "TestSupport.h"
 
 #include "store/ArchiveCheck.h"
@@ -12,20 +13,8 @@
 
 namespace {
 
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
-    return path;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testing::readFile;
+using testing::writeFile;
 
 QStringList entries(const QString &folder)
 {

@@ -2,6 +2,7 @@
 // as backed up, by the checksum list written after the copy; damage told apart from
 // missing copies; the records' live originals playing no part. And what a backup does
 // with the ".partial" folders earlier backups left.
+#include "FileBytes.h"
 #include "TestSupport.h"
 
 #include "store/ArchiveCheck.h"
@@ -20,20 +21,8 @@
 
 namespace {
 
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
-    return path;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testing::readFile;
+using testing::writeFile;
 
 struct Checked {
     int exitCode = -1;

@@ -1,6 +1,7 @@
 // casearchive-admin restore: a checked backup back into a fresh folder, over a damaged
 // archive (moved aside with its journal, its mode kept) and onto a server; a damaged
 // backup restores nothing.
+#include "FileBytes.h"
 #include "TestSupport.h"
 
 #include "store/Backup.h"
@@ -15,20 +16,8 @@
 
 namespace {
 
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
-    return path;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testing::readFile;
+using testing::writeFile;
 
 unsigned modeOf(const QString &path)
 {
