@@ -1,4 +1,4 @@
-// The fuzz harness of the picture loader: seeds of every format a record may hold,
+// The fuzz harness of the picture loader: pictures of every format a record may hold,
 // drawn here, mutated deterministically (bit flips, truncations, absurd sizes, repeated
 // records, compression bombs) and each loaded the way the viewer and the chooser load
 // it. Every case must end in a picture or a message within its limits, with the
@@ -22,7 +22,7 @@
 
 namespace {
 
-struct Seed {
+struct Original {
     const char *name;
     QString ext;
     QByteArray bytes;
@@ -50,7 +50,7 @@ QByteArray drawingSvg()
         + samples::encoded(samples::pattern(16, 16), "png").toBase64() + "\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"/>");
 }
 
-QList<Seed> seeds()
+QList<Original> originals()
 {
     return {
         {"png", QStringLiteral("png"), samples::encoded(samples::pattern(64, 48), "png")},
@@ -68,7 +68,7 @@ QList<Seed> seeds()
 // A deterministic stream of numbers: the same cases on every run and every machine.
 class Dice {
 public:
-    explicit Dice(quint32 seed) : m_rng(seed) {}
+    explicit Dice(quint32 start) : m_rng(start) {}
     quint32 operator()(quint32 n) { return n ? quint32(m_rng() % n) : 0; }
 
 private:
@@ -94,12 +94,12 @@ void put16be(QByteArray &b, int at, quint32 v)
 }
 
 // The sizes a format declares, set to something absurd.
-QByteArray absurdSize(const Seed &seed, Dice &dice)
+QByteArray absurdSize(const Original &original, Dice &dice)
 {
-    QByteArray b = seed.bytes;
+    QByteArray b = original.bytes;
     const quint32 w = kAbsurd[dice(std::size(kAbsurd))];
     const quint32 h = kAbsurd[dice(std::size(kAbsurd))];
-    const QByteArray name(seed.name);
+    const QByteArray name(original.name);
     if (name == "png") {
         qToBigEndian<quint32>(w, b.data() + 16);
         qToBigEndian<quint32>(h, b.data() + 20);
@@ -137,9 +137,9 @@ QByteArray absurdSize(const Seed &seed, Dice &dice)
 }
 
 // A run of the file's bytes repeated where it stands: records, chunks, elements.
-QByteArray repeated(const Seed &seed, Dice &dice)
+QByteArray repeated(const Original &original, Dice &dice)
 {
-    const QByteArray &b = seed.bytes;
+    const QByteArray &b = original.bytes;
     const int headerEnd = qMin(b.size() - 1, 16);
     const int start = headerEnd + int(dice(quint32(qMax(1, b.size() - headerEnd - 1))));
     const int length = 4 + int(dice(60));
@@ -153,9 +153,9 @@ QByteArray repeated(const Seed &seed, Dice &dice)
 }
 
 // Small files that expand to a great deal.
-QByteArray bomb(const Seed &seed, Dice &dice)
+QByteArray bomb(const Original &original, Dice &dice)
 {
-    const QByteArray name(seed.name);
+    const QByteArray name(original.name);
     if (name == "svg" || name == "svgz") {
         if (name == "svg" || dice(2) == 0) {
             // Entities that expand a thousandfold at every level.
@@ -185,12 +185,12 @@ QByteArray bomb(const Seed &seed, Dice &dice)
         return samples::emfRepeated(50000 + int(dice(250000)));
     if (name == "wmf")
         return samples::wmfWithBitmaps(200 + int(dice(800)));
-    return repeated(seed, dice);
+    return repeated(original, dice);
 }
 
-QByteArray mutate(const Seed &seed, int kind, Dice &dice)
+QByteArray mutate(const Original &original, int kind, Dice &dice)
 {
-    QByteArray b = seed.bytes;
+    QByteArray b = original.bytes;
     switch (kind) {
     case 0: // bit flips
         for (quint32 k = 1 + dice(8); k > 0; --k) {
@@ -201,11 +201,11 @@ QByteArray mutate(const Seed &seed, int kind, Dice &dice)
     case 1: // truncated
         return b.left(1 + int(dice(quint32(b.size() - 1))));
     case 2:
-        return absurdSize(seed, dice);
+        return absurdSize(original, dice);
     case 3:
-        return repeated(seed, dice);
+        return repeated(original, dice);
     case 4:
-        return bomb(seed, dice);
+        return bomb(original, dice);
     default: // bit flips past a cut
         b = b.left(1 + int(dice(quint32(b.size() - 1))));
         for (quint32 k = 1 + dice(16); k > 0; --k) {
@@ -216,7 +216,7 @@ QByteArray mutate(const Seed &seed, int kind, Dice &dice)
     }
 }
 
-constexpr int kCasesPerSeed = 30; // and the seed itself
+constexpr int kCasesPerOriginal = 30; // and the original itself
 const char *const kKinds[] = {"bit flips", "truncated", "absurd size", "repeated", "bomb", "cut and flipped"};
 
 } // namespace
@@ -243,7 +243,7 @@ private slots:
         qputenv("TMPDIR", QFile::encodeName(scratch.path()));
         const auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
         // A scan beside every picture, of the stem that converters name what they extract after.
-        const QList<Seed> all = seeds();
+        const QList<Original> all = originals();
 
         pictures::PictureFetch fetch;
         pictures::LoadedPicture got;
@@ -258,13 +258,13 @@ private slots:
         int cases = 0, pictures = 0, messages = 0;
         qint64 worstGrowth = 0;
         for (int s = 0; s < all.size(); ++s) {
-            const Seed &seed = all.at(s);
+            const Original &original = all.at(s);
             Dice dice(20261207u + quint32(s));
-            for (int c = 0; c <= kCasesPerSeed; ++c) {
+            for (int c = 0; c <= kCasesPerOriginal; ++c) {
                 const int kind = (c - 1) % int(std::size(kKinds));
-                const QByteArray bytes = c == 0 ? seed.bytes : mutate(seed, kind, dice);
+                const QByteArray bytes = c == 0 ? original.bytes : mutate(original, kind, dice);
                 const QString stem = QStringLiteral("case-%1-%2").arg(s).arg(c);
-                const QString path = QDir(records.path()).filePath(stem + QLatin1Char('.') + seed.ext);
+                const QString path = QDir(records.path()).filePath(stem + QLatin1Char('.') + original.ext);
                 QFile f(path);
                 QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
                 f.close();
@@ -284,9 +284,9 @@ private slots:
                 worstGrowth = qMax(worstGrowth, grown);
 
                 const QString what = QStringLiteral("%1 #%2 (%3, %4 bytes)")
-                                         .arg(QLatin1String(seed.name))
+                                         .arg(QLatin1String(original.name))
                                          .arg(c)
-                                         .arg(QLatin1String(c == 0 ? "seed" : kKinds[kind]))
+                                         .arg(QLatin1String(c == 0 ? "original" : kKinds[kind]))
                                          .arg(bytes.size());
                 QVERIFY2(delivered == deliveredBefore + 1 && gotPath == path, qPrintable(what));
                 QVERIFY2(got.ok || !got.error.isEmpty(), qPrintable(what));
@@ -316,7 +316,7 @@ private slots:
         }
         qInfo("%d cases: %d pictures, %d messages; the most memory one took: %.1f MB", cases, pictures, messages,
               worstGrowth / 1048576.0);
-        QCOMPARE(cases, all.size() * (kCasesPerSeed + 1));
+        QCOMPARE(cases, all.size() * (kCasesPerOriginal + 1));
     }
 };
 
