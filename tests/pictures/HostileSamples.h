@@ -189,8 +189,9 @@ inline QByteArray gif(int width, int height)
     b.append(char(0));
     b.append(char(0));
     for (int i = 0; i < 128; ++i) {
+        // Red and blue for the two colours the checker uses, the rest shades of green.
         b.append(char(i == 0 ? 255 : 0));
-        b.append(char(i * 2));
+        b.append(char(i < 2 ? 0 : i * 2));
         b.append(char(i == 1 ? 255 : 0));
     }
     b.append(char(0x2C));

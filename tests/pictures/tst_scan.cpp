@@ -1,4 +1,4 @@
-#include "MetafileSamples.h"
+#include "HostileSamples.h"
 #include "TestSupport.h"
 
 #include "pictures/PictureFetch.h"
@@ -64,53 +64,6 @@ QByteArray rleBmp(int width, int height, int bitCount, int compression, const QV
         b.append(char(0));
     }
     return b + pixels;
-}
-
-// A GIF whose codes all fit one byte: a 128-colour table, a clear code before the code
-// table would grow, so that the picture can be written without an LZW coder.
-QByteArray checkerGif(int width, int height)
-{
-    QByteArray b("GIF89a");
-    putU16(b, width);
-    putU16(b, height);
-    b.append(char(0xE6)); // global table of 128 colours
-    b.append(char(0));
-    b.append(char(0));
-    for (int i = 0; i < 128; ++i) {
-        const QRgb c = i == 0 ? qRgb(255, 0, 0) : i == 1 ? qRgb(0, 0, 255) : qRgb(0, 0, 0);
-        b.append(char(qRed(c)));
-        b.append(char(qGreen(c)));
-        b.append(char(qBlue(c)));
-    }
-    b.append(char(0x2C));
-    putU16(b, 0);
-    putU16(b, 0);
-    putU16(b, width);
-    putU16(b, height);
-    b.append(char(0));
-    b.append(char(7)); // minimum code size
-    QByteArray codes;
-    int sinceClear = 0;
-    codes.append(char(128));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (sinceClear == 100) {
-                codes.append(char(128));
-                sinceClear = 0;
-            }
-            codes.append(char((x + y) % 2));
-            ++sinceClear;
-        }
-    }
-    codes.append(char(129));
-    for (int i = 0; i < codes.size(); i += 255) {
-        const QByteArray block = codes.mid(i, 255);
-        b.append(char(block.size()));
-        b.append(block);
-    }
-    b.append(char(0));
-    b.append(char(0x3B));
-    return b;
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -638,8 +591,8 @@ private slots:
         const QByteArray rle4("\x04\x12\x00\x00\x00\x04\x01\x23\x00\x00\x00\x01", 12);
         QTest::newRow("RLE4 BMP") << "rle4.bmp" << rleBmp(4, 2, 4, 2, {red, blue, green, white}, rle4)
                                   << QSize(4, 2) << red << green;
-        QTest::newRow("GIF") << "anim.gif" << checkerGif(30, 7) << QSize(30, 7) << red << blue;
-        QTest::newRow("GIF named .jpg") << "renamed.jpg" << checkerGif(30, 7) << QSize(30, 7) << red << blue;
+        QTest::newRow("GIF") << "anim.gif" << samples::gif(30, 7) << QSize(30, 7) << red << blue;
+        QTest::newRow("GIF named .jpg") << "renamed.jpg" << samples::gif(30, 7) << QSize(30, 7) << red << blue;
     }
 
     void readsTheFormatsRecordsHold()
