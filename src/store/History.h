@@ -1,0 +1,128 @@
+#pragma once
+// The trail of every change made to the archive: who (the operator's login name), from
+// where (the workstation's host name), when (UTC), what, and the values before and after.
+// A change and its entry are written in one transaction, so a change whose entry cannot
+// be written is not made. Each entry carries a SHA-256 over its content and over the hash
+// of the entry before it: an entry edited, removed or moved afterwards breaks the chain,
+// and the admin tool's check names the first entry that does not fit.
+#include "store/Database.h"
+#include "store/Statements.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <functional>
+#include <optional>
+
+namespace store {
+
+// ---- The archive's schema version ----
+// 1: the four tables of every archive; 2: with the trail and the recycle bin. An archive of
+// version 1 opens and reads as before; the first write of this version (or the admin
+// tool's upgrade) adds the new tables once and records the version (the file's
+// user_version; a one-row table on a server). The four tables never change shape.
+constexpr int kCurrentSchemaVersion = 2;
+int schemaVersion(Connection &c);
+// Brings the archive to the current version in the caller's transaction; does nothing
+// when it is there already. Returns true when it changed anything.
+bool upgradeSchema(Connection &c);
+
+// Who makes a change. The program: the login name and the host name; the admin tool: its
+// own name and the system account that ran it.
+struct Actor {
+    QString operatorName;
+    QString workstation;
+};
+
+enum class ChangeKind {
+    RecordAdded,
+    RecordModified,
+    RecordDeleted, // moved into the recycle bin
+    RecordRestored, // back from the recycle bin
+    RecordPurged, // removed from the recycle bin for good
+    RecordPrinted,
+    TypeAdded,
+    TypeRenamed,
+    TypeDeleted,
+    OperatorAdded,
+    OperatorDeleted,
+    PasswordReset,
+    ArchiveCopied,
+    ArchiveRestored,
+};
+// Every kind, in the order above (for filters).
+QVector<ChangeKind> changeKinds();
+// The stable code stored in the trail ("record.added", ...): never changes once written.
+QString changeKindCode(ChangeKind kind);
+std::optional<ChangeKind> changeKindFromCode(const QString &code);
+// What the operator reads ("新增病案", "修改病案", ...).
+QString changeKindText(ChangeKind kind);
+
+// A record as the trail keeps it: every column, and its photo list in order.
+struct RecordState {
+    RecordRow row;
+    QStringList photos;
+    bool operator==(const RecordState &o) const;
+};
+// A record's state as stored now (its row by identity, its photos by number); nothing
+// when the row has gone.
+std::optional<RecordState> readRecordState(Connection &c, qint64 rowId);
+
+// What one entry says about the change.
+struct Change {
+    ChangeKind kind = ChangeKind::RecordAdded;
+    QString number;  // the record's number (病案号); empty for a change that is not a record's
+    qint64 rowId = 0; // the record row's identity; 0 when none
+    QString subject; // a type's or an operator's name, or the archive's address
+    std::optional<RecordState> before; // a record's values before the change
+    std::optional<RecordState> after;  // and after it
+    QString detail;  // anything else the entry should say ("3 页", "原名称：外科")
+};
+
+struct HistoryEntry {
+    qint64 id = 0; // its place in the chain, from 1
+    QDateTime when; // UTC
+    QString operatorName;
+    QString workstation;
+    Change change;
+    QString hash; // hex SHA-256 over the content and the hash of the entry before
+};
+
+// Appends one entry, chained to the last, in the caller's transaction (which holds the
+// archive's write lock, so two workstations never chain onto the same entry). Upgrades
+// the schema first when needed. Throws StoreError when the entry cannot be written: the
+// caller's transaction then rolls back and the change is not made.
+void appendHistory(Connection &c, const Actor &actor, const Change &change);
+
+// The entries of one record (by row identity, and by number for entries that name no
+// row), newest first.
+QVector<HistoryEntry> readRecordHistory(Connection &c, const QString &number, qint64 rowId);
+
+// The whole trail, filtered, sorted and read a page at a time.
+struct HistoryQuery {
+    QDateTime from, to;            // UTC; an invalid time leaves that end open
+    QString operatorName;          // exact, letter case ignored; empty: everyone
+    QVector<ChangeKind> kinds;     // empty: every kind
+    QString record;                // a record number or name, with * and ? as in the search
+    enum class Column { When, Operator, Workstation, Kind, Number } sortBy = Column::When;
+    bool descending = true;
+    int offset = 0;
+    int limit = 200;
+};
+QVector<HistoryEntry> readHistory(Connection &c, const HistoryQuery &query);
+qint64 countHistory(Connection &c, const HistoryQuery &query); // ignores offset and limit
+// Every entry the query selects (offset and limit ignored), for an export.
+void forEachHistoryEntry(Connection &c, const HistoryQuery &query,
+                         const std::function<void(const HistoryEntry &)> &visit);
+
+// The chain check: whole, or the first entry that does not fit and why.
+struct ChainReport {
+    bool whole = true;
+    qint64 entries = 0;
+    qint64 firstBadId = 0; // 0 when whole
+    QString problem;       // what the operator reads about that entry
+};
+ChainReport verifyHistoryChain(Connection &c);
+
+} // namespace store
