@@ -1,5 +1,6 @@
 #include "store/TrailStatements.h"
 
+#include <QHash>
 #include <QSqlRecord>
 
 namespace store {
@@ -148,18 +149,42 @@ QStringList trailSchema(const Dialect &dialect)
     };
 }
 
+namespace {
+// A server's version, once read: it only ever goes up (a server's archive is never
+// replaced in place; a restore or a copy goes into an empty database), and every write
+// asks for it, two round trips each time otherwise. The file's costs nothing to read and
+// may be replaced by a restore while the program runs: it is always read.
+QHash<QString, int> &serverVersions()
+{
+    static QHash<QString, int> versions;
+    return versions;
+}
+} // namespace
+
 int readSchemaVersion(Connection &c)
 {
     if (!server(c)) {
         QSqlQuery q = c.run(QStringLiteral("PRAGMA user_version"));
         return c.next(q) ? qMax(1, q.value(0).toInt()) : 1;
     }
+    const QString key = c.path().trimmed();
+    if (const auto known = serverVersions().constFind(key); known != serverVersions().constEnd())
+        return *known;
     QSqlQuery present = c.run(QStringLiteral("SELECT to_regclass('archiveversion') IS NOT NULL"));
     if (!c.next(present) || !present.value(0).toBool())
         return 1;
-    QSqlQuery q = c.run(QStringLiteral("SELECT max(version) FROM ArchiveVersion"));
-    return c.next(q) && !q.isNull(0) ? qMax(1, q.value(0).toInt()) : 1;
+    // Whether this transaction has written anything: what it reads then may be its own
+    // upgrade, still to be rolled back, and is not remembered.
+    QSqlQuery q = c.run(QStringLiteral("SELECT max(version), txid_current_if_assigned() IS NULL FROM ArchiveVersion"));
+    if (!c.next(q) || q.isNull(0))
+        return 1;
+    const int version = qMax(1, q.value(0).toInt());
+    if (q.value(1).toBool())
+        serverVersions().insert(key, version);
+    return version;
 }
+
+void forgetSchemaVersion(Connection &c) { serverVersions().remove(c.path().trimmed()); }
 
 void writeSchemaVersion(Connection &c, int version)
 {
@@ -168,6 +193,7 @@ void writeSchemaVersion(Connection &c, int version)
         c.run(QStringLiteral("PRAGMA user_version = %1").arg(version));
         return;
     }
+    forgetSchemaVersion(c);
     c.run(QStringLiteral("DELETE FROM ArchiveVersion"));
     c.run(QStringLiteral("INSERT INTO ArchiveVersion (version) VALUES (?)"), {version});
 }

@@ -21,6 +21,9 @@ namespace store {
 QStringList trailSchema(const Dialect &dialect);
 // 1 for an archive that has never been given a version; the number recorded otherwise.
 int readSchemaVersion(Connection &c);
+// A server's version is remembered for the run once read outside a write; the tables
+// dropped, it is forgotten.
+void forgetSchemaVersion(Connection &c);
 void writeSchemaVersion(Connection &c, int version);
 // The trail's tables, for the copy (what Catalog ... User are to archiveTables()).
 QVector<ArchiveTable> trailTables();
