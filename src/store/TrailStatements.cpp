@@ -198,6 +198,24 @@ void writeSchemaVersion(Connection &c, int version)
     c.run(QStringLiteral("INSERT INTO ArchiveVersion (version) VALUES (?)"), {version});
 }
 
+QStringList grantTrailToWorkstations(Connection &c)
+{
+    if (!server(c))
+        return {};
+    QSqlQuery q = c.run(QStringLiteral("SELECT DISTINCT grantee FROM information_schema.role_table_grants "
+                                       "WHERE table_schema = current_schema() AND table_name = 'detail' "
+                                       "AND privilege_type = 'INSERT' AND grantee <> current_user ORDER BY grantee"));
+    QStringList roles;
+    while (c.next(q))
+        roles << text(q, 0);
+    for (const QString &role : std::as_const(roles))
+        for (const QString &grant : serverGrants(QString(), role))
+            if (grant.contains(QLatin1String("\"history\"")) || grant.contains(QLatin1String("\"recyclebin\""))
+                || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE")))
+                c.run(grant);
+    return roles;
+}
+
 QVector<ArchiveTable> trailTables() { return {ArchiveTable::History, ArchiveTable::RecycleBin}; }
 
 // ---- History ----

@@ -25,6 +25,10 @@ int readSchemaVersion(Connection &c);
 // dropped, it is forgotten.
 void forgetSchemaVersion(Connection &c);
 void writeSchemaVersion(Connection &c, int version);
+// On a server, after an upgrade: the roles that may add records (the workstations'
+// logins, by the grants printed for them) get their rights on the new tables, as
+// serverGrants() gives them. Returns the roles. Nothing on a file.
+QStringList grantTrailToWorkstations(Connection &c);
 // The trail's tables, for the copy (what Catalog ... User are to archiveTables()).
 QVector<ArchiveTable> trailTables();
 
