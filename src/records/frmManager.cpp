@@ -279,7 +279,7 @@ void frmManager::buildMenu()
     // whole trail and the recycle bin are for "超级权限" alone.
     connect(MnuControl, &QMenu::aboutToShow, this, [this] {
         MnuPrintRecord->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd);
-        MnuRecordHistory->setEnabled(m_clickedRowId != 0);
+        MnuRecordHistory->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd);
         MnuHistory->setVisible(app::CurrentAuthority == kSuperUser);
         MnuRecycleBin->setVisible(app::CurrentAuthority == kSuperUser);
     });

@@ -104,7 +104,8 @@ void frmManager::MnuPrintRecord_Click()
 
 void frmManager::MnuRecordHistory_Click()
 {
-    if (m_clickedRowId == 0)
+    // Those who may only add records see no record's contents, nor their history.
+    if (m_clickedRowId == 0 || app::CurrentAuthority == kOnlyAdd)
         return;
     const platform::BusyCursor busy;
     frmRecordHistory dlg(Label4->text(), m_clickedRowId, lblFileCaption->text(), this);
