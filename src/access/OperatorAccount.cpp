@@ -22,7 +22,7 @@ QStringList knownLevels()
 }
 
 AccountChange setOperatorAccount(const QString &path, const QString &name, const QString &password,
-                                 const QString &level)
+                                 const QString &level, const store::Actor &actor)
 {
     const QString trimmed = trimBlanks(name);
     if (trimmed.isEmpty())
@@ -68,6 +68,12 @@ AccountChange setOperatorAccount(const QString &path, const QString &name, const
         store::insertOperator(c, trimmed, stored, level);
         change = AccountChange::Added;
     }
+    // What was done and to whom; never the password, not even its stored form.
+    store::Change entry;
+    entry.kind = change == AccountChange::Added ? store::ChangeKind::OperatorAdded : store::ChangeKind::PasswordReset;
+    entry.subject = trimmed;
+    entry.detail = QStringLiteral("权限：%1").arg(level);
+    store::appendHistory(c, actor, entry);
     t.commit();
     return change;
 }

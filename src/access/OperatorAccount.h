@@ -2,6 +2,8 @@
 // Setting an operator's account from outside the program: the recovery for an office that
 // has locked itself out (for example by deleting its last operator of level "超级权限").
 // The admin tool's command "operator" calls this.
+#include "store/History.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,7 +26,8 @@ enum class AccountChange { Added, Reset };
 // Throws store::StoreError with a description for the operator when the file is missing,
 // is no archive, cannot be written, or when the name, password or level cannot be used;
 // nothing is written then. The description never holds the password.
+// The change goes into the archive's trail, by the actor, in the same transaction.
 AccountChange setOperatorAccount(const QString &path, const QString &name, const QString &password,
-                                 const QString &level);
+                                 const QString &level, const store::Actor &actor = store::adminToolActor());
 
 } // namespace access

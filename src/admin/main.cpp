@@ -10,6 +10,7 @@
 #include "store/BackupManifest.h"
 #include "store/BackupSet.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Restore.h"
 #include "store/Statements.h"
 #include "store/Transfer.h"
@@ -52,8 +53,14 @@ const char *const kUsage =
     "      and the level of the operator NAME (letter case ignored); the password\n"
     "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
     "      operators. NAME then logs in with exactly P.\n"
+    "  casearchive-admin upgrade PATH\n"
+    "      bring an archive made by an earlier version to the current one: adds the\n"
+    "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
+    "      are. The program does it itself on a file; a server's database is upgraded\n"
+    "      by its owner with this command, then the grants printed again and run\n"
     "  casearchive-admin check PATH\n"
-    "      examine an archive: integrity, tables, row counts, the records whose type is\n"
+    "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
+    "      (naming the first entry that does not fit), the records whose type is\n"
     "      not in Catalog, and the records whose attached file or photo is missing.\n"
     "      PATH a backup folder (or the archive file inside one): the archive and every\n"
     "      copied file compared with the sizes and SHA-256 of the backup's checksum list.\n"
@@ -68,7 +75,8 @@ const char *const kUsage =
     "      a file or a PostgreSQL server address such as\n"
     "      postgresql://dbserver/casearchive?user=clerk; TO must be a file that does not\n"
     "      exist yet, or an empty database (createdb on the server). A copy that fails or\n"
-    "      does not verify is removed again\n"
+    "      does not verify is removed again. The trail and the recycle bin go with it,\n"
+    "      and the copy's trail records the copy\n"
     "  casearchive-admin backup ARCHIVE FOLDER [--with-files] [--keep N]\n"
     "      back up ARCHIVE into a new dated folder inside FOLDER, verified as the backup\n"
     "      window does, with its checksum list; --with-files also copies the attached\n"
@@ -82,7 +90,8 @@ const char *const kUsage =
     "      FOLDER), never over an existing file. An existing archive file is replaced only\n"
     "      with --replace, and then moved aside with its journal, never deleted. TARGET\n"
     "      may be an empty database on a server. Exit code 0 done, 3 done but files not\n"
-    "      all put back, 1 nothing restored\n"
+    "      all put back, 1 nothing restored. The restored archive's trail records the\n"
+    "      restore\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -155,11 +164,53 @@ int where()
     return 0;
 }
 
+int upgrade(const QString &path)
+{
+    if (!store::isServerAddress(path) && !QFileInfo(path).isFile()) {
+        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(QStringLiteral("找不到病案数据库文件“%1”。").arg(path)));
+        return 1;
+    }
+    store::Connection c(path);
+    if (!store::isArchive(c)) {
+        std::fprintf(stderr, "casearchive-admin: %s\n",
+                     qPrintable(QStringLiteral("“%1”不是病案数据库，没有升级。").arg(path)));
+        return 1;
+    }
+    const int before = store::schemaVersion(c);
+    if (before > store::kCurrentSchemaVersion) {
+        std::fprintf(stderr, "casearchive-admin: %s is at schema version %d, newer than this tool's %d; nothing changed\n",
+                     qPrintable(path), before, store::kCurrentSchemaVersion);
+        return 1;
+    }
+    store::Transaction t(c);
+    const bool changed = store::upgradeSchema(c);
+    t.commit();
+    if (!changed) {
+        std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
+        return 0;
+    }
+    std::printf("upgraded %s from schema version %d to %d: added the trail of changes and the recycle bin\n",
+                qPrintable(path), before, store::kCurrentSchemaVersion);
+    if (store::isServerAddress(path))
+        std::printf("the workstations' login needs rights on the new tables: print the grants again with\n"
+                    "  casearchive-admin init ADDRESS --print-grants ROLE\n"
+                    "and run them as the database's owner\n");
+    return 0;
+}
+
 // Copies with a progress line on the terminal (a line every tenth elsewhere).
 int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
 {
     const bool terminal = isatty(fileno(stderr)) == 1;
     int shown = -100;
+    const store::Actor actor = store::adminToolActor();
+    const auto noteCopy = [&](store::Connection &c) {
+        store::Change change;
+        change.kind = store::ChangeKind::ArchiveCopied;
+        change.subject = store::maskPasswords(from);
+        change.detail = QStringLiteral("复制自“%1”，每一格已逐字节核对").arg(store::maskPasswords(from));
+        store::appendHistory(c, actor, change);
+    };
     const store::TransferResult r = store::copyArchive(from, to, [&](const store::TransferProgress &p) {
         const int percent = p.total > 0 ? int(100 * p.done / p.total) : 100;
         if (terminal ? percent != shown : percent / 10 != shown / 10) {
@@ -170,7 +221,7 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
             std::fflush(stderr);
         }
         return true;
-    }, replaceUnfinished);
+    }, replaceUnfinished, noteCopy);
     if (terminal && shown >= 0)
         std::fputs("\n", stderr);
     if (r.outcome != store::TransferResult::Verified) {
@@ -180,6 +231,8 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
     std::printf("copied %s to %s and verified: %lld record types, %lld records, %lld photos, %lld operators, "
                 "every cell the same, byte for byte\n",
                 qPrintable(from), qPrintable(to), r.counts.catalog, r.counts.detail, r.counts.photo, r.counts.user);
+    std::printf("with the trail's %lld entries and the recycle bin's %lld records; the copy's trail records the copy\n",
+                r.counts.history, r.counts.bin);
     return 0;
 }
 
@@ -251,6 +304,7 @@ int restoreCommand(const QString &backup, QStringList args)
     if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))))
         return usage("restore takes BACKUP [TARGET] [--replace] [--files-to FOLDER]");
     options.target = args.isEmpty() ? app::defaultDatabasePath() : args.first();
+    options.actor = store::adminToolActor();
     const store::RestoreResult r = store::restoreBackup(options);
     for (const QString &line : r.done)
         std::printf("%s\n", qPrintable(line));
@@ -329,6 +383,11 @@ int main(int argc, char *argv[])
             if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
                 return usage("copy takes FROM and TO, and --replace-unfinished");
             return copyArchive(path, args.first(), replace);
+        }
+        if (command == QLatin1String("upgrade")) {
+            if (!args.isEmpty())
+                return usage("upgrade takes only PATH");
+            return upgrade(path);
         }
         if (command == QLatin1String("backup"))
             return backupCommand(path, args);

@@ -44,6 +44,8 @@ ArchiveReport checkArchive(const QString &path, bool checkFiles)
             if (report.archiveTables) {
                 report.counts = countTables(c);
                 forEachRecordWithoutType(c, [&](const RecordRow &r) { report.untyped.push_back(r); });
+                report.schemaVersion = schemaVersion(c);
+                report.chain = verifyHistoryChain(c);
             }
         } catch (const StoreError &e) {
             report.archiveTables = false;
@@ -102,6 +104,24 @@ QString ArchiveReport::text() const
                           countText(counts.user));
     else
         lines << QStringLiteral("not an archive: the tables Catalog, Detail, photo and User (UID, PWD, 权限) are not all there");
+    if (archiveTables) {
+        if (schemaVersion < 2)
+            lines << QStringLiteral("schema version: %1 (no trail or recycle bin yet: the program's first change adds them "
+                                    "to a file, casearchive-admin upgrade to a server's database)")
+                         .arg(schemaVersion);
+        else
+            lines << QStringLiteral("schema version: %1").arg(schemaVersion);
+        if (schemaVersion >= 2) {
+            if (chain.whole)
+                lines << QStringLiteral("trail: %1 entries, hash chain whole").arg(chain.entries);
+            else
+                lines << QStringLiteral("trail: %1 entries, hash chain BROKEN at entry %2: %3")
+                             .arg(chain.entries)
+                             .arg(chain.firstBadId)
+                             .arg(chain.problem);
+            lines << QStringLiteral("recycle bin: %1 records").arg(countText(counts.bin));
+        }
+    }
     if (!untyped.isEmpty()) {
         lines << QStringLiteral("records whose type is not in Catalog: %1 (the tree has no type for them; not a fault)")
                      .arg(untyped.size());
@@ -129,7 +149,10 @@ QString ArchiveReport::text() const
         lines << QStringLiteral("result: FAULT (%1 files named by records are missing)").arg(missing.size());
         break;
     default:
-        lines << QStringLiteral("result: FAULT (the archive file is damaged or is not an archive)");
+        if (openError.isEmpty() && integrityOk() && archiveTables && !chain.whole)
+            lines << QStringLiteral("result: FAULT (the trail has been tampered with from entry %1 on)").arg(chain.firstBadId);
+        else
+            lines << QStringLiteral("result: FAULT (the archive file is damaged or is not an archive)");
         break;
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');

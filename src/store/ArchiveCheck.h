@@ -2,6 +2,7 @@
 // Examining an archive file: is it sound, does it hold the archive's tables, and do the
 // files its records name still exist. The admin tool's "check" prints this; the backup
 // runs the same examination on its copy.
+#include "store/History.h"
 #include "store/Statements.h"
 
 #include <QString>
@@ -29,11 +30,14 @@ struct ArchiveReport {
     // Records whose type is not in Catalog: the tree has no type to show them under.
     // Listed so that they can be found; not a fault of the file.
     QVector<RecordRow> untyped;
+    int schemaVersion = 0; // 0 when not read
+    ChainReport chain;     // the trail's hash chain
 
     bool integrityOk() const { return integrity == QStringList{QStringLiteral("ok")}; }
-    // The file itself is sound and is an archive.
-    bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables; }
-    // 0 sound with every file in place; 1 damaged, unreadable or no archive; 3 files missing.
+    // The file itself is sound and is an archive, and its trail is whole.
+    bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables && chain.whole; }
+    // 0 sound with every file in place; 1 damaged, unreadable, no archive or a trail that
+    // does not fit together; 3 files missing.
     int exitCode() const;
     // The report as the admin tool prints it, one finding a line.
     QString text() const;

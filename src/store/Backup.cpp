@@ -622,6 +622,7 @@ void BackupRun::writeManifest()
                  .arg(m_result.counts.detail)
                  .arg(m_result.counts.photo)
                  .arg(m_result.counts.user);
+    lines << QStringLiteral("变更记录 %1 条，回收站中的病案 %2 条").arg(m_result.counts.history).arg(m_result.counts.bin);
     if (m_options.includeFiles) {
         lines << QStringLiteral("病案关联的文件和照片：复制 %1 个（%2 字节，大小和 SHA-256 已核对），缺失 %3 个")
                      .arg(m_result.filesCopied)

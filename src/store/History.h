@@ -27,6 +27,13 @@ int schemaVersion(Connection &c);
 // Brings the archive to the current version in the caller's transaction; does nothing
 // when it is there already. Returns true when it changed anything.
 bool upgradeSchema(Connection &c);
+// Before a write that keeps the trail: a file of an older version is upgraded (in the
+// caller's transaction); a server's is not, since the workstations' login may not make
+// tables there, and the StoreError says to have the administrator run
+// "casearchive-admin upgrade" (upgradeNeededMessage()). An archive of a newer version
+// than this program's is refused.
+void requireCurrentSchema(Connection &c);
+const QString &upgradeNeededMessage();
 
 // Who makes a change. The program: the login name and the host name; the admin tool: its
 // own name and the system account that ran it.
@@ -34,6 +41,8 @@ struct Actor {
     QString operatorName;
     QString workstation;
 };
+// The admin tool: "casearchive-admin", and the system account that runs it ("user@host").
+Actor adminToolActor();
 
 enum class ChangeKind {
     RecordAdded,
@@ -68,6 +77,12 @@ struct RecordState {
 // A record's state as stored now (its row by identity, its photos by number); nothing
 // when the row has gone.
 std::optional<RecordState> readRecordState(Connection &c, qint64 rowId);
+// The state as an entry stores it: JSON with every column and the photo list.
+QString recordStateJson(const RecordState &state);
+
+// The time an entry or a bin entry gets (UTC); tests set the clock.
+QDateTime historyNow();
+void setHistoryClockForTests(std::function<QDateTime()> now);
 
 // What one entry says about the change.
 struct Change {

@@ -2,6 +2,7 @@
 
 #include "store/Backup.h"
 #include "store/BackupManifest.h"
+#include "store/Database.h"
 #include "store/Dialect.h"
 #include "store/Transfer.h"
 
@@ -59,6 +60,16 @@ QByteArray copyNew(const QString &from, const QString &to, QString &error)
     return hash.result().toHex();
 }
 
+// The restore's entry in the restored archive's trail.
+void noteRestore(Connection &c, const Actor &actor, const QString &folder)
+{
+    Change change;
+    change.kind = ChangeKind::ArchiveRestored;
+    change.subject = maskPasswords(folder);
+    change.detail = QStringLiteral("从备份“%1”恢复").arg(maskPasswords(folder));
+    appendHistory(c, actor, change);
+}
+
 } // namespace
 
 RestoreResult restoreBackup(const RestoreOptions &options)
@@ -80,7 +91,10 @@ RestoreResult restoreBackup(const RestoreOptions &options)
     r.done << QStringLiteral("checked the backup %1: archive and copied files as backed up").arg(folder);
 
     if (isServerAddress(options.target)) {
-        const TransferResult t = copyArchive(source, options.target);
+        TransferFinishing finishing;
+        if (options.actor)
+            finishing = [&](Connection &c) { noteRestore(c, *options.actor, folder); };
+        const TransferResult t = copyArchive(source, options.target, {}, false, finishing);
         if (t.outcome != TransferResult::Verified) {
             r.error = t.error;
             return r;
@@ -129,6 +143,20 @@ RestoreResult restoreBackup(const RestoreOptions &options)
             r.error = QStringLiteral("写入“%1”时出错，没有恢复：%2").arg(work, sum.isEmpty() ? error : QStringLiteral("写入的内容与备份不同"));
             return r;
         }
+        if (options.actor) {
+            try {
+                Connection c(work);
+                Transaction t(c);
+                noteRestore(c, *options.actor, folder);
+                t.commit();
+            } catch (const StoreError &e) {
+                QFile::remove(work);
+                for (const char *j : kJournals)
+                    QFile::remove(work + QLatin1String(j));
+                r.error = QStringLiteral("无法在恢复的档案中记下这次恢复，没有恢复：%1").arg(e.description());
+                return r;
+            }
+        }
         if (r.hadOldFile) {
             ::chmod(QFile::encodeName(work).constData(), r.oldMode);
             if (::chown(QFile::encodeName(work).constData(), r.oldUid, r.oldGid) != 0) {
@@ -159,6 +187,8 @@ RestoreResult restoreBackup(const RestoreOptions &options)
             ::close(fd);
         }
         r.done << QStringLiteral("restored the archive %1 (%2 bytes, SHA-256 as backed up)").arg(target).arg(archiveEntry.size);
+        if (options.actor)
+            r.done << QStringLiteral("the archive's trail records the restore");
     }
 
     // The copied files, where the records name them or under the folder given.

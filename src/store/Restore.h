@@ -4,8 +4,11 @@
 // deleted; the archive file is written under another name and renamed once its bytes
 // are those of the backup; the copied files go back where the records name them (or
 // under a folder given), never over a file that is there.
+#include "store/History.h"
+
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace store {
 
@@ -14,6 +17,9 @@ struct RestoreOptions {
     QString target;   // an archive file, or a server address (an empty database)
     bool replace = false; // move an existing archive file aside
     QString filesTo;  // put the copied files under this folder instead of their own paths
+    // When set, the restored archive's trail says who restored it from which backup (its
+    // file upgraded to the current version for that, as by the program's first change).
+    std::optional<Actor> actor;
 };
 
 struct RestoreResult {

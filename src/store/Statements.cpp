@@ -1,5 +1,7 @@
 #include "store/Statements.h"
 
+#include "store/TrailStatements.h"
+
 #include <QRegularExpression>
 #include <QSqlRecord>
 #include <QUrl>
@@ -115,17 +117,22 @@ QStringList serverGrants(const QString &address, const QString &role)
     // lower case, and so do their sequences' names).
     static const QRegularExpression table(QStringLiteral("^CREATE TABLE (\"[^\"]+\"|\\w+) \\((.*)\\)$"));
     QStringList tables;
+    QStringList trail; // the trail's tables, each with its own rights
     QStringList sequences;
-    for (const QString &statement : Dialect::of(Backend::PostgreSQL).schema()) {
+    const QStringList statements = Dialect::of(Backend::PostgreSQL).schema();
+    const QStringList trailStatements = trailSchema(Dialect::of(Backend::PostgreSQL));
+    for (const QString &statement : statements + trailStatements) {
         const QRegularExpressionMatch m = table.match(statement);
         if (!m.hasMatch())
             continue;
         QString name = m.captured(1);
         name = name.startsWith(QLatin1Char('"')) ? name.mid(1, name.size() - 2) : name.toLower();
-        tables << quotedIdentifier(name);
+        (trailStatements.contains(statement) ? trail : tables) << name;
         if (m.captured(2).contains(QLatin1String("rowid BIGSERIAL")))
             sequences << quotedIdentifier(name + QStringLiteral("_rowid_seq"));
     }
+    for (QString &t : tables)
+        t = quotedIdentifier(t);
     const QString who = quotedIdentifier(role);
     QStringList lines;
     const QString database = QUrl(address.trimmed()).path().mid(1);
@@ -136,6 +143,16 @@ QStringList serverGrants(const QString &address, const QString &role)
     lines << QStringLiteral("REVOKE CREATE ON SCHEMA public FROM PUBLIC;");
     lines << QStringLiteral("GRANT USAGE ON SCHEMA public TO %1;").arg(who);
     lines << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE %1 TO %2;").arg(tables.join(QStringLiteral(", ")), who);
+    // The trail is written and read, never changed or taken out by a workstation; bin
+    // entries go when restored or purged; the schema version is the administrator's.
+    for (const QString &t : std::as_const(trail)) {
+        QString rights = QStringLiteral("SELECT");
+        if (t == QLatin1String("history"))
+            rights = QStringLiteral("SELECT, INSERT");
+        else if (t == QLatin1String("recyclebin"))
+            rights = QStringLiteral("SELECT, INSERT, DELETE");
+        lines << QStringLiteral("GRANT %1 ON TABLE %2 TO %3;").arg(rights, quotedIdentifier(t), who);
+    }
     if (!sequences.isEmpty())
         lines << QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2;").arg(sequences.join(QStringLiteral(", ")), who);
     return lines;
@@ -297,6 +314,10 @@ void createSchema(Connection &c)
 {
     for (const QString &s : c.dialect().schema())
         c.run(s);
+    // A new archive starts at the current version, with its trail.
+    for (const QString &s : trailSchema(c.dialect()))
+        c.run(s);
+    writeSchemaVersion(c, 2);
 }
 
 bool isArchive(Connection &c)
@@ -360,6 +381,9 @@ TableCounts countTables(Connection &c)
     t.detail = count(QStringLiteral("SELECT count(*) FROM Detail"));
     t.photo = count(QStringLiteral("SELECT count(*) FROM photo"));
     t.user = count(QStringLiteral("SELECT count(*) FROM \"User\""));
+    const bool trail = readSchemaVersion(c) >= 2;
+    t.history = trail ? count(QStringLiteral("SELECT count(*) FROM History")) : 0;
+    t.bin = trail ? count(QStringLiteral("SELECT count(*) FROM RecycleBin")) : 0;
     return t;
 }
 
@@ -436,6 +460,16 @@ TableShape shapeOf(ArchiveTable table)
         return {"Detail", "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"", 5, "detail"};
     case ArchiveTable::Photo:
         return {"photo", "\"病案号\", \"照片\"", 2, "photo"};
+    case ArchiveTable::History:
+        return {"History",
+                "changed_at, operator_name, workstation, kind, record_number, record_rowid, subject, "
+                "before_state, after_state, detail, record_name, hash",
+                12, "history"};
+    case ArchiveTable::RecycleBin:
+        return {"RecycleBin",
+                "deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", "
+                "\"路径名\", \"文件说明\", photos",
+                10, "recyclebin"};
     case ArchiveTable::User:
         break;
     }
@@ -457,6 +491,10 @@ QString tableName(ArchiveTable table)
         return QStringLiteral("Detail");
     case ArchiveTable::Photo:
         return QStringLiteral("photo");
+    case ArchiveTable::History:
+        return QStringLiteral("History");
+    case ArchiveTable::RecycleBin:
+        return QStringLiteral("RecycleBin");
     case ArchiveTable::User:
         break;
     }
@@ -522,8 +560,11 @@ void continueRowIdentities(Connection &c)
 {
     if (c.backend() != Backend::PostgreSQL)
         return;
-    for (ArchiveTable table : archiveTables()) {
+    // The trail's own identities are given by its writer; only the bin's are numbered.
+    for (ArchiveTable table : archiveTables() + QVector<ArchiveTable>{ArchiveTable::RecycleBin}) {
         const TableShape shape = shapeOf(table);
+        if (table == ArchiveTable::RecycleBin && readSchemaVersion(c) < 2)
+            continue;
         c.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), "
                              "coalesce((SELECT max(rowid) FROM %2), 0) + 1, false)")
                   .arg(QString::fromUtf8(shape.sequenceOf), QString::fromUtf8(shape.name)));
@@ -532,8 +573,12 @@ void continueRowIdentities(Connection &c)
 
 void dropArchiveTables(Connection &c)
 {
-    for (ArchiveTable table : archiveTables())
+    for (ArchiveTable table : archiveTables() + trailTables())
         c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QString::fromUtf8(shapeOf(table).name)));
+    if (c.backend() == Backend::PostgreSQL)
+        c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveVersion"));
+    else
+        c.run(QStringLiteral("PRAGMA user_version = 0"));
 }
 
 } // namespace store

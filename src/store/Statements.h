@@ -120,9 +120,12 @@ struct TableCounts {
     qint64 detail = -1;
     qint64 photo = -1;
     qint64 user = -1;
+    qint64 history = -1; // 0 when the archive has no trail yet
+    qint64 bin = -1;
     bool operator==(const TableCounts &o) const
     {
-        return catalog == o.catalog && detail == o.detail && photo == o.photo && user == o.user;
+        return catalog == o.catalog && detail == o.detail && photo == o.photo && user == o.user
+            && history == o.history && bin == o.bin;
     }
     bool operator!=(const TableCounts &o) const { return !(*this == o); }
 };
@@ -151,7 +154,9 @@ void beginRead(Connection &c);
 void endRead(Connection &c);
 
 // ---- Copying a whole archive, row by row with each row's identity ----
-enum class ArchiveTable { Catalog, Detail, Photo, User };
+// History and RecycleBin are the trail's (store/TrailStatements.h: trailTables()), present
+// from schema version 2 on.
+enum class ArchiveTable { Catalog, Detail, Photo, User, History, RecycleBin };
 // The four tables in the order a copy takes them.
 QVector<ArchiveTable> archiveTables();
 QString tableName(ArchiveTable table); // as the operator reads it
@@ -176,7 +181,7 @@ void insertTableRows(Connection &c, ArchiveTable table, const QVector<TableRow> 
 // After rows came in with identities of their own: the server's next new row gets an
 // identity past them all (the file does that by itself).
 void continueRowIdentities(Connection &c);
-// Removes the archive's four tables (a copy that failed its verification).
+// Removes the archive's tables, the trail's with them (a copy that failed its verification).
 void dropArchiveTables(Connection &c);
 
 } // namespace store

@@ -27,6 +27,16 @@ Shape shapeOf(ArchiveTable table)
         return {"Detail", "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"", 5};
     case ArchiveTable::Photo:
         return {"photo", "\"病案号\", \"照片\"", 2};
+    case ArchiveTable::History:
+        return {"History",
+                "changed_at, operator_name, workstation, kind, record_number, record_rowid, subject, "
+                "before_state, after_state, detail, record_name, hash",
+                12};
+    case ArchiveTable::RecycleBin:
+        return {"RecycleBin",
+                "deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", "
+                "\"路径名\", \"文件说明\", photos",
+                10};
     case ArchiveTable::User:
         break;
     }
@@ -83,6 +93,13 @@ QStringList storedColumns(ArchiveTable table)
                 QStringLiteral("文件说明")};
     case ArchiveTable::Photo:
         return {QStringLiteral("病案号"), QStringLiteral("照片")};
+    case ArchiveTable::History:
+    case ArchiveTable::RecycleBin: {
+        QStringList columns;
+        for (const QString &c : QString::fromUtf8(shapeOf(table).columns).split(QStringLiteral(", ")))
+            columns << (c.startsWith(QLatin1Char('"')) ? c.mid(1, c.size() - 2) : c);
+        return columns;
+    }
     case ArchiveTable::User:
         break;
     }

@@ -2,6 +2,8 @@
 
 #include "store/StoredRows.h"
 #include "store/FileModes.h"
+#include "store/History.h"
+#include "store/TrailStatements.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +34,10 @@ qint64 rowsOf(const TableCounts &c, ArchiveTable table)
         return c.detail;
     case ArchiveTable::Photo:
         return c.photo;
+    case ArchiveTable::History:
+        return c.history;
+    case ArchiveTable::RecycleBin:
+        return c.bin;
     case ArchiveTable::User:
         break;
     }
@@ -112,6 +118,12 @@ QString rowName(ArchiveTable table, const StoredRow &row)
     case ArchiveTable::User:
         what = QStringLiteral("操作员 ") + label(0);
         break;
+    case ArchiveTable::History:
+        what = QStringLiteral("变更记录，病案号 ") + label(4);
+        break;
+    case ArchiveTable::RecycleBin:
+        what = QStringLiteral("回收站，病案号 ") + label(5);
+        break;
     }
     return QStringLiteral("表 %1 标识 %2（%3）").arg(tableName(table)).arg(row.rowId).arg(what);
 }
@@ -155,8 +167,10 @@ bool fileOrJournalExists(const QString &path)
 
 class TransferRun {
 public:
-    TransferRun(const QString &from, const QString &to, const TransferProgressHandler &progress, bool replace)
-        : m_from(from), m_to(to), m_toServer(isServerAddress(to)), m_replace(replace), m_progress(progress)
+    TransferRun(const QString &from, const QString &to, const TransferProgressHandler &progress, bool replace,
+                const TransferFinishing &finishing)
+        : m_from(from), m_to(to), m_toServer(isServerAddress(to)), m_replace(replace), m_progress(progress),
+          m_finishing(finishing)
     {
         m_work = m_toServer ? m_to : unfinishedCopyPath(m_to);
     }
@@ -176,6 +190,8 @@ private:
     bool m_toServer;
     bool m_replace;
     TransferProgressHandler m_progress;
+    TransferFinishing m_finishing;
+    QVector<ArchiveTable> m_tables; // what the original holds: the four, and the trail's
     TransferResult m_result;
     qint64 m_done = 0;
     qint64 m_total = 0;
@@ -213,13 +229,23 @@ TransferResult TransferRun::run()
             source = std::make_unique<Connection>(m_from);
             if (!isArchive(*source))
                 throw Failure{QStringLiteral("“%1”不是病案数据库，不能复制。").arg(m_from)};
+            const int version = schemaVersion(*source);
+            if (version > kCurrentSchemaVersion)
+                throw Failure{QStringLiteral("“%1”已由更新版本的病案管理程序升级（版本 %2），本程序（版本 %3）不能完整复制它。")
+                                  .arg(m_from)
+                                  .arg(version)
+                                  .arg(kCurrentSchemaVersion)};
+            m_tables = archiveTables();
+            if (version >= 2)
+                m_tables += trailTables();
             // One state of the archive from the counts through the comparison.
             beginRead(*source);
             m_result.counts = countTables(*source);
         } catch (const StoreError &e) {
             throw Failure{QStringLiteral("无法读取原档案“%1”。\n").arg(m_from) + e.description()};
         }
-        m_total = 2 * (m_result.counts.catalog + m_result.counts.detail + m_result.counts.photo + m_result.counts.user);
+        m_total = 2 * (m_result.counts.catalog + m_result.counts.detail + m_result.counts.photo + m_result.counts.user
+                       + m_result.counts.history + m_result.counts.bin);
         copy(*source);
         verify(*source);
         try {
@@ -292,7 +318,7 @@ void TransferRun::copy(Connection &source)
         createSchema(target);
         if (m_toServer)
             markCopyUnfinished(target);
-        for (ArchiveTable table : archiveTables()) {
+        for (ArchiveTable table : std::as_const(m_tables)) {
             const QStringList columns = storedColumns(table);
             StoredRows rows(source, table);
             QVector<StoredRow> batch;
@@ -350,12 +376,15 @@ void TransferRun::verify(Connection &source)
             throw Failure{QStringLiteral("校验失败：“%1”中没有病案数据库的数据表。").arg(m_to)};
         const TableCounts counts = countTables(copy);
         if (counts != m_result.counts)
-            throw Failure{QStringLiteral("校验失败：副本的行数与原档案不同（类型 %1/%2，病案 %3/%4，照片 %5/%6，操作员 %7/%8）。")
+            throw Failure{QStringLiteral("校验失败：副本的行数与原档案不同（类型 %1/%2，病案 %3/%4，照片 %5/%6，操作员 %7/%8，"
+                                         "变更记录 %9/%10，回收站 %11/%12）。")
                               .arg(counts.catalog).arg(m_result.counts.catalog)
                               .arg(counts.detail).arg(m_result.counts.detail)
                               .arg(counts.photo).arg(m_result.counts.photo)
-                              .arg(counts.user).arg(m_result.counts.user)};
-        for (ArchiveTable table : archiveTables()) {
+                              .arg(counts.user).arg(m_result.counts.user)
+                              .arg(counts.history).arg(m_result.counts.history)
+                              .arg(counts.bin).arg(m_result.counts.bin)};
+        for (ArchiveTable table : std::as_const(m_tables)) {
             const QStringList columns = storedColumns(table);
             StoredRows original(source, table);
             StoredRows copied(copy, table);
@@ -404,12 +433,24 @@ void TransferRun::finish()
         try {
             Connection target(m_to);
             Transaction t(target);
+            if (m_finishing)
+                m_finishing(target);
             clearCopyUnfinished(target);
             t.commit();
         } catch (const StoreError &e) {
             throw Failure{QStringLiteral("副本已校验，但无法去掉“未完成”的标记。\n") + e.description()};
         }
         return;
+    }
+    if (m_finishing) {
+        try {
+            Connection target(m_work);
+            Transaction t(target);
+            m_finishing(target);
+            t.commit();
+        } catch (const StoreError &e) {
+            throw Failure{QStringLiteral("副本已校验，但无法在其中记下这次复制。\n") + e.description()};
+        }
     }
     // rename() never replaces a file that appeared at the target meanwhile.
     if (!QFile::rename(m_work, m_to))
@@ -441,9 +482,9 @@ void TransferRun::removeCopy()
 QString unfinishedCopyPath(const QString &to) { return to + QStringLiteral(".unfinished"); }
 
 TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress,
-                           bool replaceUnfinished)
+                           bool replaceUnfinished, const TransferFinishing &finishing)
 {
-    return TransferRun(from, to, progress, replaceUnfinished).run();
+    return TransferRun(from, to, progress, replaceUnfinished, finishing).run();
 }
 
 } // namespace store

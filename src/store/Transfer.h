@@ -37,11 +37,17 @@ struct TransferResult {
 
 // Called after every batch of rows; returning false cancels the copy.
 using TransferProgressHandler = std::function<bool(const TransferProgress &)>;
+// Called with the verified copy, in a transaction of its own, before the copy gets its
+// name (or loses its mark): the admin tool writes its trail entry there. A failure
+// (StoreError) fails the copy, which is taken away again.
+using TransferFinishing = std::function<void(Connection &)>;
 
 // Copies the archive at from into a new archive at to: a file that does not exist yet,
-// or a database on a server that holds no tables yet. Never throws.
+// or a database on a server that holds no tables yet. The copy is of the current schema
+// version; the trail and the recycle bin go with it when the original has them. Never
+// throws.
 TransferResult copyArchive(const QString &from, const QString &to, const TransferProgressHandler &progress = {},
-                           bool replaceUnfinished = false);
+                           bool replaceUnfinished = false, const TransferFinishing &finishing = {});
 
 // Where a copy to the file "to" is written until it has been verified.
 QString unfinishedCopyPath(const QString &to);

@@ -1,0 +1,352 @@
+#include "store/TrailStatements.h"
+
+#include <QSqlRecord>
+
+namespace store {
+
+namespace {
+QString text(const QSqlQuery &q, int column)
+{
+    const QVariant v = q.value(column);
+    return v.isNull() ? QString() : v.toString();
+}
+
+bool server(Connection &c) { return c.backend() == Backend::PostgreSQL; }
+
+const QString kHistoryColumns = QStringLiteral(
+    "rowid, changed_at, operator_name, workstation, kind, record_number, record_rowid, subject, "
+    "before_state, after_state, detail, record_name, hash");
+
+HistoryRow historyRow(const QSqlQuery &q)
+{
+    HistoryRow r;
+    r.id = q.value(0).toLongLong();
+    r.when = text(q, 1);
+    r.operatorName = text(q, 2);
+    r.workstation = text(q, 3);
+    r.kind = text(q, 4);
+    r.number = text(q, 5);
+    r.rowId = text(q, 6);
+    r.subject = text(q, 7);
+    r.before = text(q, 8);
+    r.after = text(q, 9);
+    r.detail = text(q, 10);
+    r.recordName = text(q, 11);
+    r.hash = text(q, 12);
+    return r;
+}
+
+const QString kBinColumns = QStringLiteral(
+    "rowid, deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", "
+    "\"文件说明\", photos");
+
+BinRow binRow(const QSqlQuery &q)
+{
+    BinRow r;
+    r.id = q.value(0).toLongLong();
+    r.when = text(q, 1);
+    r.operatorName = text(q, 2);
+    r.workstation = text(q, 3);
+    r.rowId = text(q, 4).toLongLong();
+    r.record = {r.rowId, text(q, 5), text(q, 6), text(q, 7), text(q, 8), text(q, 9)};
+    r.photos = text(q, 10);
+    return r;
+}
+
+// The column a sort or a case-blind comparison reads, as its index is made.
+QString sortKey(Connection &c, int column)
+{
+    const bool s = server(c);
+    switch (column) {
+    case 1:
+        return s ? QStringLiteral("lower(operator_name COLLATE \"C\")") : QStringLiteral("operator_name");
+    case 2:
+        return s ? QStringLiteral("lower(workstation COLLATE \"C\")") : QStringLiteral("workstation");
+    case 3:
+        return s ? QStringLiteral("kind COLLATE \"C\"") : QStringLiteral("kind");
+    case 4:
+        return s ? QStringLiteral("lower(record_number COLLATE \"C\")") : QStringLiteral("record_number");
+    default:
+        break;
+    }
+    return s ? QStringLiteral("changed_at COLLATE \"C\"") : QStringLiteral("changed_at");
+}
+
+// " WHERE ..." of the whole-trail window's filter, with its values.
+QString filterCondition(Connection &c, const HistoryFilter &f, QVariantList &values)
+{
+    QStringList parts;
+    const QString time = sortKey(c, 0);
+    if (!f.from.isEmpty()) {
+        parts << time + QStringLiteral(" >= ?");
+        values << f.from;
+    }
+    if (!f.to.isEmpty()) {
+        parts << time + QStringLiteral(" <= ?");
+        values << f.to;
+    }
+    if (!f.operatorName.isEmpty()) {
+        parts << c.dialect().sameText(QStringLiteral("operator_name"));
+        values << f.operatorName;
+    }
+    if (!f.kinds.isEmpty()) {
+        QStringList marks;
+        for (const QString &k : f.kinds) {
+            marks << QStringLiteral("?");
+            values << k;
+        }
+        parts << QStringLiteral("kind IN (%1)").arg(marks.join(QStringLiteral(", ")));
+    }
+    if (!f.record.isEmpty()) {
+        parts << QStringLiteral("(%1 OR %2)").arg(c.dialect().containsText(QStringLiteral("record_number")),
+                                                 c.dialect().containsText(QStringLiteral("record_name")));
+        values << containsPattern(f.record) << containsPattern(f.record);
+    }
+    return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
+}
+} // namespace
+
+// ---- Schema ----
+
+QStringList trailSchema(const Dialect &dialect)
+{
+    // The trail's identities are given by the writer (one past the last, under the
+    // archive's write lock), so that a gap in them means an entry was taken out.
+    if (dialect.backend() == Backend::SQLite)
+        return {
+            QStringLiteral("CREATE TABLE History (id INTEGER PRIMARY KEY, changed_at TEXT, "
+                           "operator_name TEXT COLLATE NOCASE, workstation TEXT COLLATE NOCASE, kind TEXT, "
+                           "record_number TEXT COLLATE NOCASE, record_rowid TEXT, subject TEXT, before_state TEXT, "
+                           "after_state TEXT, detail TEXT, record_name TEXT, hash TEXT)"),
+            QStringLiteral("CREATE INDEX idx_history_time ON History (changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name)"),
+            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation)"),
+            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind)"),
+            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number)"),
+            // A bin entry's number is never given again, even after the newest was purged:
+            // a window still showing the old entry must not restore another record.
+            QStringLiteral("CREATE TABLE RecycleBin (id INTEGER PRIMARY KEY AUTOINCREMENT, deleted_at TEXT, "
+                           "operator_name TEXT, workstation TEXT, record_rowid TEXT, type_Name TEXT COLLATE NOCASE, "
+                           "\"病案号\" TEXT COLLATE NOCASE, \"文件名\" TEXT, \"路径名\" TEXT, \"文件说明\" TEXT, "
+                           "photos TEXT)"),
+            QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin (deleted_at)"),
+        };
+    return {
+        QStringLiteral("CREATE TABLE History (changed_at TEXT, operator_name TEXT, workstation TEXT, kind TEXT, "
+                       "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
+                       "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
+        QStringLiteral("CREATE INDEX idx_history_time ON History ((changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE TABLE RecycleBin (deleted_at TEXT, operator_name TEXT, workstation TEXT, "
+                       "record_rowid TEXT, type_Name TEXT, \"病案号\" TEXT, \"文件名\" TEXT, \"路径名\" TEXT, "
+                       "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
+        QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin ((deleted_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE TABLE ArchiveVersion (version INTEGER)"),
+    };
+}
+
+int readSchemaVersion(Connection &c)
+{
+    if (!server(c)) {
+        QSqlQuery q = c.run(QStringLiteral("PRAGMA user_version"));
+        return c.next(q) ? qMax(1, q.value(0).toInt()) : 1;
+    }
+    QSqlQuery present = c.run(QStringLiteral("SELECT to_regclass('archiveversion') IS NOT NULL"));
+    if (!c.next(present) || !present.value(0).toBool())
+        return 1;
+    QSqlQuery q = c.run(QStringLiteral("SELECT max(version) FROM ArchiveVersion"));
+    return c.next(q) && !q.isNull(0) ? qMax(1, q.value(0).toInt()) : 1;
+}
+
+void writeSchemaVersion(Connection &c, int version)
+{
+    if (!server(c)) {
+        // A pragma takes no bound value; the number is the program's own.
+        c.run(QStringLiteral("PRAGMA user_version = %1").arg(version));
+        return;
+    }
+    c.run(QStringLiteral("DELETE FROM ArchiveVersion"));
+    c.run(QStringLiteral("INSERT INTO ArchiveVersion (version) VALUES (?)"), {version});
+}
+
+QVector<ArchiveTable> trailTables() { return {ArchiveTable::History, ArchiveTable::RecycleBin}; }
+
+// ---- History ----
+
+std::optional<QPair<qint64, QString>> lastHistoryLink(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT rowid, hash FROM History ORDER BY rowid DESC LIMIT 1"));
+    if (!c.next(q))
+        return std::nullopt;
+    return QPair<qint64, QString>(q.value(0).toLongLong(), text(q, 1));
+}
+
+void insertHistoryRow(Connection &c, const HistoryRow &r)
+{
+    c.run(QStringLiteral("INSERT INTO History (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kHistoryColumns),
+          {r.id, r.when, r.operatorName, r.workstation, r.kind, r.number, r.rowId, r.subject, r.before, r.after,
+           r.detail, r.recordName, r.hash});
+}
+
+void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT %1 FROM History ORDER BY rowid").arg(kHistoryColumns));
+    while (c.next(q))
+        visit(historyRow(q));
+}
+
+QVector<HistoryRow> readHistoryRowsOfRecord(Connection &c, const QString &number, qint64 rowId)
+{
+    // The identity alone could name another record: the file gives a deleted row's
+    // identity to the next new one.
+    QSqlQuery q = c.run(QStringLiteral("SELECT %1 FROM History WHERE %2 AND (record_rowid = ? OR record_rowid = '') "
+                                       "ORDER BY rowid DESC")
+                            .arg(kHistoryColumns, c.dialect().sameText(QStringLiteral("record_number"))),
+                        {number, QString::number(rowId)});
+    QVector<HistoryRow> rows;
+    while (c.next(q))
+        rows.push_back(historyRow(q));
+    return rows;
+}
+
+void forEachFilteredHistoryRow(Connection &c, const HistoryFilter &filter, int offset, int limit,
+                               const std::function<void(const HistoryRow &)> &visit)
+{
+    QVariantList values;
+    const QString where = filterCondition(c, filter, values);
+    const QString direction = filter.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
+    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3%4, rowid%4")
+                      .arg(kHistoryColumns, where, sortKey(c, filter.sortColumn), direction);
+    if (limit >= 0) {
+        sql += QStringLiteral(" LIMIT ? OFFSET ?");
+        values << limit << qMax(0, offset);
+    }
+    QSqlQuery q = c.run(sql, values);
+    while (c.next(q))
+        visit(historyRow(q));
+}
+
+qint64 countFilteredHistoryRows(Connection &c, const HistoryFilter &filter)
+{
+    QVariantList values;
+    const QString where = filterCondition(c, filter, values);
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM History") + where, values);
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
+qint64 countHistoryRows(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM History"));
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
+// ---- Recycle bin ----
+
+qint64 insertBinRowFromRecord(Connection &c, qint64 rowId, const QString &when, const QString &operatorName,
+                              const QString &workstation, const QString &photosJson)
+{
+    // The cells go over as they are stored, whatever their bytes.
+    QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (deleted_at, operator_name, workstation, record_rowid, "
+                                       "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos) "
+                                       "SELECT ?, ?, ?, ?, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\", ? "
+                                       "FROM Detail WHERE rowid = ? RETURNING rowid"),
+                        {when, operatorName, workstation, QString::number(rowId), photosJson, rowId});
+    if (!c.next(q))
+        throw StoreError(QStringLiteral("无法把病案放入回收站：该病案已不在数据库中。"));
+    return q.value(0).toLongLong();
+}
+
+QVector<BinRow> readBinRows(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT %1 FROM RecycleBin ORDER BY deleted_at DESC, rowid DESC").arg(kBinColumns));
+    QVector<BinRow> rows;
+    while (c.next(q))
+        rows.push_back(binRow(q));
+    return rows;
+}
+
+std::optional<BinRow> readBinRow(Connection &c, qint64 binId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT %1 FROM RecycleBin WHERE rowid = ?").arg(kBinColumns), {binId});
+    if (!c.next(q))
+        return std::nullopt;
+    return binRow(q);
+}
+
+int deleteBinRow(Connection &c, qint64 binId)
+{
+    return c.run(QStringLiteral("DELETE FROM RecycleBin WHERE rowid = ?"), {binId}).numRowsAffected();
+}
+
+qint64 countBinRows(Connection &c)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM RecycleBin"));
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
+qint64 countBinRowsBefore(Connection &c, const QString &when)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM RecycleBin WHERE deleted_at < ?"), {when});
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
+qint64 insertRecordFromBin(Connection &c, qint64 binId, std::optional<qint64> rowId, const std::optional<QString> &number)
+{
+    QVariantList values;
+    QString columns = QStringLiteral("type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"");
+    QString cells = QStringLiteral("type_Name, %1, \"文件名\", \"路径名\", \"文件说明\"")
+                        .arg(number ? QStringLiteral("?") : QStringLiteral("\"病案号\""));
+    if (rowId) {
+        columns = QStringLiteral("rowid, ") + columns;
+        cells = QStringLiteral("?, ") + cells;
+        values << *rowId;
+    }
+    if (number)
+        values << *number;
+    values << binId;
+    QSqlQuery q = c.run(QStringLiteral("INSERT INTO Detail (%1) SELECT %2 FROM RecycleBin WHERE rowid = ? RETURNING rowid")
+                            .arg(columns, cells),
+                        values);
+    if (!c.next(q))
+        throw StoreError(QStringLiteral("无法恢复病案：回收站中已没有这一项。"));
+    return q.value(0).toLongLong();
+}
+
+bool recordRowExists(Connection &c, qint64 rowId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Detail WHERE rowid = ?"), {rowId});
+    return c.next(q);
+}
+
+int countPhotosWithNumber(Connection &c, const QString &number)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM photo WHERE ") + c.dialect().sameText(QStringLiteral("\"病案号\"")),
+                        {number});
+    return c.next(q) ? q.value(0).toInt() : 0;
+}
+
+QVector<qint64> recordRowIdsOfType(Connection &c, const QString &typeName)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT rowid FROM Detail WHERE %1 ORDER BY rowid")
+                            .arg(c.dialect().sameText(QStringLiteral("type_Name"))),
+                        {typeName});
+    QVector<qint64> ids;
+    while (c.next(q))
+        ids << q.value(0).toLongLong();
+    return ids;
+}
+
+std::optional<RecordRow> readRecordRow(Connection &c, qint64 rowId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\" "
+                                       "FROM Detail WHERE rowid = ?"),
+                        {rowId});
+    if (!c.next(q))
+        return std::nullopt;
+    return RecordRow{q.value(0).toLongLong(), text(q, 1), text(q, 2), text(q, 3), text(q, 4), text(q, 5)};
+}
+
+} // namespace store

@@ -1,0 +1,96 @@
+#pragma once
+// The statements of the change trail (table History), of the recycle bin (RecycleBin) and
+// of the schema version, one function each, values bound. store/History.h and
+// store/RecycleBin.h build on these; nothing else should need them.
+#include "store/Database.h"
+#include "store/Statements.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector>
+#include <functional>
+#include <optional>
+
+namespace store {
+
+// ---- Schema ----
+// The tables and indexes that version 2 adds (and, on a server, the one-row table that
+// holds the version). Every column holds text, as in the four old tables; the identity
+// is "rowid" on both engines.
+QStringList trailSchema(const Dialect &dialect);
+// 1 for an archive that has never been given a version; the number recorded otherwise.
+int readSchemaVersion(Connection &c);
+void writeSchemaVersion(Connection &c, int version);
+// The trail's tables, for the copy (what Catalog ... User are to archiveTables()).
+QVector<ArchiveTable> trailTables();
+
+// ---- History ----
+struct HistoryRow {
+    qint64 id = 0;
+    QString when; // ISO 8601, UTC, with milliseconds
+    QString operatorName;
+    QString workstation;
+    QString kind; // the stable code
+    QString number;
+    QString rowId; // decimal, empty when none
+    QString subject;
+    QString before; // JSON, empty when none
+    QString after;
+    QString detail;
+    QString recordName; // the record's name from after (else before), for the filter
+    QString hash;
+};
+// The last entry's identity and hash; nothing when the trail is empty.
+std::optional<QPair<qint64, QString>> lastHistoryLink(Connection &c);
+void insertHistoryRow(Connection &c, const HistoryRow &row);
+// Every entry in the order of the chain.
+void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit);
+// One record's entries, newest first.
+QVector<HistoryRow> readHistoryRowsOfRecord(Connection &c, const QString &number, qint64 rowId);
+
+// The filter of the whole-trail window, already in stored form.
+struct HistoryFilter {
+    QString from, to; // stored times; empty leaves that end open
+    QString operatorName;
+    QStringList kinds; // codes
+    QString record;    // typed text, * and ? as wildcards
+    int sortColumn = 0; // 0 time, 1 operator, 2 workstation, 3 kind, 4 number
+    bool descending = true;
+};
+void forEachFilteredHistoryRow(Connection &c, const HistoryFilter &filter, int offset, int limit,
+                               const std::function<void(const HistoryRow &)> &visit);
+qint64 countFilteredHistoryRows(Connection &c, const HistoryFilter &filter);
+qint64 countHistoryRows(Connection &c);
+
+// ---- Recycle bin ----
+struct BinRow {
+    qint64 id = 0;
+    QString when;
+    QString operatorName;
+    QString workstation;
+    qint64 rowId = 0;
+    RecordRow record;
+    QString photos; // JSON array
+};
+// Copies one Detail row, its cells as stored, into the bin; returns the new entry's id.
+qint64 insertBinRowFromRecord(Connection &c, qint64 rowId, const QString &when, const QString &operatorName,
+                              const QString &workstation, const QString &photosJson);
+// Newest deletion first.
+QVector<BinRow> readBinRows(Connection &c);
+std::optional<BinRow> readBinRow(Connection &c, qint64 binId);
+int deleteBinRow(Connection &c, qint64 binId);
+qint64 countBinRows(Connection &c);
+qint64 countBinRowsBefore(Connection &c, const QString &when);
+// Puts the entry's cells back into Detail as they were stored; number and rowId replace
+// the stored ones when given. Returns the row identity it got.
+qint64 insertRecordFromBin(Connection &c, qint64 binId, std::optional<qint64> rowId,
+                           const std::optional<QString> &number);
+bool recordRowExists(Connection &c, qint64 rowId);
+int countPhotosWithNumber(Connection &c, const QString &number);
+// The rows of a type, in the order stored (letter case of A-Z ignored, as the tree ignores it).
+QVector<qint64> recordRowIdsOfType(Connection &c, const QString &typeName);
+// One record row as stored, by identity.
+std::optional<RecordRow> readRecordRow(Connection &c, qint64 rowId);
+
+} // namespace store
