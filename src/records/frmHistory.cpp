@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -102,18 +101,34 @@ frmHistory::frmHistory(QWidget *parent) : QDialog(parent)
     cmdQuery->setObjectName(QStringLiteral("cmdQuery"));
     cmdQuery->setDefault(true);
 
-    auto *filters = new QGridLayout;
-    filters->addWidget(chkFrom, 0, 0);
-    filters->addWidget(dtFrom, 0, 1);
-    filters->addWidget(chkTo, 0, 2);
-    filters->addWidget(dtTo, 0, 3);
-    filters->addWidget(label(this, "lblOperator", QStringLiteral("操作员：")), 0, 4);
-    filters->addWidget(txtOperator, 0, 5);
-    filters->addWidget(label(this, "lblKind", QStringLiteral("操作：")), 1, 0);
-    filters->addWidget(cmbKind, 1, 1);
-    filters->addWidget(label(this, "lblRecord", QStringLiteral("病案号或病案名称：")), 1, 2);
-    filters->addWidget(txtRecord, 1, 3);
-    filters->addWidget(cmdQuery, 1, 5);
+    // The time edits are wide enough for the whole time they show.
+    const int timeWidth = dtFrom->fontMetrics().horizontalAdvance(QStringLiteral("2000-00-00 00:00:00")) + 48;
+    dtFrom->setMinimumWidth(timeWidth);
+    dtTo->setMinimumWidth(timeWidth);
+    txtOperator->setMinimumWidth(platform::tw(1800));
+    txtRecord->setMinimumWidth(platform::tw(2400));
+    auto *span = new QHBoxLayout;
+    span->addWidget(chkFrom);
+    span->addWidget(dtFrom);
+    span->addSpacing(platform::tw(150));
+    span->addWidget(chkTo);
+    span->addWidget(dtTo);
+    span->addSpacing(platform::tw(300));
+    span->addWidget(label(this, "lblOperator", QStringLiteral("操作员：")));
+    span->addWidget(txtOperator);
+    span->addStretch();
+    auto *choice = new QHBoxLayout;
+    choice->addWidget(label(this, "lblKind", QStringLiteral("操作：")));
+    choice->addWidget(cmbKind);
+    choice->addSpacing(platform::tw(300));
+    choice->addWidget(label(this, "lblRecord", QStringLiteral("病案号或病案名称：")));
+    choice->addWidget(txtRecord);
+    choice->addSpacing(platform::tw(300));
+    choice->addWidget(cmdQuery);
+    choice->addStretch();
+    auto *filters = new QVBoxLayout;
+    filters->addLayout(span);
+    filters->addLayout(choice);
 
     grdTrail = new QTableWidget(0, 6, this);
     grdTrail->setObjectName(QStringLiteral("grdTrail"));
@@ -252,6 +267,8 @@ void frmHistory::loadPage()
         grdTrail->setItem(r, 5, cell(what(e)));
     }
     grdTrail->resizeColumnsToContents();
+    for (int c = 0; c + 1 < grdTrail->columnCount(); ++c)
+        grdTrail->setColumnWidth(c, grdTrail->columnWidth(c) + platform::tw(180));
     const qint64 pages = qMax<qint64>(1, (m_total + kPageSize - 1) / kPageSize);
     const qint64 page = m_query.offset / kPageSize + 1;
     lblPage->setText(QStringLiteral("第 %1/%2 页，共 %3 条").arg(page).arg(pages).arg(m_total));

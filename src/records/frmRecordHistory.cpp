@@ -143,6 +143,8 @@ frmRecordHistory::frmRecordHistory(const QString &number, qint64 rowId, const QS
         grdEntries->setItem(r, 4, cell(describe(e)));
     }
     grdEntries->resizeColumnsToContents();
+    for (int c = 0; c + 1 < grdEntries->columnCount(); ++c)
+        grdEntries->setColumnWidth(c, grdEntries->columnWidth(c) + platform::tw(180));
     connect(grdEntries, &QTableWidget::itemSelectionChanged, this, &frmRecordHistory::grdEntries_SelectionChanged);
     if (!m_entries.isEmpty())
         grdEntries->selectRow(0);

@@ -110,6 +110,8 @@ void frmRecycleBin::loadBin()
         grdBin->setItem(r, 5, cell(e.workstation));
     }
     grdBin->resizeColumnsToContents();
+    for (int c = 0; c + 1 < grdBin->columnCount(); ++c)
+        grdBin->setColumnWidth(c, grdBin->columnWidth(c) + platform::tw(180));
     lblCount->setText(QStringLiteral("回收站中共有 %1 份病案。").arg(m_entries.size()));
     if (!m_entries.isEmpty())
         grdBin->selectRow(0);
