@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "store/Database.h"
+#include "store/RecycleBin.h"
 #include "store/Statements.h"
 
 #include <QCoreApplication>
@@ -25,11 +26,15 @@ private slots:
                      QStringLiteral("GRANT USAGE ON SCHEMA public TO \"clerk\"\"; DROP TABLE photo; --\";"),
                      QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE \"catalog\", \"detail\", \"photo\", "
                                     "\"User\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("GRANT SELECT, INSERT ON TABLE \"history\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("GRANT SELECT, INSERT, DELETE ON TABLE \"recyclebin\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                     QStringLiteral("GRANT SELECT ON TABLE \"archiveversion\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
                      QStringLiteral("GRANT USAGE ON SEQUENCE \"catalog_rowid_seq\", \"detail_rowid_seq\", "
-                                    "\"photo_rowid_seq\", \"User_rowid_seq\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
+                                    "\"photo_rowid_seq\", \"User_rowid_seq\", \"recyclebin_rowid_seq\" "
+                                    "TO \"clerk\"\"; DROP TABLE photo; --\";"),
                  }));
         // Without a database in the address, the database-wide lines are left out.
-        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), 4);
+        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), 7);
     }
 
     void theGrantedRoleWorksAndCannotDoMore()
@@ -76,6 +81,29 @@ private slots:
                 QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(statement));
         }
         QCOMPARE(archive->count(QStringLiteral("photo")), 0);
+        {
+            // The trail and the bin as the windows use them; the trail cannot be changed.
+            store::Connection c(address);
+            const store::Actor actor{QStringLiteral("甲"), QStringLiteral("pc")};
+            {
+                store::Transaction t(c);
+                QVERIFY(store::moveRecordToBin(c, actor, store::readRecord(c, QStringLiteral("240101080000"))[0].rowId));
+                t.commit();
+            }
+            {
+                store::Transaction t(c);
+                QVERIFY(store::restoreFromBin(c, actor, store::readBin(c)[0].id).restored);
+                QVERIFY(store::moveRecordToBin(c, actor, store::readRecord(c, QStringLiteral("240101080000"))[0].rowId));
+                QVERIFY(store::purgeFromBin(c, actor, store::readBin(c)[0].id));
+                t.commit();
+            }
+            QCOMPARE(store::countHistory(c, {}), 5); // the restore re-made the renamed type
+            for (const QString &statement :
+                 {QStringLiteral("UPDATE history SET detail = ''"), QStringLiteral("DELETE FROM history"),
+                  QStringLiteral("UPDATE archiveversion SET version = 1"), QStringLiteral("UPDATE recyclebin SET photos = ''")})
+                QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(statement));
+            QVERIFY(store::verifyHistoryChain(c).whole);
+        }
         archive->exec(QStringLiteral("DROP OWNED BY %1").arg(role));
         archive.reset();
         store::Connection server(maintenance);

@@ -1,0 +1,454 @@
+// The trail of changes: what an entry keeps, how the windows find entries, the hash chain
+// that shows an entry edited, removed or moved, the upgrade of an archive made before the
+// trail existed, and the admin tool's copies and restores that carry the trail and add
+// their own entries.
+#include "TestSupport.h"
+
+#include "access/OperatorAccount.h"
+#include "store/ArchiveCheck.h"
+#include "store/Backup.h"
+#include "store/Database.h"
+#include "store/RecycleBin.h"
+#include "store/StoredRows.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QSqlRecord>
+
+using namespace store;
+using testing::TempArchive;
+
+namespace {
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+
+Run admin(const QStringList &args)
+{
+    QProcess p;
+    p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")), args);
+    if (!p.waitForFinished(120000))
+        return {};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+const QDateTime kStart(QDate(2024, 3, 1), QTime(8, 0, 0, 250), Qt::UTC);
+
+RecordState state(const QString &number, const QString &name, const QStringList &photos = {}, qint64 rowId = 1)
+{
+    return {{rowId, QStringLiteral("外科"), number, name, QStringLiteral("/d/a.pdf"), QStringLiteral("说明\n二行")}, photos};
+}
+
+void append(Connection &c, const Actor &actor, const Change &change)
+{
+    Transaction t(c);
+    appendHistory(c, actor, change);
+    t.commit();
+}
+
+// Five entries an hour apart: two of record A (row 1), one of a type, one of record B,
+// one of record A that names no row.
+void fillTrail(Connection &c, int *hour)
+{
+    setHistoryClockForTests([hour] { return kStart.addSecs(3600 * *hour); });
+    const Actor jia{QStringLiteral("甲"), QStringLiteral("pc-1")};
+    const Actor zed{QStringLiteral("Zed"), QStringLiteral("pc-2")};
+    const RecordState a1 = state(QStringLiteral("240101080000"), QStringLiteral("张三"), {QStringLiteral("/p/1.jpg")});
+    const RecordState a2 = state(QStringLiteral("240101080000"), QStringLiteral("张三丰"), {});
+    const RecordState b = state(QStringLiteral("240202090000"), QStringLiteral("李四"), {}, 2);
+    const QVector<QPair<Actor, Change>> changes{
+        {jia, {ChangeKind::RecordAdded, a1.row.number, 1, {}, std::nullopt, a1, {}}},
+        {zed, {ChangeKind::RecordModified, a1.row.number, 1, {}, a1, a2, {}}},
+        {jia, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), std::nullopt, std::nullopt, {}}},
+        {zed, {ChangeKind::RecordDeleted, b.row.number, 2, {}, b, std::nullopt, QStringLiteral("放入回收站")}},
+        {jia, {ChangeKind::RecordPrinted, a1.row.number, 0, {}, std::nullopt, std::nullopt, QStringLiteral("3 页")}},
+    };
+    for (const auto &[actor, change] : changes) {
+        append(c, actor, change);
+        ++*hour;
+    }
+}
+
+QList<qint64> ids(const QVector<HistoryEntry> &entries)
+{
+    QList<qint64> out;
+    for (const HistoryEntry &e : entries)
+        out << e.id;
+    return out;
+}
+
+// The columns of the four old tables, in order.
+QStringList oldColumns(Connection &c)
+{
+    QStringList columns;
+    for (const char *table : {"Catalog", "Detail", "photo", "\"User\""}) {
+        const QSqlRecord r = c.run(QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(QLatin1String(table))).record();
+        for (int i = 0; i < r.count(); ++i)
+            columns << QLatin1String(table) + QLatin1Char('.') + r.fieldName(i);
+    }
+    return columns;
+}
+
+// An archive as versions before the trail made it: the four tables alone.
+void makeOldArchive(const QString &path)
+{
+    Connection c = Connection::createNew(path);
+    Transaction t(c);
+    for (const QString &s : c.dialect().schema())
+        c.run(s);
+    insertOperator(c, QStringLiteral("管理员"), QString(), QStringLiteral("超级权限"));
+    t.commit();
+}
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { setHistoryClockForTests({}); }
+
+    void kindsKeepTheirCodesAndTexts()
+    {
+        QStringList texts;
+        for (ChangeKind k : changeKinds()) {
+            texts << changeKindText(k);
+            QCOMPARE(changeKindFromCode(changeKindCode(k)), std::optional<ChangeKind>(k));
+        }
+        QCOMPARE(texts, (QStringList{QStringLiteral("新增病案"), QStringLiteral("修改病案"), QStringLiteral("删除病案"),
+                                     QStringLiteral("恢复病案"), QStringLiteral("彻底删除病案"), QStringLiteral("打印病案"),
+                                     QStringLiteral("新增病案类型"), QStringLiteral("病案类型改名"),
+                                     QStringLiteral("删除病案类型"), QStringLiteral("新增操作员"),
+                                     QStringLiteral("删除操作员"), QStringLiteral("重设操作员口令"),
+                                     QStringLiteral("复制档案"), QStringLiteral("恢复档案")}));
+        QCOMPARE(changeKindCode(ChangeKind::RecordAdded), QStringLiteral("record.added"));
+        QCOMPARE(changeKindCode(ChangeKind::ArchiveRestored), QStringLiteral("archive.restored"));
+        QVERIFY(!changeKindFromCode(QStringLiteral("record.Added")));
+    }
+
+    void entriesFoundFilteredSortedAndPaged()
+    {
+        TempArchive a;
+        Connection c(a.path());
+        int hour = 0;
+        fillTrail(c, &hour);
+
+        const QVector<HistoryEntry> all = readHistory(c, {});
+        QCOMPARE(ids(all), (QList<qint64>{5, 4, 3, 2, 1}));
+        const HistoryEntry &modified = all[3];
+        QCOMPARE(modified.when, kStart.addSecs(3600));
+        QCOMPARE(modified.operatorName, QStringLiteral("Zed"));
+        QCOMPARE(modified.workstation, QStringLiteral("pc-2"));
+        QCOMPARE(modified.change.kind, ChangeKind::RecordModified);
+        QCOMPARE(modified.change.before, state(QStringLiteral("240101080000"), QStringLiteral("张三"), {QStringLiteral("/p/1.jpg")}));
+        QCOMPARE(modified.change.after->row.name, QStringLiteral("张三丰"));
+        QCOMPARE(modified.hash.size(), 64);
+        QCOMPARE(all[0].change.detail, QStringLiteral("3 页"));
+
+        // One record: its row's entries and those that name no row, newest first.
+        QCOMPARE(ids(readRecordHistory(c, QStringLiteral("240101080000"), 1)), (QList<qint64>{5, 2, 1}));
+        QCOMPARE(ids(readRecordHistory(c, QStringLiteral("240101080000"), 9)), (QList<qint64>{5}));
+
+        auto query = [&](auto tweak) {
+            HistoryQuery q;
+            tweak(q);
+            return ids(readHistory(c, q));
+        };
+        // Both ends of a time span belong to it.
+        QCOMPARE(query([](HistoryQuery &q) {
+                     q.from = kStart.addSecs(3600);
+                     q.to = kStart.addSecs(3 * 3600);
+                 }),
+                 (QList<qint64>{4, 3, 2}));
+        QCOMPARE(query([](HistoryQuery &q) { q.from = kStart.addSecs(3600).addMSecs(1); }), (QList<qint64>{5, 4, 3}));
+        QCOMPARE(query([](HistoryQuery &q) { q.operatorName = QStringLiteral("zED"); }), (QList<qint64>{4, 2}));
+        QCOMPARE(query([](HistoryQuery &q) { q.operatorName = QStringLiteral("Ze"); }), QList<qint64>{});
+        QCOMPARE(query([](HistoryQuery &q) { q.kinds = {ChangeKind::TypeAdded, ChangeKind::RecordDeleted}; }),
+                 (QList<qint64>{4, 3}));
+        // A record by number or by name, with the search's wildcards.
+        QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("2402*"); }), (QList<qint64>{4}));
+        QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("张?丰"); }), (QList<qint64>{2}));
+        QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("张三"); }), (QList<qint64>{2, 1}));
+        QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("%"); }), QList<qint64>{});
+        // Sorted by another column, ties in the order written.
+        QCOMPARE(query([](HistoryQuery &q) {
+                     q.sortBy = HistoryQuery::Column::Operator;
+                     q.descending = false;
+                 }),
+                 (QList<qint64>{2, 4, 1, 3, 5}));
+        QCOMPARE(query([](HistoryQuery &q) { q.sortBy = HistoryQuery::Column::Workstation; }), (QList<qint64>{4, 2, 5, 3, 1}));
+        QCOMPARE(query([](HistoryQuery &q) {
+                     q.offset = 1;
+                     q.limit = 2;
+                 }),
+                 (QList<qint64>{4, 3}));
+        HistoryQuery paged;
+        paged.offset = 3;
+        paged.limit = 1;
+        paged.operatorName = QStringLiteral("甲");
+        QCOMPARE(countHistory(c, paged), 3);
+        QList<qint64> exported;
+        forEachHistoryEntry(c, paged, [&](const HistoryEntry &e) { exported << e.id; });
+        QCOMPARE(exported, (QList<qint64>{5, 3, 1}));
+    }
+
+    void aChangeWhoseEntryFailsIsNotMade()
+    {
+        TempArchive a;
+        a.failWrites(QStringLiteral("no_trail"), QStringLiteral("BEFORE INSERT ON History"), QStringLiteral("trail full"));
+        Connection c(a.path());
+        try {
+            Transaction t(c);
+            insertType(c, QStringLiteral("内科"));
+            appendHistory(c, {QStringLiteral("甲"), QStringLiteral("pc-1")},
+                          {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), std::nullopt, std::nullopt, {}});
+            t.commit();
+            QFAIL("the entry was written");
+        } catch (const StoreError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("trail full")), qPrintable(e.description()));
+        }
+        QCOMPARE(readTypes(c), QStringList());
+    }
+
+    void theChainShowsWhatWasTamperedWith_data()
+    {
+        QTest::addColumn<QStringList>("tampering");
+        QTest::addColumn<qint64>("firstBad");
+        QTest::addColumn<QString>("problem");
+        const QString edited = QStringLiteral("第 %1 条的内容与它的校验值不符（被修改过，或与别的条目调换过位置）");
+        QTest::newRow("edited") << QStringList{QStringLiteral("UPDATE History SET detail = '4 页' WHERE rowid = 5")} << qint64(5)
+                                << edited.arg(5);
+        QTest::newRow("operator edited")
+            << QStringList{QStringLiteral("UPDATE History SET operator_name = 'zed' WHERE rowid = 2")} << qint64(2) << edited.arg(2);
+        QTest::newRow("deleted") << QStringList{QStringLiteral("DELETE FROM History WHERE rowid = 3")} << qint64(4)
+                                 << QStringLiteral("第 4 条之前的第 3 条不见了（被删除过）");
+        QTest::newRow("two deleted") << QStringList{QStringLiteral("DELETE FROM History WHERE rowid IN (2, 3)")} << qint64(4)
+                                     << QStringLiteral("第 4 条之前的第 2 至 3 条不见了（被删除过）");
+        QTest::newRow("first deleted") << QStringList{QStringLiteral("DELETE FROM History WHERE rowid = 1")} << qint64(2)
+                                       << QStringLiteral("第 2 条之前的第 1 条不见了（被删除过）");
+        QTest::newRow("reordered") << QStringList{QStringLiteral("UPDATE History SET rowid = 0 WHERE rowid = 2"),
+                                                  QStringLiteral("UPDATE History SET rowid = 2 WHERE rowid = 4"),
+                                                  QStringLiteral("UPDATE History SET rowid = 4 WHERE rowid = 0")}
+                                   << qint64(2) << edited.arg(2);
+        QTest::newRow("name edited") << QStringList{QStringLiteral("UPDATE History SET record_name = '王五' WHERE rowid = 4")}
+                                     << qint64(4) << QStringLiteral("第 4 条的病案名称与它记下的内容不符（被修改过）");
+        QTest::newRow("kind swapped") << QStringList{QStringLiteral("UPDATE History SET kind = 'record.purged' WHERE rowid = 4")}
+                                      << qint64(4) << edited.arg(4);
+    }
+
+    void theChainShowsWhatWasTamperedWith()
+    {
+        QFETCH(QStringList, tampering);
+        QFETCH(qint64, firstBad);
+        QFETCH(QString, problem);
+        TempArchive a;
+        {
+            Connection c(a.path());
+            int hour = 0;
+            fillTrail(c, &hour);
+            const ChainReport whole = verifyHistoryChain(c);
+            QVERIFY(whole.whole);
+            QCOMPARE(whole.entries, 5);
+            QCOMPARE(whole.firstBadId, 0);
+        }
+        for (const QString &sql : tampering)
+            a.exec(sql);
+        Connection c(a.path());
+        const ChainReport report = verifyHistoryChain(c);
+        QVERIFY(!report.whole);
+        QCOMPARE(report.firstBadId, firstBad);
+        QCOMPARE(report.problem, problem);
+        // The admin tool's check says so and fails.
+        const Run check = admin({QStringLiteral("check"), a.path()});
+        QCOMPARE(check.exitCode, 1);
+        QVERIFY2(check.out.contains(QStringLiteral("hash chain BROKEN at entry %1: %2\n").arg(firstBad).arg(problem)),
+                 qPrintable(check.out));
+        QVERIFY(check.out.endsWith(QStringLiteral("result: FAULT (the trail has been tampered with from entry %1 on)\n").arg(firstBad)));
+    }
+
+    void anOldArchiveIsUpgradedOnceAndOnlyOnce()
+    {
+        std::unique_ptr<testing::TempServerDatabase> database;
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("old.dat"));
+        if (testing::onServer()) {
+            database = std::make_unique<testing::TempServerDatabase>();
+            path = database->path();
+        }
+        makeOldArchive(path);
+        QStringList columns;
+        {
+            Connection c(path);
+            columns = oldColumns(c);
+            // It opens and reads as before, with an empty trail and bin.
+            QCOMPARE(schemaVersion(c), 1);
+            QVERIFY(readHistory(c, {}).isEmpty());
+            QCOMPARE(countHistory(c, {}), 0);
+            QCOMPARE(countBin(c), 0);
+            QVERIFY(verifyHistoryChain(c).whole);
+            QCOMPARE(countTables(c).history, 0);
+            // An upgrade rolled back leaves nothing of itself.
+            {
+                Transaction t(c);
+                QVERIFY(upgradeSchema(c));
+            }
+            QCOMPARE(schemaVersion(c), 1);
+            QVERIFY(!tableNames(c).contains(QStringLiteral("History"), Qt::CaseInsensitive));
+        }
+        QVERIFY(admin({QStringLiteral("check"), path}).out.contains(QStringLiteral("schema version: 1 (no trail")));
+        const Run first = admin({QStringLiteral("upgrade"), path});
+        QCOMPARE(first.exitCode, 0);
+        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 2: added the trail of changes "
+                                                     "and the recycle bin\n").arg(path)),
+                 qPrintable(first.out + first.err));
+        QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
+        const Run second = admin({QStringLiteral("upgrade"), path});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 2 already; nothing changed\n").arg(path));
+        Connection c(path);
+        QCOMPARE(schemaVersion(c), 2);
+        QCOMPARE(oldColumns(c), columns);
+        append(c, {QStringLiteral("甲"), QStringLiteral("pc")}, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
+        QCOMPARE(countHistory(c, {}), 1);
+    }
+
+    void theFirstChangeUpgradesAFileButNotAServer()
+    {
+        std::unique_ptr<testing::TempServerDatabase> database;
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("old.dat"));
+        if (testing::onServer()) {
+            database = std::make_unique<testing::TempServerDatabase>();
+            path = database->path();
+        }
+        makeOldArchive(path);
+        Connection c(path);
+        const Actor actor{QStringLiteral("甲"), QStringLiteral("pc")};
+        auto addType = [&](const QString &name) {
+            Transaction t(c);
+            insertType(c, name);
+            appendHistory(c, actor, {ChangeKind::TypeAdded, {}, 0, name, {}, {}, {}});
+            t.commit();
+        };
+        if (testing::onServer()) {
+            try {
+                addType(QStringLiteral("内科"));
+                QFAIL("a workstation upgraded the server's database");
+            } catch (const StoreError &e) {
+                QCOMPARE(e.description(), upgradeNeededMessage());
+                QVERIFY(e.description().contains(QStringLiteral("casearchive-admin upgrade")));
+            }
+            QCOMPARE(readTypes(c), QStringList());
+            QCOMPARE(schemaVersion(c), 1);
+            return;
+        }
+        addType(QStringLiteral("内科"));
+        QCOMPARE(schemaVersion(c), 2);
+        addType(QStringLiteral("外科"));
+        QCOMPARE(readTypes(c), (QStringList{QStringLiteral("内科"), QStringLiteral("外科")}));
+        QCOMPARE(countHistory(c, {}), 2);
+        Transaction t(c);
+        QVERIFY(!upgradeSchema(c));
+    }
+
+    void copiesAndRestoresCarryTheTrailAndSaySo()
+    {
+        TempArchive a;
+        a.addType(QStringLiteral("外科"));
+        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
+                    {QStringLiteral("/p/a.jpg")});
+        QVector<StoredRow> trail;
+        {
+            Connection c(a.path());
+            int hour = 0;
+            fillTrail(c, &hour);
+            Transaction t(c);
+            QVERIFY(moveRecordToBin(c, {QStringLiteral("甲"), QStringLiteral("pc")}, readRecord(c, QStringLiteral("240101080000"))[0].rowId));
+            t.commit();
+            StoredRows rows(c, ArchiveTable::History);
+            StoredRow r;
+            while (rows.next(r))
+                trail << r;
+        }
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("copy.dat"));
+        const Run copied = admin({QStringLiteral("copy"), a.path(), copy});
+        QCOMPARE(copied.exitCode, 0);
+        QVERIFY2(copied.out.contains(QStringLiteral("with the trail's 6 entries and the recycle bin's 1 records; "
+                                                    "the copy's trail records the copy\n")),
+                 qPrintable(copied.out + copied.err));
+        auto checkTrail = [&](const QString &path, ChangeKind last, const QString &subject) {
+            Connection c(path);
+            StoredRows rows(c, ArchiveTable::History);
+            StoredRow r;
+            for (const StoredRow &original : std::as_const(trail)) {
+                QVERIFY(rows.next(r));
+                QCOMPARE(r, original);
+            }
+            QCOMPARE(countBin(c), 1);
+            const ChainReport chain = verifyHistoryChain(c);
+            QVERIFY2(chain.whole, qPrintable(chain.problem));
+            const HistoryEntry entry = readHistory(c, {}).value(0);
+            QCOMPARE(entry.change.kind, last);
+            QCOMPARE(entry.operatorName, QStringLiteral("casearchive-admin"));
+            QVERIFY(entry.workstation.contains(QLatin1Char('@')));
+            QCOMPARE(entry.change.subject, subject);
+        };
+        checkTrail(copy, ChangeKind::ArchiveCopied, a.path());
+        {
+            // The original is only read.
+            Connection c(a.path());
+            QCOMPARE(countHistory(c, {}), 6);
+        }
+
+        BackupOptions o;
+        o.archivePath = a.path();
+        o.targetFolder = dir.path();
+        o.includeFiles = false;
+        const BackupResult backup = backupArchive(o);
+        QVERIFY2(backup.outcome == BackupResult::Verified, qPrintable(backup.error));
+        QCOMPARE(backup.counts.history, 6);
+        QCOMPARE(backup.counts.bin, 1);
+        std::unique_ptr<testing::TempServerDatabase> database;
+        QString target = dir.filePath(QStringLiteral("restored/file.dat"));
+        if (testing::onServer()) {
+            database = std::make_unique<testing::TempServerDatabase>();
+            target = database->path();
+        }
+        const Run restored = admin({QStringLiteral("restore"), backup.folder, target});
+        QVERIFY2(restored.exitCode == 0, qPrintable(restored.out + restored.err));
+        checkTrail(target, ChangeKind::ArchiveRestored, backup.folder);
+    }
+
+    void theOperatorCommandWritesTheTrailWithoutThePassword()
+    {
+        TempArchive a;
+        setHistoryClockForTests([] { return kStart; });
+        QCOMPARE(access::setOperatorAccount(a.path(), QStringLiteral("救援"), QStringLiteral("secret-1"),
+                                            QStringLiteral("可以修改")),
+                 access::AccountChange::Added);
+        QCOMPARE(access::setOperatorAccount(a.path(), QStringLiteral("救援"), QStringLiteral("secret-2"),
+                                            access::kRecoveryLevel, {QStringLiteral("某人"), QStringLiteral("pc-9")}),
+                 access::AccountChange::Reset);
+        Connection c(a.path());
+        const QVector<HistoryEntry> h = readHistory(c, {});
+        QCOMPARE(h.size(), 2);
+        QCOMPARE(h[1].change.kind, ChangeKind::OperatorAdded);
+        QCOMPARE(h[1].change.subject, QStringLiteral("救援"));
+        QCOMPARE(h[1].change.detail, QStringLiteral("权限：可以修改"));
+        QCOMPARE(h[1].operatorName, QStringLiteral("casearchive-admin"));
+        QCOMPARE(h[1].when, kStart);
+        QCOMPARE(h[0].change.kind, ChangeKind::PasswordReset);
+        QCOMPARE(h[0].operatorName, QStringLiteral("某人"));
+        QCOMPARE(h[0].change.detail, QStringLiteral("权限：超级权限"));
+        const QString stored = readOperatorsNamed(c, QStringLiteral("救援")).value(0).password;
+        QVERIFY(!stored.isEmpty());
+        QCOMPARE(a.count(QStringLiteral("History"), QStringLiteral("detail LIKE ? OR subject LIKE ? OR detail LIKE ?"),
+                         {QStringLiteral("%secret%"), QStringLiteral("%secret%"), QStringLiteral("%") + stored.left(20) + QStringLiteral("%")}),
+                 0);
+    }
+};
+
+QTEST_MAIN(TestHistory)
+#include "tst_history.moc"
