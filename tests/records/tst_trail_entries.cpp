@@ -224,10 +224,13 @@ private slots:
         QCOMPARE(c.after->row.rowId, rowId);
 
         // Saved again as it stands: nothing changed, nothing written.
+        browser->cmdLoad_Click();
         browser->TreeView_NodeClick(m->index(0, 0, testing::typeNode(m, QStringLiteral("外科"))));
         {
             auto w = shown(std::make_unique<frmModifyForm>(browser.get()));
+            QCOMPARE(lineField(w.get(), 0)->text(), QStringLiteral("乙"));
             QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
+            QVERIFY(platform.boxes.isEmpty());
         }
         QCOMPARE(trail().size(), 1);
         browser->close();
