@@ -2,6 +2,7 @@
 
 #include "access/Password.h"
 #include "common/Installation.h"
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -202,6 +203,7 @@ void frmLogin::cmdOK_Click()
     }
 
     app::CurrentAuthority = m_operators.at(p).authority;
+    app::CurrentOperator = m_operators.at(p).name;
     platform::BusyCursor busy;
     if (!access::isUpToDate(m_operators.at(p).password))
         upgradeStoredPassword(m_operators.at(p), txtPassword->text());

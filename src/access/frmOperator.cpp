@@ -1,10 +1,12 @@
 #include "access/frmOperator.h"
 
 #include "access/Password.h"
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 
@@ -453,6 +455,11 @@ void frmOperator::Command1_Click()
         exists = store::operatorExists(c, name);
         if (!exists) {
             store::insertOperator(c, name, stored, cmbAuthority->currentText());
+            store::Change change;
+            change.kind = store::ChangeKind::OperatorAdded;
+            change.subject = name;
+            change.detail = QStringLiteral("权限：") + cmbAuthority->currentText();
+            store::appendHistory(c, app::currentActor(), change);
             t.commit();
         }
         // The transaction ends (rolled back when nothing was written) and the database
@@ -549,8 +556,13 @@ void frmOperator::DeleteOperator()
             outcome = LastOne;
         else if (store::countOperatorsWithLevel(c, kManagingLevel) == 0)
             outcome = NoManager;
-        if (outcome == Deleted)
+        if (outcome == Deleted) {
+            store::Change change;
+            change.kind = store::ChangeKind::OperatorDeleted;
+            change.subject = name;
+            store::appendHistory(c, app::currentActor(), change);
             t.commit();
+        }
     } catch (const store::StoreError &e) {
         // Rolled back: the row is still there, and the grid says so.
         showFailure(e.description());

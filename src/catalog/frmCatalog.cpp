@@ -1,9 +1,11 @@
 #include "catalog/frmCatalog.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
+#include "store/RecycleBin.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 
@@ -350,12 +352,18 @@ void frmCatalog::SaveRecord_Click()
         if (store::typeExists(connection, name)) {
             duplicate = true; // nothing written; the transaction simply ends
         } else {
+            store::Change change;
+            change.subject = name;
             if (adding) {
                 store::insertType(connection, name);
+                change.kind = store::ChangeKind::TypeAdded;
             } else {
                 store::renameTypeInCatalog(connection, m_renameFrom, name);
                 store::renameTypeInRecords(connection, m_renameFrom, name);
+                change.kind = store::ChangeKind::TypeRenamed;
+                change.detail = QStringLiteral("原名称：") + m_renameFrom;
             }
+            store::appendHistory(connection, app::currentActor(), change);
             transaction.commit();
         }
     } catch (const store::StoreError &e) {
@@ -424,8 +432,14 @@ void frmCatalog::DeleteB_Click()
     try {
         store::Connection connection(app::DbPath);
         store::Transaction transaction(connection);
+        // Its records go into the recycle bin, each with an entry of its own.
+        const int moved = store::moveRecordsOfTypeToBin(connection, app::currentActor(), m_selectedType);
         store::deleteTypeFromCatalog(connection, m_selectedType);
-        store::deleteRecordsOfType(connection, m_selectedType);
+        store::Change change;
+        change.kind = store::ChangeKind::TypeDeleted;
+        change.subject = m_selectedType;
+        change.detail = QStringLiteral("%1 份病案移入回收站").arg(moved);
+        store::appendHistory(connection, app::currentActor(), change);
         transaction.commit();
     } catch (const store::StoreError &e) {
         failure = e.description();

@@ -92,6 +92,15 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &ini
                                         QFileDialog::HideNameFilterDetails);
 }
 
+QString saveFileName(QWidget *parent, const QString &caption, const QString &initialFile,
+                     const QString &filter)
+{
+    FileRequest r{caption, initialFile, filter, true};
+    if (fileHandler())
+        return fileHandler()(parent, r);
+    return QFileDialog::getSaveFileName(parent, caption, initialFile, filter);
+}
+
 QString qtFilter(const QString &windowsFilter)
 {
     const QStringList pieces = windowsFilter.split(QLatin1Char('|'));

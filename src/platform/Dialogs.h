@@ -39,6 +39,7 @@ struct FileRequest {
     QString caption;
     QString initialFile;
     QString filter;
+    bool save = false; // a file to write (saveFileName), not one to read
 };
 using FileHandler = std::function<QString(QWidget *parent, const FileRequest &)>;
 // Returns the chosen file, or an empty text when the dialog was cancelled.
@@ -46,6 +47,10 @@ using FileHandler = std::function<QString(QWidget *parent, const FileRequest &)>
 QString openFileName(QWidget *parent, const QString &caption, const QString &initialFile,
                      const QString &filter);
 void setFileHandler(FileHandler handler);
+// Asks where to write a file; the same handler answers (the request says save). The dialog
+// asks before replacing a file that exists. Returns an empty text when cancelled.
+QString saveFileName(QWidget *parent, const QString &caption, const QString &initialFile,
+                     const QString &filter);
 
 // Translates a Windows-style filter ("description|pattern|description|pattern|", several
 // patterns joined by ";") into the toolkit's ("description (patterns);;..."). Each

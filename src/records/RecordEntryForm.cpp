@@ -1,11 +1,13 @@
 #include "records/RecordEntryForm.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "pictures/SelectFile.h"
 #include "pictures/frmScanner.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Settings.h"
 
 #include <QAction>
@@ -515,6 +517,11 @@ void RecordEntryForm::saveTypeOf(store::Connection &connection, const store::Rec
     // Anyone who may open this window may add a type in the record type window: saving
     // the record lists its type, rather than sending the operator away from what was typed.
     store::insertType(connection, record.typeName);
+    store::Change change;
+    change.kind = store::ChangeKind::TypeAdded;
+    change.subject = record.typeName;
+    change.detail = QStringLiteral("随病案 %1 保存").arg(record.number);
+    store::appendHistory(connection, app::currentActor(), change);
 }
 
 void RecordEntryForm::refuseType()

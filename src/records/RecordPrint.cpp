@@ -1,11 +1,13 @@
 #include "records/RecordPrint.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "pictures/PictureLoader.h"
 #include "platform/Dialogs.h"
 #include "platform/PrintDialog.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Statements.h"
 
 #include <QDir>
@@ -294,6 +296,23 @@ void frmPrintPreview::cmdPrint_Click()
         platform::message(this, error, kFailureTitle, platform::Buttons::Ok, platform::Icon::Critical);
         return;
     }
+    // Who printed which record is part of its trail: written once the pages have gone.
+    if (m_print.record().rowId != 0) {
+        try {
+            store::Connection connection(app::DbPath);
+            store::Transaction transaction(connection);
+            store::Change change;
+            change.kind = store::ChangeKind::RecordPrinted;
+            change.number = m_print.record().number;
+            change.rowId = m_print.record().rowId;
+            change.detail = QStringLiteral("%1 页").arg(m_print.pageCount());
+            store::appendHistory(connection, app::currentActor(), change);
+            transaction.commit();
+        } catch (const store::StoreError &e) {
+            platform::message(this, QStringLiteral("病案已打印，但打印记录没有写入历史记录：") + e.description(),
+                              kFailureTitle, platform::Buttons::Ok, platform::Icon::Critical);
+        }
+    }
     app::ShowHint(QStringLiteral("病案 %1 已打印，共 %2 页。").arg(m_print.record().number).arg(m_print.pageCount()));
     accept();
 }
@@ -322,6 +341,7 @@ void printRecord(QWidget *parent, const QString &number, qint64 rowId)
         printed.path = row->path;
         printed.description = row->description;
         printed.photos = store::readPhotos(connection, number);
+        printed.rowId = row->rowId;
     } catch (const store::StoreError &e) {
         platform::message(parent, e.description(), kFailureTitle, platform::Buttons::Ok, platform::Icon::Critical);
         return;

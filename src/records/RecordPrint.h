@@ -25,6 +25,7 @@ struct PrintedRecord {
     QString path;
     QString description;
     QStringList photos;
+    qint64 rowId = 0; // the archive row printed; 0 for a copy that names none (no trail entry)
 };
 
 class RecordPrint {

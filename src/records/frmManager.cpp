@@ -35,6 +35,7 @@ namespace {
 
 const QString kOnlyAdd = QStringLiteral("只能添加");
 const QString kOnlyModify = QStringLiteral("只能修改");
+const QString kSuperUser = QStringLiteral("超级权限");
 const QString kFailureTitle = QStringLiteral("错误提示");
 
 // Each side of the splitter keeps at least this much of the window.
@@ -272,11 +273,21 @@ void frmManager::buildMenu()
                        &frmManager::MnuOpenFile_Click);
     MnuPrintRecord = item("MnuPrintRecord", QStringLiteral("&P 打印病案..."), QKeySequence(),
                           &frmManager::MnuPrintRecord_Click);
-    // Offered for a record on show: an operator who may only add records sees none.
-    connect(MnuControl, &QMenu::aboutToShow, this,
-            [this] { MnuPrintRecord->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd); });
+    MnuRecordHistory = item("MnuRecordHistory", QStringLiteral("&H 历史记录..."), QKeySequence(),
+                            &frmManager::MnuRecordHistory_Click);
+    // Offered for a record on show: an operator who may only add records sees none. The
+    // whole trail and the recycle bin are for "超级权限" alone.
+    connect(MnuControl, &QMenu::aboutToShow, this, [this] {
+        MnuPrintRecord->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd);
+        MnuRecordHistory->setEnabled(m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd);
+        MnuHistory->setVisible(app::CurrentAuthority == kSuperUser);
+        MnuRecycleBin->setVisible(app::CurrentAuthority == kSuperUser);
+    });
     MnuControl->addSeparator();
     MnuBackup = item("MnuBackup", QStringLiteral("&B 备份档案..."), QKeySequence(), &frmManager::MnuBackup_Click);
+    MnuHistory = item("MnuHistory", QStringLiteral("&J 操作历史..."), QKeySequence(), &frmManager::MnuHistory_Click);
+    MnuRecycleBin = item("MnuRecycleBin", QStringLiteral("&G 回收站..."), QKeySequence(),
+                         &frmManager::MnuRecycleBin_Click);
 
     // Not shown on any menu; kept as a command of its own.
     MnuExit = new QAction(QStringLiteral("退出系统(&X)"), this);

@@ -42,6 +42,9 @@ public:
     void MnuOpenFile_Click();
     void MnuBackup_Click(); // the backup window
     void MnuPrintRecord_Click(); // "打印病案...": the record on show, previewed, then printed
+    void MnuRecordHistory_Click(); // "历史记录...": the trail of the record on show
+    void MnuHistory_Click();       // "操作历史...": the whole trail, for "超级权限" only
+    void MnuRecycleBin_Click();    // "回收站...": deleted records, for "超级权限" only
     void MnuExit_Click();
     void picEditFile_Click();
     void List1_DblClick();
@@ -124,6 +127,9 @@ private:
     QAction *MnuOpenFile = nullptr;
     QAction *MnuBackup = nullptr;
     QAction *MnuPrintRecord = nullptr;
+    QAction *MnuRecordHistory = nullptr;
+    QAction *MnuHistory = nullptr;
+    QAction *MnuRecycleBin = nullptr;
     QAction *MnuExit = nullptr;
 
     int m_splitLeft = 2700; // twips

@@ -2,6 +2,7 @@
 // asks a question or hands the work to the store.
 #include "records/frmManager.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
@@ -9,10 +10,14 @@
 #include "records/ArchiveTreeModel.h"
 #include "records/RecordPrint.h"
 #include "records/frmBackup.h"
+#include "records/frmHistory.h"
 #include "records/frmModifyForm.h"
 #include "records/frmNewForm.h"
+#include "records/frmRecordHistory.h"
+#include "records/frmRecycleBin.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
+#include "store/RecycleBin.h"
 #include "store/Statements.h"
 
 #include <QApplication>
@@ -25,6 +30,7 @@
 namespace {
 
 const QString kOnlyAdd = QStringLiteral("只能添加");
+const QString kSuperUser = QStringLiteral("超级权限");
 
 } // namespace
 
@@ -96,6 +102,35 @@ void frmManager::MnuPrintRecord_Click()
     records::printRecord(this, Label4->text(), m_clickedRowId);
 }
 
+void frmManager::MnuRecordHistory_Click()
+{
+    // Those who may only add records see no record's contents, nor their history.
+    if (m_clickedRowId == 0 || app::CurrentAuthority == kOnlyAdd)
+        return;
+    const platform::BusyCursor busy;
+    frmRecordHistory dlg(Label4->text(), m_clickedRowId, lblFileCaption->text(), this);
+    platform::execModal(dlg);
+}
+
+void frmManager::MnuHistory_Click()
+{
+    if (app::CurrentAuthority != kSuperUser)
+        return;
+    const platform::BusyCursor busy;
+    frmHistory dlg(this);
+    platform::execModal(dlg);
+}
+
+void frmManager::MnuRecycleBin_Click()
+{
+    if (app::CurrentAuthority != kSuperUser)
+        return;
+    const platform::BusyCursor busy;
+    frmRecycleBin dlg(this); // reloads the browser itself when it closes after a change
+    dlg.offerToEmptyOld();
+    platform::execModal(dlg);
+}
+
 void frmManager::List1_DblClick()
 {
     frmScan dlg(List1, this);
@@ -118,12 +153,9 @@ void frmManager::MnuDeleteFile_Click()
     try {
         store::Connection connection(app::DbPath);
         store::Transaction transaction(connection);
-        // The row on show only: another record of the earlier system may share its number.
-        removed = store::deleteRecordRow(connection, rowId);
-        // The photos are keyed by number; while another record keeps that number it shows
-        // them too, so they go only with the last record of the number.
-        if (removed > 0 && store::countRecordsWithNumber(connection, number) == 0)
-            store::deletePhotoRows(connection, number);
+        // The row on show only (another record of the earlier system may share its number)
+        // goes into the recycle bin, its photos with it unless another row keeps the number.
+        removed = store::moveRecordToBin(connection, app::currentActor(), rowId) ? 1 : 0;
         transaction.commit();
     } catch (const store::StoreError &e) {
         showStoreFailure(e.description());

@@ -1,10 +1,12 @@
 #include "records/frmModifyForm.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Statements.h"
 
 #include <QComboBox>
@@ -148,6 +150,9 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     // The type is one the tree shows: a type typed here joins the list of types with it.
     saveTypeOf(connection, record);
     store::RecordRow stored = record;
+    std::optional<store::RecordState> before;
+    if (target != 0)
+        before = store::readRecordState(connection, target);
     if (target != 0) {
         // Replaced in place: the row keeps its identity, so the browser still holds it and
         // the record keeps its place among its type's records.
@@ -164,6 +169,23 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     store::deletePhotoRows(connection, number);
     for (const QString &photo : photoPaths())
         store::insertPhoto(connection, number, photo);
+    store::Change change;
+    change.kind = store::ChangeKind::RecordModified;
+    change.number = number;
+    if (target != 0) {
+        change.rowId = target;
+    } else {
+        // Saved again after it was deleted elsewhere: a new row, which the trail calls an addition.
+        change.kind = store::ChangeKind::RecordAdded;
+        change.detail = QStringLiteral("病案已不在档案中，按修改窗口所填重新保存");
+        const QVector<store::RecordRow> saved = store::readRecord(connection, number);
+        change.rowId = saved.isEmpty() ? 0 : saved.back().rowId;
+    }
+    change.before = before;
+    change.after = store::readRecordState(connection, change.rowId);
+    // Saved as it was: nothing changed, so the trail has nothing to say.
+    if (!(change.before && change.after && *change.before == *change.after))
+        store::appendHistory(connection, app::currentActor(), change);
     transaction.commit();
     if (target != 0)
         m_rowId = target;

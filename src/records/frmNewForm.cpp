@@ -1,9 +1,11 @@
 #include "records/frmNewForm.h"
 
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
+#include "store/History.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 
@@ -122,6 +124,16 @@ frmNewForm::SaveResult frmNewForm::Save()
         store::insertRecord(connection, record);
         for (const QString &photo : photoPaths())
             store::insertPhoto(connection, number, photo);
+        // The number was free, so the row just written is the only one that carries it.
+        const QVector<store::RecordRow> saved = store::readRecord(connection, number);
+        if (saved.isEmpty())
+            throw store::StoreError(QStringLiteral("病案 %1 保存后读不回来，没有保存。").arg(number));
+        store::Change change;
+        change.kind = store::ChangeKind::RecordAdded;
+        change.number = number;
+        change.rowId = saved.back().rowId;
+        change.after = store::readRecordState(connection, change.rowId);
+        store::appendHistory(connection, app::currentActor(), change);
         transaction.commit();
     } catch (const TypeRefused &) {
         refuseType();

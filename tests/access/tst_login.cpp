@@ -2,6 +2,7 @@
 
 #include "access/Password.h"
 #include "access/frmLogin.h"
+#include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "store/Settings.h"
 
@@ -75,6 +76,7 @@ private slots:
         m_archive = std::make_unique<testing::TempArchive>();
         settings::write(QStringLiteral("Data"), QStringLiteral("Path"), m_archive->path());
         app::CurrentAuthority.clear();
+        app::CurrentOperator.clear();
         m_mainOpened = 0;
     }
 
@@ -133,6 +135,7 @@ private slots:
         QCOMPARE(platform.boxes.size(), 0);
         QCOMPARE(m_mainOpened, 1);
         QCOMPARE(app::CurrentAuthority, QStringLiteral("可以修改"));
+        QCOMPARE(app::CurrentOperator, QStringLiteral("张三")); // the name the trail records
         QVERIFY(!w->isVisible());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         // Its position is stored, in twips, on closing.
@@ -191,6 +194,7 @@ private slots:
         QVERIFY(!w->isVisible());
         QCOMPARE(m_mainOpened, 0);
         QVERIFY(app::CurrentAuthority.isEmpty());
+        QVERIFY(app::CurrentOperator.isEmpty());
         QCOMPARE(settings::readNumber(QStringLiteral("Login"), QStringLiteral("Left")), double(w->x() * 15));
     }
 

@@ -6,6 +6,7 @@
 #include "common/Module1.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
+#include "store/RecycleBin.h"
 #include "store/Settings.h"
 
 #include <QEnterEvent>
@@ -547,7 +548,7 @@ private slots:
 
     // ---------------------------------------------------------------- delete
 
-    void deleteRemovesTheTypeAndItsRecordsButNotThePhotos()
+    void deleteMovesTheTypesRecordsWithTheirPhotosIntoTheBin()
     {
         m_archive->addType(QStringLiteral("外科"));
         m_archive->addType(QStringLiteral("儿科"));
@@ -568,7 +569,12 @@ private slots:
         QCOMPARE(typesInArchive(), QStringList{QStringLiteral("儿科")});
         QCOMPARE(m_archive->count(QStringLiteral("Detail")), 1);
         QCOMPARE(recordsOfType(QStringLiteral("儿科")), 1);
-        QCOMPARE(m_archive->count(QStringLiteral("photo")), 3); // photo rows remain
+        // The photos went into the recycle bin with their record; the other type's stay.
+        QCOMPARE(m_archive->count(QStringLiteral("photo")), 1);
+        {
+            store::Connection c(m_archive->path());
+            QCOMPARE(store::countBin(c), 2);
+        }
         QCOMPARE(itemTexts(w->ListView1), QStringList{QStringLiteral("儿科")});
         QVERIFY(w->selectedType().isEmpty());
         QVERIFY(w->catalogChanged());
@@ -840,7 +846,7 @@ private slots:
         QCOMPARE(m_platform->boxes.at(1).text, deleteQuestion(QStringLiteral("St. Mary's")));
         QCOMPARE(typesInArchive(), QStringList{QStringLiteral("OBrien")});
         QCOMPARE(recordsOfType(QStringLiteral("St. Mary's")), 0);
-        QCOMPARE(m_archive->count(QStringLiteral("photo")), 1);
+        QCOMPARE(m_archive->count(QStringLiteral("photo")), 0); // in the recycle bin with its record
         QCOMPARE(itemTexts(w->ListView1), QStringList{QStringLiteral("OBrien")});
     }
 

@@ -787,8 +787,11 @@ private slots:
                                      QStringLiteral("MnuModifyFile &M 修改档案 Ctrl+L"),
                                      QStringLiteral("MnuDeleteFile &D 删除档案 Ctrl+D"), QStringLiteral("-"),
                                      QStringLiteral("MnuOpenFile &E 打开档案关联的文件 Ctrl+O"),
-                                     QStringLiteral("MnuPrintRecord &P 打印病案... "), QStringLiteral("-"),
-                                     QStringLiteral("MnuBackup &B 备份档案... ")}));
+                                     QStringLiteral("MnuPrintRecord &P 打印病案... "),
+                                     QStringLiteral("MnuRecordHistory &H 历史记录... "), QStringLiteral("-"),
+                                     QStringLiteral("MnuBackup &B 备份档案... "),
+                                     QStringLiteral("MnuHistory &J 操作历史... "),
+                                     QStringLiteral("MnuRecycleBin &G 回收站... ")}));
         QCOMPARE(testing::child<QAction>(w.get(), "MnuExit")->text(), QStringLiteral("退出系统(&X)"));
 
         // The right button shows the menu and leaves the last clicked node alone.
