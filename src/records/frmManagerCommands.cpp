@@ -6,6 +6,7 @@
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
+#include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/RecordPrint.h"
 #include "records/frmBackup.h"
@@ -13,6 +14,7 @@
 #include "records/frmNewForm.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
+#include "store/PageText.h"
 #include "store/Statements.h"
 
 #include <QApplication>
@@ -142,4 +144,25 @@ void frmManager::MnuDeleteFile_Click()
     MnuDeleteFile->setEnabled(false);
     app::SearchFilter.clear();
     cmdLoad_Click();
+}
+
+const QColor frmManager::kMatchedPhotoColour(255, 236, 160);
+
+void frmManager::markPhotosWithMatchingText(store::Connection &connection, const QString &number)
+{
+    const store::SearchFilter &filter = app::SearchFilter;
+    if (!filter.inPageText)
+        return;
+    const QSet<QString> matching = store::photosMatching(connection, number, filter);
+    if (matching.isEmpty())
+        return;
+    // The items keep their text, the photo's path, which other windows read from here.
+    for (int i = 0; i < List1->count(); ++i) {
+        QListWidgetItem *item = List1->item(i);
+        if (!matching.contains(item->text()))
+            continue;
+        item->setData(kMatchedRole, true);
+        item->setBackground(kMatchedPhotoColour);
+        item->setToolTip(platform::plainToolTip(QStringLiteral("这张照片的文字中有“%1”").arg(filter.text)));
+    }
 }

@@ -1,6 +1,7 @@
 #include "records/frmModifyForm.h"
 
 #include "common/Module1.h"
+#include "pictures/PageQueue.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
@@ -165,6 +166,8 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     for (const QString &photo : photoPaths())
         store::insertPhoto(connection, number, photo);
     transaction.commit();
+    // Their words are read in the background, for the search.
+    pictures::PageTextQueue::photosSaved(connection, number, photoPaths());
     if (target != 0)
         m_rowId = target;
     return Outcome::Saved;

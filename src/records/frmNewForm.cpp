@@ -1,6 +1,7 @@
 #include "records/frmNewForm.h"
 
 #include "common/Module1.h"
+#include "pictures/PageQueue.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
@@ -123,6 +124,8 @@ frmNewForm::SaveResult frmNewForm::Save()
         for (const QString &photo : photoPaths())
             store::insertPhoto(connection, number, photo);
         transaction.commit();
+        // Their words are read in the background, for the search.
+        pictures::PageTextQueue::photosSaved(connection, number, photoPaths());
     } catch (const TypeRefused &) {
         refuseType();
         return SaveResult::NotSaved;

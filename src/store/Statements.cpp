@@ -1,5 +1,7 @@
 #include "store/Statements.h"
 
+#include "store/PageText.h"
+
 #include <QRegularExpression>
 #include <QSqlRecord>
 #include <QUrl>
@@ -138,6 +140,11 @@ QStringList serverGrants(const QString &address, const QString &role)
     lines << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE %1 TO %2;").arg(tables.join(QStringLiteral(", ")), who);
     if (!sequences.isEmpty())
         lines << QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2;").arg(sequences.join(QStringLiteral(", ")), who);
+    // The photos' words have a table of their own, which the owner makes here if it is
+    // not there yet: the workstations' role could not.
+    for (const QString &statement : pageTextSchema(Dialect::of(Backend::PostgreSQL)))
+        lines << statement + QLatin1Char(';');
+    lines << pageTextGrants(who);
     return lines;
 }
 
