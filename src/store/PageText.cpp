@@ -253,6 +253,8 @@ QString trigramQuery(const QString &searchText) { return longestPlainRun(searchT
 
 // Only the words of photos the record still lists count: a photo taken out of a record
 // by a modification leaves its row behind, and the row is not the record's any more.
+// A row queued again keeps its words until new ones replace them; one that could not be
+// read has none.
 QString pageTextCondition(const Dialect &dialect, const QString &searchText)
 {
     const bool file = dialect.backend() == Backend::SQLite;
@@ -260,7 +262,7 @@ QString pageTextCondition(const Dialect &dialect, const QString &searchText)
     QString sql = file ? QStringLiteral("\"病案号\" IN (SELECT t.\"病案号\" ")
                        : QStringLiteral("lower(\"病案号\" COLLATE \"C\") IN (SELECT lower(t.\"病案号\" COLLATE \"C\") ");
     sql += QStringLiteral("FROM page_text t JOIN photo p ON ") + dialect.sameText(QStringLiteral("p.\"病案号\""), QStringLiteral("t.\"病案号\""))
-        + QStringLiteral(" AND p.\"照片\" = t.\"照片\" WHERE t.state = 'done' AND ");
+        + QStringLiteral(" AND p.\"照片\" = t.\"照片\" WHERE ");
     if (!run.isEmpty()) {
         // Without an escape the engines find a plain run through their trigram indexes;
         // their case folding is wider than ours, so the exact pattern decides after them.
@@ -288,7 +290,7 @@ QSet<QString> photosMatching(Connection &c, const QString &number, const SearchF
         return photos;
     QVariantList values{number};
     values << containsPattern(filter.text);
-    QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM page_text WHERE %1 AND state = 'done' AND %2")
+    QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM page_text WHERE %1 AND %2")
                             .arg(sameNumber(c, QStringLiteral("\"病案号\""), QStringLiteral("?")),
                                  c.dialect().containsText(QStringLiteral("words"))),
                         values);
