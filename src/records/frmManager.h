@@ -77,6 +77,9 @@ public:
     QString recordCaption() const; // lblFileCaption: the text of the node last clicked
     QString fieldText(int index) const; // txtFields(0..2): type, attached file, description
     QListWidget *photoList() const { return List1; }
+    // What the viewer shows as a photo's words: the words, or why there are none.
+    static QString pageTextShown(const QString &number, const QString &photo);
+
     ArchiveTreeModel *treeModel() const { return m_model; }
     QTreeView *treeView() const { return TreeView; }
 

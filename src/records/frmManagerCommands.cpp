@@ -101,7 +101,28 @@ void frmManager::MnuPrintRecord_Click()
 void frmManager::List1_DblClick()
 {
     frmScan dlg(List1, this);
+    const QString number = m_shownNumber;
+    dlg.pageTextOf = [number](const QString &photo) { return pageTextShown(number, photo); };
     platform::execModal(dlg);
+}
+
+QString frmManager::pageTextShown(const QString &number, const QString &photo)
+{
+    try {
+        store::Connection connection(app::DbPath);
+        if (!store::hasPageTextTable(connection))
+            return QStringLiteral("这张照片的文字还没有识别。");
+        const store::PageTextRow row = store::readPageText(connection, number, photo);
+        if (row.rowId == 0 || (row.state == store::kPagePending && row.words.isNull()))
+            return QStringLiteral("这张照片的文字还没有识别，识别后可在这里看到。");
+        if (row.state == store::kPageFailed)
+            return QStringLiteral("这张照片的文字未能识别：%1").arg(row.reason);
+        if (row.words.trimmed().isEmpty())
+            return QStringLiteral("这张照片上没有识别出文字。");
+        return row.words;
+    } catch (const store::StoreError &e) {
+        return QStringLiteral("照片文字不能读取：%1").arg(e.description());
+    }
 }
 
 void frmManager::MnuDeleteFile_Click()
