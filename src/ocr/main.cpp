@@ -157,7 +157,6 @@ int main(int argc, char **argv)
     api->SetVariable("debug_file", "/dev/null");
     if (api->Init(nullptr, languages.toUtf8().constData(), tesseract::OEM_LSTM_ONLY) != 0)
         return NoModels;
-    api->SetPageSegMode(tesseract::PSM_AUTO);
     api->SetVariable("preserve_interword_spaces", "1");
     QStringList models;
     for (const QString &l : languages.split(QLatin1Char('+'), Qt::SkipEmptyParts))
@@ -176,14 +175,27 @@ int main(int argc, char **argv)
         if (!problem.isEmpty()) {
             writeFile(QStringLiteral("%1.err").arg(page), problem.toUtf8());
         } else {
-            api->SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
-            api->SetSourceResolution(dpi);
-            std::unique_ptr<char[]> words(api->GetUTF8Text());
-            if (words)
-                writeFile(QStringLiteral("%1.txt").arg(page), tidy(QString::fromUtf8(words.get())).toUtf8());
+            // The layout analysis finds no text on a page with a line or two on it; such a
+            // page is read again as one block of text.
+            QString text;
+            bool read = false;
+            for (const auto mode : {tesseract::PSM_AUTO, tesseract::PSM_SINGLE_BLOCK}) {
+                api->SetPageSegMode(mode);
+                api->SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
+                api->SetSourceResolution(dpi);
+                std::unique_ptr<char[]> words(api->GetUTF8Text());
+                api->Clear();
+                if (!words)
+                    continue;
+                read = true;
+                text = tidy(QString::fromUtf8(words.get()));
+                if (!text.isEmpty())
+                    break;
+            }
+            if (read)
+                writeFile(QStringLiteral("%1.txt").arg(page), text.toUtf8());
             else
                 writeFile(QStringLiteral("%1.err").arg(page), QStringLiteral("识别失败").toUtf8());
-            api->Clear();
         }
         say("end", page);
     }

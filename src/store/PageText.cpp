@@ -147,12 +147,13 @@ int queueMissingPages(Connection &c)
             .arg(sameNumber(c, QStringLiteral("d.\"病案号\""), QStringLiteral("p.\"病案号\"")),
                  sameNumber(c, QStringLiteral("t.\"病案号\""), QStringLiteral("p.\"病案号\""))),
         {kPagePending});
+    const int added = q.numRowsAffected();
     // Two photo rows naming the same file twice in one record are one page.
-    c.run(QStringLiteral("DELETE FROM page_text WHERE state = ? AND claim IS NULL AND rowid NOT IN "
+    QSqlQuery twice = c.run(QStringLiteral("DELETE FROM page_text WHERE state = ? AND claim IS NULL AND rowid NOT IN "
                          "(SELECT min(rowid) FROM page_text GROUP BY %1, \"照片\")")
               .arg(onFile(c) ? QStringLiteral("\"病案号\"") : QStringLiteral("lower(\"病案号\" COLLATE \"C\")")),
           {kPagePending});
-    return q.numRowsAffected();
+    return added - twice.numRowsAffected();
 }
 
 void requeuePage(Connection &c, qint64 rowId)

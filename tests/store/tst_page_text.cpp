@@ -108,7 +108,7 @@ private slots:
         }
         {
             Transaction t(c);
-            queueMissingPages(c);
+            QCOMPARE(queueMissingPages(c), 1); // 1.png, listed twice; 2.png was queued
             QCOMPARE(queueMissingPages(c), 0);
             t.commit();
         }
