@@ -421,13 +421,8 @@ void frmManager::loadTree()
     QString byPages;
     try {
         store::Connection connection(app::DbPath);
-        // An archive whose photos were never read has no page text yet: nothing is found there.
         store::SearchFilter filter = app::SearchFilter;
-        if (filter.inPageText) {
-            filter.pageTextReadable = store::hasPageTextTable(connection);
-            byPages = QStringLiteral("，其中 %1 条由照片文字找到")
-                          .arg(filter.pageTextReadable ? store::countRecordsMatchedByPages(connection, filter) : 0);
-        }
+        byPages = prepareSearchInPages(connection, filter);
         m_model->load(connection, filter, ArchiveTreeModel::Read::Engine, checkpoint);
         m_model->appendSearchNote(byPages);
     } catch (...) {

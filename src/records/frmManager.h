@@ -17,6 +17,7 @@ class QPushButton;
 class QTreeView;
 namespace store {
 class Connection;
+struct SearchFilter;
 } // namespace store
 
 class frmManager : public QWidget {
@@ -99,6 +100,9 @@ private:
     // False when no row of the number is left; throws store::StoreError when it cannot read.
     bool ShowRecordDetails(const QString &number, qint64 rowId);
     void forgetShownRecord();
+    // A search through the photos' words: whether the archive has any, and the search
+    // note's addition saying how many records their pages found.
+    QString prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter);
     // While the search looks in the photos' words, marks the photos whose words match.
     void markPhotosWithMatchingText(store::Connection &connection, const QString &number);
     void clearDetails();

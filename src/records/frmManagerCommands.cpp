@@ -187,3 +187,13 @@ void frmManager::markPhotosWithMatchingText(store::Connection &connection, const
         item->setToolTip(platform::plainToolTip(QStringLiteral("这张照片的文字中有“%1”").arg(filter.text)));
     }
 }
+
+QString frmManager::prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter)
+{
+    if (!filter.inPageText)
+        return QString();
+    // An archive whose photos were never read has no page text yet: nothing is found there.
+    filter.pageTextReadable = store::hasPageTextTable(connection);
+    return QStringLiteral("，其中 %1 条由照片文字找到")
+        .arg(filter.pageTextReadable ? store::countRecordsMatchedByPages(connection, filter) : 0);
+}
