@@ -21,8 +21,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CASEARCHIVE_PACKAGE_MAINTAINER})
 
 # The libraries the executables link are found by dpkg-shlibdeps; what it cannot see is
 # named here: the SQLite and PostgreSQL drivers Qt loads at run time (the latter for an
-# archive on a server), the Chinese fonts, and adduser for the group made on installation.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql, fonts-noto-cjk, adduser")
+# archive on a server), the Chinese fonts, adduser for the group made on installation, and
+# the language models the photos' words are read with.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql, fonts-noto-cjk, adduser, tesseract-ocr-chi-sim, tesseract-ocr-eng")
 # Without these the program runs, but cannot show WMF and EMF photos (the converters,
 # and the fonts wmf2svg draws with) or open attached files and web addresses.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libwmf-bin, emf2svg, fonts-urw-base35, xdg-utils")
@@ -31,7 +32,7 @@ if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-         ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6svg6, libqt6network6, libqt6printsupport6, libsane1")
+         ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6svg6, libqt6network6, libqt6printsupport6, libsane1, libtesseract5")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

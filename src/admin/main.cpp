@@ -1,6 +1,7 @@
 // casearchive-admin: prepares archive files for the program, and lets an office back into
 // an archive it has locked itself out of.
 #include "access/OperatorAccount.h"
+#include "admin/OcrCommand.h"
 #include "access/Password.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
@@ -93,6 +94,15 @@ const char *const kUsage =
     "      may be an empty database on a server. Exit code 0 done, 3 done but files not\n"
     "      all put back, 1 nothing restored. The restored archive's trail records the\n"
     "      restore\n"
+    "  casearchive-admin ocr PATH [--batch N]\n"
+    "      read the words on every photo of the archive's records, so that the search\n"
+    "      finds records by them (the box 照片文字); shows each photo as it is read.\n"
+    "      Photos read before are skipped unless their file changed (SHA-256); a photo\n"
+    "      that cannot be read is recorded with the reason. Ctrl+C stops after the\n"
+    "      photos under way; running it again goes on. Each N photos (default 4) are\n"
+    "      read by one helper process under limits of time and memory. On a server the\n"
+    "      tables' owner runs it first (it makes the table page_text). Exit code 0 all\n"
+    "      read, 3 some could not be read, 130 stopped\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -441,6 +451,8 @@ int main(int argc, char *argv[])
                         options.records, options.types, qPrintable(files));
             return 0;
         }
+        if (command == QLatin1String("ocr"))
+            return ocrCommand(path, args);
         if (command == QLatin1String("operator")) {
             if (args.isEmpty())
                 return usage("operator needs PATH NAME");

@@ -7,6 +7,7 @@
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/InstanceGuard.h"
+#include "pictures/PageQueue.h"
 #include "records/frmManager.h"
 
 #include <QApplication>
@@ -64,6 +65,8 @@ int Main()
                      [] { RestoreWindow(WindowToActivate()); });
 
     WireWindows();
+    // The photos' words are read in the background while the program runs.
+    pictures::PageTextQueue::enable(true);
     DbConnect = QStringLiteral(";UID=;PWD=");
     auto *splash = new frmSplash;
     splash->setAttribute(Qt::WA_DeleteOnClose);

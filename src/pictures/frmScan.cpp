@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -133,6 +134,20 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     // where the vertical bar beside the frame would otherwise be cut off.
     setFixedSize(qMax(platform::tw(kClientWidth), frameW + thickness),
                  qMax(platform::tw(kClientHeight), Command1[0]->geometry().bottom() + 1));
+    m_baseSize = size();
+
+    // The words read on the photo, beside the frame, as plain text to select and copy.
+    cmdPageText = new QPushButton(QStringLiteral("照片文字"), this);
+    cmdPageText->setObjectName(QStringLiteral("cmdPageText"));
+    cmdPageText->setCheckable(true);
+    platform::place(cmdPageText, 360, 7680, 1275, 495);
+    cmdPageText->hide(); // until someone says where the words come from
+    connect(cmdPageText, &QPushButton::clicked, this, &frmScan::togglePageText);
+    txtPageText = new QPlainTextEdit(this);
+    txtPageText->setObjectName(QStringLiteral("txtPageText"));
+    txtPageText->setReadOnly(true);
+    txtPageText->setGeometry(frameW + thickness + 4, 0, platform::tw(4200), frameH + thickness);
+    txtPageText->hide();
 
     // The keys work wherever the focus is, on a paging button too.
     const auto addKeys = [this](std::initializer_list<QKeySequence> keys, auto action) {
@@ -181,6 +196,7 @@ void frmScan::showEvent(QShowEvent *event)
 
 void frmScan::Form_Show()
 {
+    cmdPageText->setVisible(bool(pageTextOf));
     const QString selected =
         (m_list && m_list->currentItem()) ? m_list->currentItem()->text() : QString();
     loadPhoto(selected, true, PageIndex);
@@ -432,8 +448,31 @@ void frmScan::showNotice(const QString &text, bool wholeFrame)
 
 void frmScan::hideNotice() { lblNotice->hide(); }
 
+void frmScan::togglePageText()
+{
+    const bool show = !txtPageText->isVisible();
+    cmdPageText->setChecked(show);
+    if (show) {
+        setFixedSize(txtPageText->geometry().right() + 1 + 4, m_baseSize.height());
+        txtPageText->show();
+        showPageText(m_shown);
+    } else {
+        txtPageText->hide();
+        setFixedSize(m_baseSize);
+    }
+}
+
+void frmScan::showPageText(int index)
+{
+    if (!txtPageText->isVisible() || !pageTextOf)
+        return;
+    const QString path = itemText(index);
+    txtPageText->setPlainText(path.isEmpty() ? QString() : pageTextOf(path));
+}
+
 void frmScan::showPageNumber(int index)
 {
+    showPageText(index);
     const int count = itemCount();
     if (index < 0 || index >= count) {
         lblPage->hide();

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QSet>
 
+#include <functional>
+
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -43,6 +45,12 @@ public:
     double zoom() const;        // the scale the photo is shown at
     // The paths of the photos read ahead and held, besides the one on show.
     QStringList readAheadHeld() const;
+
+    // The words recognised on a photo, as the operator is to read them; set by whoever
+    // knows the record (the browser). Without it the window offers no words.
+    std::function<QString(const QString &path)> pageTextOf;
+    // Shows or hides the words of the photo on show in a box beside it ("照片文字").
+    void togglePageText();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -107,4 +115,8 @@ private:
     QScrollBar *HScroll1 = nullptr;
     QScrollBar *VScroll1 = nullptr;
     QPushButton *Command1[5] = {};
+    QPushButton *cmdPageText = nullptr;
+    class QPlainTextEdit *txtPageText = nullptr;
+    QSize m_baseSize; // the window without the words beside it
+    void showPageText(int index);
 };

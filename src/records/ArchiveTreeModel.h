@@ -54,6 +54,8 @@ public:
     // While a search is in force: what is searched for and how many records were found
     // (the root's tool tip says the same); empty otherwise.
     QString searchNote() const { return m_searchNote; }
+    // A search through the photos' words says how many records their pages found.
+    void appendSearchNote(const QString &more) { m_searchNote += more; }
     int recordCount() const;
 
     QModelIndex rootIndex() const;

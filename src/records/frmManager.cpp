@@ -1,6 +1,7 @@
 #include "records/frmManager.h"
 
 #include "common/Module1.h"
+#include "pictures/PageQueue.h"
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -14,6 +15,7 @@
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "store/Settings.h"
+#include "store/PageText.h"
 #include "store/Statements.h"
 
 #include <QAction>
@@ -309,6 +311,9 @@ void frmManager::Form_Load()
         app::setToolButtonEnabled(QStringLiteral("Search"), true);
         ApplyAuthority();
     });
+    // Photos saved while the program was not running (or by an earlier version) are
+    // queued and read now, in the background.
+    pictures::PageTextQueue::instance().wake(app::DbPath);
 }
 
 void frmManager::Form_Unload()
@@ -424,9 +429,13 @@ void frmManager::loadTree()
         m_loading = false;
     };
     m_model->clear();
+    QString byPages;
     try {
         store::Connection connection(app::DbPath);
-        m_model->load(connection, app::SearchFilter, ArchiveTreeModel::Read::Engine, checkpoint);
+        store::SearchFilter filter = app::SearchFilter;
+        byPages = prepareSearchInPages(connection, filter);
+        m_model->load(connection, filter, ArchiveTreeModel::Read::Engine, checkpoint);
+        m_model->appendSearchNote(byPages);
     } catch (...) {
         expandTree();
         app::ShowSearchState(m_model->searchNote());
@@ -568,6 +577,7 @@ bool frmManager::ShowRecordDetails(const QString &number, qint64 rowId)
     txtDescription->setPlainText(row->description);
     List1->clear();
     List1->addItems(photos);
+    markPhotosWithMatchingText(connection, number);
     return true;
 }
 

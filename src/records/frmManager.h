@@ -1,6 +1,7 @@
 #pragma once
 // The record browser: the tree of record types and records, and the detail panel of
 // the record last clicked.
+#include <QColor>
 #include <QWidget>
 #include <functional>
 
@@ -14,6 +15,10 @@ class QModelIndex;
 class QPlainTextEdit;
 class QPushButton;
 class QTreeView;
+namespace store {
+class Connection;
+struct SearchFilter;
+} // namespace store
 
 class frmManager : public QWidget {
     Q_OBJECT
@@ -28,6 +33,11 @@ public:
     // The clock a reload measures itself by (records/ReloadFeedback.h), in milliseconds;
     // tests set their own.
     static std::function<qint64()> reloadClock;
+
+    // The photo list marks a photo whose words matched the search with this role (true),
+    // a background of kMatchedPhotoColour and a tool tip.
+    static constexpr int kMatchedRole = Qt::UserRole + 7;
+    static const QColor kMatchedPhotoColour;
 
     // Commands the main toolbar and other windows run.
     void cmdLoad_Click(); // reloads the tree; a failure is shown, never thrown
@@ -71,6 +81,9 @@ public:
     QString recordCaption() const; // lblFileCaption: the text of the node last clicked
     QString fieldText(int index) const; // txtFields(0..2): type, attached file, description
     QListWidget *photoList() const { return List1; }
+    // What the viewer shows as a photo's words: the words, or why there are none.
+    static QString pageTextShown(const QString &number, const QString &photo);
+
     ArchiveTreeModel *treeModel() const { return m_model; }
     QTreeView *treeView() const { return TreeView; }
 
@@ -90,6 +103,11 @@ private:
     // False when no row of the number is left; throws store::StoreError when it cannot read.
     bool ShowRecordDetails(const QString &number, qint64 rowId);
     void forgetShownRecord();
+    // A search through the photos' words: whether the archive has any, and the search
+    // note's addition saying how many records their pages found.
+    QString prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter);
+    // While the search looks in the photos' words, marks the photos whose words match.
+    void markPhotosWithMatchingText(store::Connection &connection, const QString &number);
     void clearDetails();
     void LayoutRule(int x);
     void ListView_Resize();

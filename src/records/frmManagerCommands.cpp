@@ -7,6 +7,7 @@
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
+#include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/RecordPrint.h"
 #include "records/frmBackup.h"
@@ -18,6 +19,7 @@
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "store/RecycleBin.h"
+#include "store/PageText.h"
 #include "store/Statements.h"
 
 #include <QApplication>
@@ -134,7 +136,28 @@ void frmManager::MnuRecycleBin_Click()
 void frmManager::List1_DblClick()
 {
     frmScan dlg(List1, this);
+    const QString number = m_shownNumber;
+    dlg.pageTextOf = [number](const QString &photo) { return pageTextShown(number, photo); };
     platform::execModal(dlg);
+}
+
+QString frmManager::pageTextShown(const QString &number, const QString &photo)
+{
+    try {
+        store::Connection connection(app::DbPath);
+        if (!store::hasPageTextTable(connection))
+            return QStringLiteral("这张照片的文字还没有识别。");
+        const store::PageTextRow row = store::readPageText(connection, number, photo);
+        if (row.rowId == 0 || (row.state == store::kPagePending && row.words.isNull()))
+            return QStringLiteral("这张照片的文字还没有识别，识别后可在这里看到。");
+        if (row.state == store::kPageFailed)
+            return QStringLiteral("这张照片的文字未能识别：%1").arg(row.reason);
+        if (row.words.trimmed().isEmpty())
+            return QStringLiteral("这张照片上没有识别出文字。");
+        return row.words;
+    } catch (const store::StoreError &e) {
+        return QStringLiteral("照片文字不能读取：%1").arg(e.description());
+    }
 }
 
 void frmManager::MnuDeleteFile_Click()
@@ -174,4 +197,35 @@ void frmManager::MnuDeleteFile_Click()
     MnuDeleteFile->setEnabled(false);
     app::SearchFilter.clear();
     cmdLoad_Click();
+}
+
+const QColor frmManager::kMatchedPhotoColour(255, 236, 160);
+
+void frmManager::markPhotosWithMatchingText(store::Connection &connection, const QString &number)
+{
+    const store::SearchFilter &filter = app::SearchFilter;
+    if (!filter.inPageText)
+        return;
+    const QSet<QString> matching = store::photosMatching(connection, number, filter);
+    if (matching.isEmpty())
+        return;
+    // The items keep their text, the photo's path, which other windows read from here.
+    for (int i = 0; i < List1->count(); ++i) {
+        QListWidgetItem *item = List1->item(i);
+        if (!matching.contains(item->text()))
+            continue;
+        item->setData(kMatchedRole, true);
+        item->setBackground(kMatchedPhotoColour);
+        item->setToolTip(platform::plainToolTip(QStringLiteral("这张照片的文字中有“%1”").arg(filter.text)));
+    }
+}
+
+QString frmManager::prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter)
+{
+    if (!filter.inPageText)
+        return QString();
+    // An archive whose photos were never read has no page text yet: nothing is found there.
+    filter.pageTextReadable = store::hasPageTextTable(connection);
+    return QStringLiteral("，其中 %1 条由照片文字找到")
+        .arg(filter.pageTextReadable ? store::countRecordsMatchedByPages(connection, filter) : 0);
 }

@@ -2,6 +2,7 @@
 
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
+#include "pictures/PageQueue.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
@@ -187,6 +188,8 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     if (!(change.before && change.after && *change.before == *change.after))
         store::appendHistory(connection, app::currentActor(), change);
     transaction.commit();
+    // Their words are read in the background, for the search.
+    pictures::PageTextQueue::photosSaved(connection, number, photoPaths());
     if (target != 0)
         m_rowId = target;
     return Outcome::Saved;

@@ -2,6 +2,7 @@
 
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
+#include "pictures/PageQueue.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
@@ -135,6 +136,8 @@ frmNewForm::SaveResult frmNewForm::Save()
         change.after = store::readRecordState(connection, change.rowId);
         store::appendHistory(connection, app::currentActor(), change);
         transaction.commit();
+        // Their words are read in the background, for the search.
+        pictures::PageTextQueue::photosSaved(connection, number, photoPaths());
     } catch (const TypeRefused &) {
         refuseType();
         return SaveResult::NotSaved;

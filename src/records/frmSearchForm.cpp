@@ -49,12 +49,13 @@ void frmSearchForm::buildControls()
         int left;
         int width;
     };
-    static const Box boxes[5] = {{nullptr, 0, 0},
+    static const Box boxes[6] = {{nullptr, 0, 0},
                                  {"病案名称", 330, 1125},
                                  {"路径名", 1830, 915},
                                  {"文件说明", 3060, 1170},
-                                 {"病案类别", 4500, 1035}};
-    for (int i = 1; i <= 4; ++i) {
+                                 {"病案类别", 4500, 1035},
+                                 {"照片文字", 5700, 1125}};
+    for (int i = 1; i <= 5; ++i) {
         chkValue[i] = new QCheckBox(QString::fromUtf8(boxes[i].caption), Frame1);
         chkValue[i]->setObjectName(QStringLiteral("chkValue(%1)").arg(i));
         platform::setTextColor(chkValue[i], kBoxColour);
@@ -64,8 +65,12 @@ void frmSearchForm::buildControls()
     }
     // The frame holds its boxes whole, and vertically centred as the twip layout places them.
     QRect inFrame;
-    for (int i = 1; i <= 4; ++i)
+    for (int i = 1; i <= 5; ++i) {
+        // Each box starts past the one before it, however wide its caption came out.
+        if (i > 1 && chkValue[i]->x() < chkValue[i - 1]->geometry().right() + 1 + platform::tw(120))
+            chkValue[i]->move(chkValue[i - 1]->geometry().right() + 1 + platform::tw(120), chkValue[i]->y());
         inFrame |= chkValue[i]->geometry();
+    }
     Frame1->resize(qMax(Frame1->width(), inFrame.right() + 1 + platform::tw(120)),
                    qMax(Frame1->height(), inFrame.bottom() + 1 + platform::tw(105)));
 
@@ -95,7 +100,7 @@ void frmSearchForm::buildControls()
 
     // txtSearch first in the tab order, cmdSearch second, then the boxes.
     setTabOrder(txtSearch, cmdSearch);
-    for (int i = 1; i <= 4; ++i)
+    for (int i = 1; i <= 5; ++i)
         setTabOrder(i == 1 ? static_cast<QWidget *>(cmdSearch) : chkValue[i - 1], chkValue[i]);
     txtSearch->setFocus();
 
@@ -118,8 +123,11 @@ void frmSearchForm::Form_Load()
     const QPoint stored = settings::readPosition(kSection);
     platform::moveToStoredPosition(this, stored);
     // Every opening starts the same: all four columns ticked, no text, nothing to start.
+    // The photos' words are looked in only when asked for: a search there finds more,
+    // and the four boxes alone keep finding what they always found.
     for (int i = 1; i <= 4; ++i)
         chkValue[i]->setChecked(true);
+    chkValue[5]->setChecked(false);
     txtSearch->clear();
     cmdSearch->setEnabled(false);
 }
@@ -134,6 +142,7 @@ void frmSearchForm::cmdSearch_Click()
     filter.inPath = chkValue[2]->isChecked();
     filter.inDescription = chkValue[3]->isChecked();
     filter.inType = chkValue[4]->isChecked();
+    filter.inPageText = chkValue[5]->isChecked();
     if (filter.isEmpty()) {
         platform::message(this, QStringLiteral("请您选择一个查询项目！"), platform::kAppTitle, platform::Buttons::Ok,
                           platform::Icon::Information);

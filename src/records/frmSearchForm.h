@@ -30,7 +30,8 @@ private:
     void Form_Load();
 
     QFrame *Frame1 = nullptr;
-    QCheckBox *chkValue[5] = {}; // numbered 1 to 4, as the columns are; [0] stays empty
+    // Numbered 1 to 4 as the columns are, 5 the photos' words; [0] stays empty.
+    QCheckBox *chkValue[6] = {};
     QLabel *Label1 = nullptr;
     QLineEdit *txtSearch = nullptr;
     QPushButton *cmdSearch = nullptr;

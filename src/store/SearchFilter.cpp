@@ -1,6 +1,7 @@
 #include "store/SearchFilter.h"
 
 #include "store/Dialect.h"
+#include "store/PageText.h"
 
 #include <QStringList>
 
@@ -41,6 +42,8 @@ QString SearchFilter::sqlCondition(const Dialect &dialect) const
     add(inPath, "\"路径名\"");
     add(inDescription, "\"文件说明\"");
     add(inType, "type_name");
+    if (inPageText)
+        parts << (pageTextReadable ? pageTextCondition(dialect, text) : QStringLiteral("1 = 0"));
     return QStringLiteral(" AND (") + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
 
@@ -51,6 +54,8 @@ QVariantList SearchFilter::boundValues() const
     for (bool chosen : {inName, inPath, inDescription, inType})
         if (chosen)
             values << pattern;
+    if (inPageText && pageTextReadable)
+        values += pageTextValues(Dialect::of(Backend::SQLite), text);
     return values;
 }
 

@@ -14,8 +14,11 @@ struct SearchFilter {
     bool inPath = false;      // 路径名, the attached file's path
     bool inDescription = false; // 文件说明
     bool inType = false;      // type_name
+    bool inPageText = false;  // the words recognised on the record's photos (store/PageText.h)
+    // False for an archive without page text yet: the page condition then finds nothing.
+    bool pageTextReadable = true;
 
-    bool isEmpty() const { return !(inName || inPath || inDescription || inType); }
+    bool isEmpty() const { return !(inName || inPath || inDescription || inType || inPageText); }
     void clear() { *this = SearchFilter(); }
 
     // The condition appended to a per-type record query (" AND (...)"), with one bound
@@ -26,7 +29,8 @@ struct SearchFilter {
     bool operator==(const SearchFilter &o) const
     {
         return text == o.text && inName == o.inName && inPath == o.inPath
-            && inDescription == o.inDescription && inType == o.inType;
+            && inDescription == o.inDescription && inType == o.inType && inPageText == o.inPageText
+            && pageTextReadable == o.pageTextReadable;
     }
 };
 

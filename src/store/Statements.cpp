@@ -1,6 +1,7 @@
 #include "store/Statements.h"
 
 #include "store/TrailStatements.h"
+#include "store/PageText.h"
 
 #include <QRegularExpression>
 #include <QSqlRecord>
@@ -155,6 +156,11 @@ QStringList serverGrants(const QString &address, const QString &role)
     }
     if (!sequences.isEmpty())
         lines << QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2;").arg(sequences.join(QStringLiteral(", ")), who);
+    // The photos' words have a table of their own, which the owner makes here if it is
+    // not there yet: the workstations' role could not.
+    for (const QString &statement : pageTextSchema(Dialect::of(Backend::PostgreSQL)))
+        lines << statement + QLatin1Char(';');
+    lines << pageTextGrants(who);
     return lines;
 }
 

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "store/Database.h"
+#include "store/PageText.h"
 #include "store/RecycleBin.h"
 #include "store/Statements.h"
 
@@ -19,7 +20,7 @@ private slots:
         // The role is quoted as PostgreSQL reads it back: a name with a quote cannot end the
         // statement early.
         QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver/casearchive?user=archivist"),
-                                     QStringLiteral("clerk\"; DROP TABLE photo; --")),
+                                     QStringLiteral("clerk\"; DROP TABLE photo; --")).mid(0, 9),
                  (QStringList{
                      QStringLiteral("REVOKE ALL ON DATABASE \"casearchive\" FROM PUBLIC;"),
                      QStringLiteral("GRANT CONNECT ON DATABASE \"casearchive\" TO \"clerk\"\"; DROP TABLE photo; --\";"),
@@ -34,8 +35,15 @@ private slots:
                                     "\"photo_rowid_seq\", \"User_rowid_seq\", \"recyclebin_rowid_seq\" "
                                     "TO \"clerk\"\"; DROP TABLE photo; --\";"),
                  }));
+        // The photos' words: their table made by the owner who runs these, then granted.
+        const QStringList all = store::serverGrants(QStringLiteral("postgresql://dbserver/casearchive?user=archivist"),
+                                                    QStringLiteral("clerk"));
+        QCOMPARE(all.mid(all.size() - 2),
+                 (QStringList{QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE \"page_text\" TO \"clerk\";"),
+                              QStringLiteral("GRANT USAGE ON SEQUENCE \"page_text_rowid_seq\" TO \"clerk\";")}));
+        QVERIFY(all.at(9).startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (")));
         // Without a database in the address, the database-wide lines are left out.
-        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), 7);
+        QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), all.size() - 2);
     }
 
     void theGrantedRoleWorksAndCannotDoMore()
@@ -71,6 +79,14 @@ private slots:
                 QCOMPARE(store::replaceOperatorPassword(c, rows.at(1).rowId, QStringLiteral("x"), QStringLiteral("y")), 1);
                 QCOMPARE(store::deleteOperatorRow(c, rows.at(1).rowId), 1);
                 store::renameTypeInRecords(c, QStringLiteral("内科"), QStringLiteral("外科"));
+                // The photos' words: queued, claimed and stored by the workstation's reader.
+                QCOMPARE(store::queuePage(c, QStringLiteral("240101080000"), QStringLiteral("/p/1.jpg")), 1);
+                const QVector<store::PageJob> jobs = store::claimPages(c, QStringLiteral("w"), 1, 60, 5);
+                QCOMPARE(jobs.size(), 1);
+                store::PageResult words;
+                words.done = true;
+                words.words = QStringLiteral("出院小结");
+                QVERIFY(store::finishPage(c, jobs[0].rowId, QStringLiteral("w"), words));
                 store::deletePhotoRows(c, QStringLiteral("240101080000"));
                 t.commit();
             }
