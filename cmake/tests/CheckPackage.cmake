@@ -147,4 +147,15 @@ endif()
 if(NOT postinst MATCHES "casearchive-admin secure")
   fail("postinst does not tighten an earlier installation's archive")
 endif()
+
+# The nightly backup starts the admin tool where the package puts it, not where a
+# `cmake --install` without a prefix would have.
+execute_process(COMMAND "${DPKG_DEB}" -x "${deb}" "${WORK_DIR}/files" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  fail("dpkg-deb cannot unpack ${deb}")
+endif()
+file(STRINGS "${WORK_DIR}/files/usr/lib/systemd/system/casearchive-backup.service" exec REGEX "^ExecStart=")
+if(NOT exec MATCHES "^ExecStart=/usr/bin/casearchive-admin backup ")
+  fail("the packaged backup service does not start /usr/bin/casearchive-admin: ${exec}")
+endif()
 message(STATUS "package ${deb} in order")
