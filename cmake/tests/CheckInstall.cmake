@@ -52,6 +52,25 @@ if(CHECK STREQUAL "systemd")
   if(NOT exec STREQUAL want)
     fail("the service does not start the installed admin tool:\n  ${exec}\nwanted\n  ${want}")
   endif()
+  # What the README promises when nothing is configured: the machine's archive with its
+  # files into a folder of root and the group, the newest 14 kept, nightly at 02:30 and
+  # after a night the PC was off.
+  file(STRINGS "${units}/casearchive-backup.service" settings REGEX "^(Environment|ExecStartPre)=")
+  set(want "Environment=CASEARCHIVE_ARCHIVE=/var/lib/casearchive/Data/file.dat"
+           "Environment=CASEARCHIVE_BACKUPS=/var/backups/casearchive"
+           "Environment=\"CASEARCHIVE_BACKUP_OPTIONS=--with-files --keep 14\""
+           "ExecStartPre=/usr/bin/install -d -m 0750 -g casearchive \${CASEARCHIVE_BACKUPS}")
+  if(NOT settings STREQUAL want)
+    fail("the service's defaults are not the documented ones:\n  ${settings}")
+  endif()
+  file(STRINGS "${units}/casearchive-backup.service" env REGEX "^EnvironmentFile=")
+  if(NOT env STREQUAL "EnvironmentFile=-/etc/default/casearchive-backup")
+    fail("the service does not read /etc/default/casearchive-backup: ${env}")
+  endif()
+  file(STRINGS "${units}/casearchive-backup.timer" timer REGEX "^(OnCalendar|Persistent|RandomizedDelaySec)=")
+  if(NOT timer STREQUAL "OnCalendar=*-*-* 02:30:00;RandomizedDelaySec=15min;Persistent=true")
+    fail("the timer does not start the backup nightly at 02:30 and after a night off: ${timer}")
+  endif()
   execute_process(COMMAND "${ANALYZE}" verify "${units}/casearchive-backup.service" "${units}/casearchive-backup.timer"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0 OR out MATCHES "casearchive-backup")

@@ -158,4 +158,13 @@ file(STRINGS "${WORK_DIR}/files/usr/lib/systemd/system/casearchive-backup.servic
 if(NOT exec MATCHES "^ExecStart=/usr/bin/casearchive-admin backup ")
   fail("the packaged backup service does not start /usr/bin/casearchive-admin: ${exec}")
 endif()
+# The backup is the office's choice of place: installing never enables its timer, and
+# purging never deletes the archive (only folders left empty).
+if(postinst MATCHES "systemctl|deb-systemd-helper")
+  fail("postinst starts or enables a systemd unit")
+endif()
+file(READ "${control}/postrm" postrm)
+if(postrm MATCHES "(^|[\n ;&|])rm +" OR NOT postrm MATCHES "rmdir /var/lib/casearchive/Data")
+  fail("postrm removes more than empty folders:\n${postrm}")
+endif()
 message(STATUS "package ${deb} in order")
