@@ -58,9 +58,10 @@ foreach(item ${items})
   string(STRIP "${item}" item)
   list(APPEND names "${item}")
 endforeach()
-# What the program needs at run time, including what no linker sees: the SQLite
-# driver plugin, the Chinese fonts, the tool the installation makes its group with.
-foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6svg6
+# What the program needs at run time, including what no linker sees: the SQL
+# driver plugins (the file and the server), the Chinese fonts, the tool the installation
+# makes its group with.
+foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libqt6svg6
                fonts-noto-cjk adduser)
   if(NOT needed IN_LIST names)
     fail("the package does not depend on ${needed}: ${depends}")
