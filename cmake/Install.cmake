@@ -37,10 +37,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 
 # A scheduled backup: a service and its timer, installed but not enabled (the office
 # chooses where backups go first; README, "Backup and restore").
-set(CASEARCHIVE_ADMIN ${CMAKE_INSTALL_FULL_BINDIR}/casearchive-admin)
-set(CASEARCHIVE_DOC_DIR ${CMAKE_INSTALL_FULL_DOCDIR})
-configure_file(${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.service.in
-               ${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service @ONLY)
+# The service names the admin tool by the prefix it is installed under, which only the
+# installation knows: the package installs under /usr, `cmake --install` under its
+# --prefix (/usr/local by default). A path fixed when configuring named /usr/local in the
+# package, and the nightly backup could never start.
+install(CODE "
+  set(CASEARCHIVE_ADMIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/casearchive-admin\")
+  set(CASEARCHIVE_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.service.in\"
+                 \"${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service\" @ONLY)
+")
 install(FILES ${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service
               ${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.timer
         DESTINATION lib/systemd/system)

@@ -43,13 +43,34 @@ if(CHECK STREQUAL "systemd")
     message("SKIPPED: systemd-analyze is not installed (package systemd)")
     return()
   endif()
-  # verify wants the program the service starts to exist: the installed copy's, here.
-  set(units "${WORK_DIR}/units")
-  file(MAKE_DIRECTORY "${units}")
-  file(READ "${prefix}/lib/systemd/system/casearchive-backup.service" service)
-  string(REGEX REPLACE "ExecStart=[^ ]+" "ExecStart=${prefix}/bin/casearchive-admin" service "${service}")
-  file(WRITE "${units}/casearchive-backup.service" "${service}")
-  file(COPY "${prefix}/lib/systemd/system/casearchive-backup.timer" DESTINATION "${units}")
+  # The service starts the admin tool of the installation it belongs to, whatever the
+  # prefix; verify then finds the program where the service names it.
+  set(units "${prefix}/lib/systemd/system")
+  file(STRINGS "${units}/casearchive-backup.service" exec REGEX "^(ExecStart|Documentation)=")
+  set(want "Documentation=file:${prefix}/share/doc/casearchive/README.md"
+           "ExecStart=${prefix}/bin/casearchive-admin backup \${CASEARCHIVE_ARCHIVE} \${CASEARCHIVE_BACKUPS} $CASEARCHIVE_BACKUP_OPTIONS")
+  if(NOT exec STREQUAL want)
+    fail("the service does not start the installed admin tool:\n  ${exec}\nwanted\n  ${want}")
+  endif()
+  # What the README promises when nothing is configured: the machine's archive with its
+  # files into a folder of root and the group, the newest 14 kept, nightly at 02:30 and
+  # after a night the PC was off.
+  file(STRINGS "${units}/casearchive-backup.service" settings REGEX "^(Environment|ExecStartPre)=")
+  set(want "Environment=CASEARCHIVE_ARCHIVE=/var/lib/casearchive/Data/file.dat"
+           "Environment=CASEARCHIVE_BACKUPS=/var/backups/casearchive"
+           "Environment=\"CASEARCHIVE_BACKUP_OPTIONS=--with-files --keep 14\""
+           "ExecStartPre=/usr/bin/install -d -m 0750 -g casearchive \${CASEARCHIVE_BACKUPS}")
+  if(NOT settings STREQUAL want)
+    fail("the service's defaults are not the documented ones:\n  ${settings}")
+  endif()
+  file(STRINGS "${units}/casearchive-backup.service" env REGEX "^EnvironmentFile=")
+  if(NOT env STREQUAL "EnvironmentFile=-/etc/default/casearchive-backup")
+    fail("the service does not read /etc/default/casearchive-backup: ${env}")
+  endif()
+  file(STRINGS "${units}/casearchive-backup.timer" timer REGEX "^(OnCalendar|Persistent|RandomizedDelaySec)=")
+  if(NOT timer STREQUAL "OnCalendar=*-*-* 02:30:00;RandomizedDelaySec=15min;Persistent=true")
+    fail("the timer does not start the backup nightly at 02:30 and after a night off: ${timer}")
+  endif()
   execute_process(COMMAND "${ANALYZE}" verify "${units}/casearchive-backup.service" "${units}/casearchive-backup.timer"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0 OR out MATCHES "casearchive-backup")

@@ -58,9 +58,10 @@ foreach(item ${items})
   string(STRIP "${item}" item)
   list(APPEND names "${item}")
 endforeach()
-# What the program needs at run time, including what no linker sees: the SQLite
-# driver plugin, the Chinese fonts, the tool the installation makes its group with.
-foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6svg6
+# What the program needs at run time, including what no linker sees: the SQL
+# driver plugins (the file and the server), the Chinese fonts, the tool the installation
+# makes its group with.
+foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libqt6svg6
                fonts-noto-cjk adduser)
   if(NOT needed IN_LIST names)
     fail("the package does not depend on ${needed}: ${depends}")
@@ -146,5 +147,25 @@ if(NOT postinst MATCHES "addgroup --system[^\n]* casearchive")
 endif()
 if(NOT postinst MATCHES "casearchive-admin secure")
   fail("postinst does not tighten an earlier installation's archive")
+endif()
+
+# The nightly backup starts the admin tool where the package puts it, not where a
+# `cmake --install` without a prefix would have.
+execute_process(COMMAND "${DPKG_DEB}" -x "${deb}" "${WORK_DIR}/files" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  fail("dpkg-deb cannot unpack ${deb}")
+endif()
+file(STRINGS "${WORK_DIR}/files/usr/lib/systemd/system/casearchive-backup.service" exec REGEX "^ExecStart=")
+if(NOT exec MATCHES "^ExecStart=/usr/bin/casearchive-admin backup ")
+  fail("the packaged backup service does not start /usr/bin/casearchive-admin: ${exec}")
+endif()
+# The backup is the office's choice of place: installing never enables its timer, and
+# purging never deletes the archive (only folders left empty).
+if(postinst MATCHES "systemctl|deb-systemd-helper")
+  fail("postinst starts or enables a systemd unit")
+endif()
+file(READ "${control}/postrm" postrm)
+if(postrm MATCHES "(^|[\n ;&|])rm +" OR NOT postrm MATCHES "rmdir /var/lib/casearchive/Data")
+  fail("postrm removes more than empty folders:\n${postrm}")
 endif()
 message(STATUS "package ${deb} in order")

@@ -22,6 +22,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <termios.h>
 
 // From <unistd.h>, whose access() would clash with the namespace access.
 extern "C" int isatty(int fd);
@@ -54,12 +55,22 @@ const char *const kUsage =
     "      in the existing archive at PATH, add the operator NAME, or reset the password\n"
     "      and the level of the operator NAME (letter case ignored); the password\n"
     "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
-    "      operators. NAME then logs in with exactly P.\n"
-    "  casearchive-admin upgrade PATH\n"
-    "      bring an archive made by an earlier version to the current one: adds the\n"
-    "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
-    "      are. The program does it itself on a file; a server's database is upgraded\n"
-    "      by its owner with this command, then the grants printed again and run\n"
+    "      operators. NAME then logs in with exactly P. --password - asks for it at the
+"
+    "      terminal (twice, not shown) or reads the first line of standard input, so
+"
+    "      that it never stands in the process list or the shell's history
+"
+    "  casearchive-admin upgrade PATH
+"
+    "      bring an archive made by an earlier version to the current one: adds the
+"
+    "      trail of changes and the recycle bin, once; the four old tables stay as they
+"
+    "      are. The program does it itself on a file; a server's database is upgraded
+"
+    "      by its owner with this command, then the grants printed again and run
+"
     "  casearchive-admin check PATH\n"
     "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
     "      (naming the first entry that does not fit), the records whose type is\n"
@@ -338,6 +349,75 @@ int restoreCommand(const QString &backup, QStringList args)
     return r.exitCode;
 }
 
+// A password given as "-": typed at the terminal without echo (twice), or the first line
+// of standard input. On the command line it would stand in the process list for every
+// account of the PC to read, and in the shell's history. Returns a problem in words.
+QString passwordFromInput(QString &password)
+{
+    constexpr qsizetype kMaxLine = 1024; // far above any password the archive takes
+    const bool terminal = isatty(fileno(stdin)) == 1;
+    auto readLine = [terminal](const char *prompt, QByteArray &line, bool &tooLong) {
+        termios saved{};
+        const bool hidden = terminal && tcgetattr(fileno(stdin), &saved) == 0;
+        if (terminal) {
+            std::fputs(prompt, stderr);
+            std::fflush(stderr);
+        }
+        if (hidden) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            tcsetattr(fileno(stdin), TCSAFLUSH, &quiet);
+        }
+        line.clear();
+        tooLong = false;
+        bool any = false;
+        for (int c; (c = std::fgetc(stdin)) != EOF;) {
+            any = true;
+            if (c == '\n')
+                break;
+            if (line.size() < kMaxLine)
+                line += char(c);
+            else
+                tooLong = true;
+        }
+        if (hidden) {
+            tcsetattr(fileno(stdin), TCSAFLUSH, &saved);
+            std::fputs("\n", stderr);
+        }
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return any;
+    };
+    QByteArray first;
+    bool tooLong = false;
+    if (!readLine("password: ", first, tooLong))
+        return QStringLiteral("no password on standard input (--password - reads its first line)");
+    if (tooLong)
+        return QStringLiteral("the password on standard input is too long");
+    if (terminal) {
+        QByteArray again;
+        if (!readLine("again: ", again, tooLong) || again != first)
+            return QStringLiteral("两次口令不符，请重新再来");
+    }
+    password = QString::fromUtf8(first);
+    return QString();
+}
+
+// Started by the backup service, cron or sudo there is no XDG_RUNTIME_DIR, and Qt warns
+// about it at every start: in a backup's log that reads like a fault every night. The tool
+// keeps nothing in that folder, so the warning says nothing about its work.
+QtMessageHandler g_qtHandler = nullptr;
+void quietAboutTheRuntimeFolder(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: "))
+        && (text.contains(QLatin1String("XDG_RUNTIME_DIR")) || text.contains(QLatin1String("runtime directory"))))
+        return;
+    if (g_qtHandler)
+        g_qtHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
 bool parseCount(const QString &text, int &out, int minimum)
 {
     bool ok = false;
@@ -354,6 +434,7 @@ int main(int argc, char *argv[])
     // Drawing the demo photos needs fonts, not a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_qtHandler = qInstallMessageHandler(quietAboutTheRuntimeFolder);
     QGuiApplication application(argc, argv);
     QStringList args = QGuiApplication::arguments();
     args.removeFirst();
@@ -464,12 +545,19 @@ int main(int argc, char *argv[])
                 if (args.isEmpty())
                     return usage("an option lacks its value");
                 const QString value = args.takeFirst();
-                if (flag == QLatin1String("--password"))
+                if (flag == QLatin1String("--password") && value == QLatin1String("-")) {
+                    const QString problem = passwordFromInput(password);
+                    if (!problem.isEmpty()) {
+                        std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+                        return 1;
+                    }
+                } else if (flag == QLatin1String("--password")) {
                     password = value;
-                else if (flag == QLatin1String("--level"))
+                } else if (flag == QLatin1String("--level")) {
                     level = value;
-                else
+                } else {
                     return usage("unknown option");
+                }
             }
             const access::AccountChange change = access::setOperatorAccount(path, name, password, level);
             std::printf("%s operator %s in %s, level %s, %s password\n",

@@ -1,4 +1,5 @@
 #include "store/ArchiveCheck.h"
+#include "store/Dialect.h"
 
 #include <QFileInfo>
 
@@ -87,7 +88,9 @@ QString ArchiveReport::text() const
     lines << QStringLiteral("archive: ") + path;
     if (!openError.isEmpty()) {
         lines << QStringLiteral("cannot open: ") + openError;
-        lines << QStringLiteral("result: FAULT (the file cannot be opened as an archive)");
+        // A server that does not answer is no damaged file: say which was tried.
+        lines << (isServerAddress(path) ? QStringLiteral("result: FAULT (the archive on the server cannot be opened)")
+                                        : QStringLiteral("result: FAULT (the file cannot be opened as an archive)"));
         return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     if (integrityOk()) {

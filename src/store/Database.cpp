@@ -1,4 +1,5 @@
 #include "store/Database.h"
+#include "store/ServerSettings.h"
 
 #include "store/FileModes.h"
 
@@ -640,6 +641,14 @@ bool Connection::next(QSqlQuery &query)
 
 bool writesRefused(const QString &path) { return damagedFiles().contains(fileKey(path)); }
 void setBusyTimeout(int milliseconds) { busyTimeoutMs = milliseconds; }
+
+QString serverSettings(const QString &address)
+{
+    const ServerAddress a = parseAddress(address, busyTimeoutMs);
+    if (!a.problem.isEmpty())
+        throw StoreError(a.problem);
+    return QString::fromUtf8(a.conninfo);
+}
 void resetDamageForTests() { damagedFiles().clear(); }
 
 Transaction::Transaction(Connection &connection) : m_connection(connection)

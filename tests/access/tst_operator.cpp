@@ -157,10 +157,12 @@ class TestOperator : public QObject {
     static QString adminTool() { return QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin"); }
 
     // Runs casearchive-admin; returns its exit code, or -1 when it did not run.
-    static int runAdmin(const QStringList &arguments, QString *errors = nullptr)
+    static int runAdmin(const QStringList &arguments, QString *errors = nullptr, const QByteArray &input = {})
     {
         QProcess p;
         p.start(adminTool(), arguments);
+        p.write(input);
+        p.closeWriteChannel();
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
             return -1;
         if (errors)
@@ -905,6 +907,27 @@ private slots:
                  0);
         QCOMPARE(login(QStringLiteral("救援"), QString()), QStringLiteral("只能添加"));
         QCOMPARE(m_archive->count(QStringLiteral("User")), 2);
+
+        // "-" takes the password from standard input, off the command line: its first line,
+        // without the line break, as typed.
+        QCOMPARE(runAdmin({QStringLiteral("operator"), m_archive->path(), QStringLiteral("救援"), QStringLiteral("--password"),
+                           QStringLiteral("-"), QStringLiteral("--level"), QStringLiteral("可以修改")},
+                          &errors, QByteArray("病案室 b#2\r\nsecond line\n")),
+                 0);
+        QCOMPARE(login(QStringLiteral("救援"), QStringLiteral("病案室 b#2")), QStringLiteral("可以修改"));
+        QVERIFY(refused(QStringLiteral("救援"), QStringLiteral("-")));
+        // Nothing to read sets no empty password behind the office's back.
+        QCOMPARE(runAdmin({QStringLiteral("operator"), m_archive->path(), QStringLiteral("救援"), QStringLiteral("--password"),
+                           QStringLiteral("-")},
+                          &errors),
+                 1);
+        QCOMPARE(errors, QStringLiteral("casearchive-admin: no password on standard input (--password - reads its first line)\n"));
+        QCOMPARE(login(QStringLiteral("救援"), QStringLiteral("病案室 b#2")), QStringLiteral("可以修改"));
+        QCOMPARE(runAdmin({QStringLiteral("operator"), m_archive->path(), QStringLiteral("救援"), QStringLiteral("--password"),
+                           QStringLiteral("-")},
+                          &errors, QByteArray(2000, 'x')),
+                 1);
+        QCOMPARE(errors, QStringLiteral("casearchive-admin: the password on standard input is too long\n"));
 
         // A missing file.
         const QString missing = m_program->filePath(QStringLiteral("missing.dat"));

@@ -180,6 +180,19 @@ private slots:
         }
     }
 
+    // The program's own cost, hashed once (a fraction of a second): what a stolen file
+    // costs per guess is fixed by these figures, not by the tests' cheap ones.
+    void theProgramsHashTakesSixtyFourMebibytesAndThreePasses()
+    {
+        access::setHashCostForTests(0, 0);
+        const QString stored = access::hashedForm(QStringLiteral("病案室2024"));
+        access::setHashCostForTests(1, 8192);
+        const QString marker = QString::fromUcs4(U"\U0010FFFE", 1);
+        QVERIFY2(stored.startsWith(marker + QStringLiteral("$argon2id$v=19$m=65536,t=3,p=1$")), qPrintable(stored.mid(2)));
+        QVERIFY(access::passwordMatches(QStringLiteral("病案室2024"), stored));
+        QVERIFY(!access::passwordMatches(QStringLiteral("病案室2025"), stored));
+    }
+
     void hashFormAsStored()
     {
         const QString marker = QString::fromUcs4(U"\U0010FFFE", 1);

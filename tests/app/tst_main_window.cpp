@@ -116,7 +116,9 @@ private slots:
     void windowAndBrowserAtLoad()
     {
         frmMain *w = open();
-        QCOMPARE(w->windowTitle(), QStringLiteral("Karvo病案管理软体 使用单位：") + app::OrganisationName());
+        // Without [Site] settings, the office's own words stand in for its name and address.
+        QCOMPARE(w->windowTitle(), QStringLiteral("Karvo病案管理软体 使用单位：本院病案室"));
+        QCOMPARE(testing::child<QLabel>(w, QStringLiteral("www"))->text(), QStringLiteral("  www.karvo.com  "));
         QVERIFY(w->windowState() & Qt::WindowMaximized);
         QVERIFY(!w->windowIcon().isNull());
         auto *area = qobject_cast<QMdiArea *>(w->centralWidget());

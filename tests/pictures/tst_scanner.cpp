@@ -680,6 +680,10 @@ private slots:
         settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QString());
         app::DbPath = QStringLiteral("/srv/病案/Data/file.dat");
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/srv/病案/Data/Scan/240305140709"));
+        // A server's archive has no folder: the default archive's stands in.
+        app::DbPath = QStringLiteral("postgresql://dbserver/casearchive?user=clerk");
+        QCOMPARE(pictures::scanFolder(m_number),
+                 QFileInfo(app::defaultDatabasePath()).absolutePath() + QStringLiteral("/Scan/240305140709"));
         settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QStringLiteral("/扫描件"));
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/扫描件/240305140709"));
         // A number read from the archive never leads out of the folder.

@@ -331,6 +331,13 @@ private slots:
         QCOMPARE(gone.exitCode(), 1);
         QVERIFY(!gone.openError.isEmpty());
         QVERIFY(gone.text().contains(QStringLiteral("cannot open")));
+        QVERIFY(gone.text().endsWith(QStringLiteral("\nresult: FAULT (the file cannot be opened as an archive)\n")));
+
+        // No server listens on port 1: the report blames the server, not a file.
+        const store::ArchiveReport unreachable = store::checkArchive(QStringLiteral("postgresql://127.0.0.1:1/casearchive?user=clerk"));
+        QCOMPARE(unreachable.exitCode(), 1);
+        QVERIFY(unreachable.text().startsWith(QStringLiteral("archive: postgresql://127.0.0.1:1/casearchive?user=clerk\ncannot open: ")));
+        QVERIFY(unreachable.text().endsWith(QStringLiteral("\nresult: FAULT (the archive on the server cannot be opened)\n")));
 
         const QString text = writeFile(dir.filePath(QStringLiteral("letter.dat")), QByteArray(5000, 'L'));
         QCOMPARE(store::checkArchive(text).exitCode(), 1);

@@ -171,6 +171,13 @@ private slots:
         // Checked through its archive file, the backup is judged the same way.
         if (what != QLatin1String("delete archive") && what != QLatin1String("delete list"))
             QCOMPARE(runCheck(b.db()).exitCode, exitCode);
+        // Without its list the file.dat is what a backup made before checksum lists holds:
+        // an archive, examined as one; only the folder says the list is gone.
+        if (what == QLatin1String("delete list")) {
+            const Checked plain = runCheck(b.db());
+            QVERIFY2(plain.out.startsWith(QStringLiteral("archive: %1\nintegrity: ok\n").arg(b.db())), qPrintable(plain.out));
+            QVERIFY2(!plain.out.contains(QStringLiteral("checksums")), qPrintable(plain.out));
+        }
     }
 
     void aChecksumListNeverLeadsOutOfTheBackup()
@@ -184,6 +191,31 @@ private slots:
         QCOMPARE(c.exitCode, 1);
         QVERIFY2(c.out.contains(QStringLiteral("the checksum list's line 2 is malformed")), qPrintable(c.out));
         QCOMPARE(readFile(outside), QByteArray("x"));
+    }
+
+    // A path the records name may hold any character; one entry a line and TAB between
+    // fields only hold while %, TAB, line breaks and control characters are escaped.
+    void pathsWithTabsLineBreaksAndPercentSurviveTheChecksumList()
+    {
+        QTemporaryDir dir;
+        const QString odd = QStringLiteral("/病案/a\tb\r\nc%41d\x01" "e 100%.jpg");
+        QVector<store::ManifestEntry> entries;
+        entries.push_back({store::ManifestEntry::Archive, 5, QByteArray(64, 'a'), QStringLiteral("file.dat"), {}});
+        entries.push_back({store::ManifestEntry::File, 7, QByteArray(64, 'b'), QStringLiteral("files") + odd, odd});
+        entries.push_back({store::ManifestEntry::Missing, -1, {}, {}, odd + QStringLiteral("\n2")});
+        const QByteArray bytes = store::manifestBytes(entries);
+        QVERIFY2(bytes.contains("\t/病案/a%09b%0D%0Ac%2541d%01e 100%25.jpg\n"), bytes.constData());
+        QCOMPARE(bytes.count('\n'), 5); // the heading, three entries, the list's own checksum
+
+        const QString list = writeFile(dir.filePath(QStringLiteral("manifest.sha256")), bytes);
+        QVector<store::ManifestEntry> read;
+        QCOMPARE(store::readManifest(list, read), QString());
+        QCOMPARE(read.size(), 3);
+        QCOMPARE(read[1].original, odd);
+        QCOMPARE(read[1].inBackup, QStringLiteral("files") + odd);
+        QCOMPARE(read[1].size, 7);
+        QCOMPARE(read[2].kind, store::ManifestEntry::Missing);
+        QCOMPARE(read[2].original, odd + QStringLiteral("\n2"));
     }
 
     void aLiveArchiveKeepsItsCheckAndListsRecordsWithoutAType()

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "store/Database.h"
+#include "store/ServerSettings.h"
 #include "store/Statements.h"
 
 #include <QDir>
@@ -63,6 +64,13 @@ class TestWorkstations : public QObject {
     const QString kLost = QStringLiteral("与病案数据库服务器的连接中断了");
 
 private slots:
+    // Before init() shortens it: a workstation waits 5 s for another's lock, on a file
+    // and on a server alike.
+    void initTestCase()
+    {
+        QVERIFY(serverSettings(QStringLiteral("postgresql:///casearchive")).endsWith(QStringLiteral("options='-c lock_timeout=5000'")));
+    }
+
     void init() { setBusyTimeout(200); }
     void cleanup() { setBusyTimeout(5000); }
 
@@ -176,6 +184,31 @@ private slots:
             t.commit();
         }
         QCOMPARE(a.count(QStringLiteral("Detail")), 2);
+    }
+
+    // No server needed: what libpq is handed for an address.
+    void theWaitsForAServerAreBoundedUnlessTheAddressSetsThem()
+    {
+        const QStringList plain = serverSettings(QStringLiteral("postgresql://dbserver/casearchive?user=clerk"))
+                                      .split(QLatin1Char(' '));
+        for (const char *setting : {"host='dbserver'", "dbname='casearchive'", "user='clerk'", "connect_timeout='10'",
+                                    "keepalives_idle='30'", "keepalives_interval='10'", "keepalives_count='3'"})
+            QVERIFY2(plain.contains(QLatin1String(setting)), setting);
+        // init() shortened the lock wait to 200 ms for these tests.
+        QVERIFY(plain.join(QLatin1Char(' ')).endsWith(QStringLiteral("options='-c lock_timeout=200'")));
+
+        // The address's own settings are kept, once, and its options joined by the lock wait.
+        const QString own = serverSettings(QStringLiteral(
+            "postgresql://dbserver/casearchive?user=clerk&connect_timeout=3&keepalives_idle=120&options=-c%20work_mem%3D8MB"));
+        QCOMPARE(own.count(QStringLiteral("connect_timeout=")), 1);
+        QVERIFY2(own.contains(QStringLiteral("connect_timeout='3'")), qPrintable(own));
+        QCOMPARE(own.count(QStringLiteral("keepalives_idle=")), 1);
+        QVERIFY2(own.contains(QStringLiteral("keepalives_idle='120'")), qPrintable(own));
+        QVERIFY2(own.contains(QStringLiteral("keepalives_count='3'")), qPrintable(own));
+        QVERIFY2(own.contains(QStringLiteral("options='-c work_mem=8MB -c lock_timeout=200'")), qPrintable(own));
+
+        const QString refused = failureOf([] { serverSettings(QStringLiteral("postgresql:///casearchive?password=x")); });
+        QCOMPARE(refused, QStringLiteral("地址中不能写口令。请把口令写入该用户的 ~/.pgpass 文件（或由服务器信任该用户）。"));
     }
 
     void anAddressWithAPasswordIsNeverRepeated()
