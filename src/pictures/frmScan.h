@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSet>
+#include <functional>
 
 class QFrame;
 class QLabel;
@@ -43,6 +44,13 @@ public:
     double zoom() const;        // the scale the photo is shown at
     // The paths of the photos read ahead and held, besides the one on show.
     QStringList readAheadHeld() const;
+
+    // Prints the record whose photos are on show, over the window it is given. The viewer
+    // knows no records: the window that opens it says how, and only when the operator may
+    // print; without it the viewer offers no printing.
+    using PrintHook = std::function<void(QWidget *parent)>;
+    void setPrintHook(PrintHook hook);
+    void cmdPrint_Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -107,4 +115,6 @@ private:
     QScrollBar *HScroll1 = nullptr;
     QScrollBar *VScroll1 = nullptr;
     QPushButton *Command1[5] = {};
+    QPushButton *cmdPrint = nullptr;
+    PrintHook m_printHook;
 };

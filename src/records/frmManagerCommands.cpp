@@ -99,6 +99,13 @@ void frmManager::MnuPrintRecord_Click()
 void frmManager::List1_DblClick()
 {
     frmScan dlg(List1, this);
+    // Printing from the viewer as from the pop-up menu: the record on show, for every
+    // level that may print it.
+    if (m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd) {
+        const QString number = Label4->text();
+        const qint64 rowId = m_clickedRowId;
+        dlg.setPrintHook([number, rowId](QWidget *parent) { records::printRecord(parent, number, rowId); });
+    }
     platform::execModal(dlg);
 }
 
