@@ -129,6 +129,12 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
         platform::place(Command1[i], lefts[i], 7680, 1275, 495);
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
+    // Between the paging buttons and 关 闭, apart from both; shown once printing is offered.
+    cmdPrint = new QPushButton(QStringLiteral("打印病案..."), this);
+    cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
+    platform::place(cmdPrint, 8430, 7680, 1530, 495);
+    cmdPrint->hide();
+    connect(cmdPrint, &QPushButton::clicked, this, &frmScan::cmdPrint_Click);
 
     // The window never lays itself out again, so it keeps its size; it grows only
     // where the vertical bar beside the frame would otherwise be cut off.
@@ -165,6 +171,7 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
     addKeys({Qt::Key_F, Qt::Key_0}, [this] { toggleFit(); });
     addKeys({Qt::Key_R}, [this] { rotateBy(1); });
     addKeys({Qt::Key_L}, [this] { rotateBy(-1); });
+    addKeys({QKeySequence::Print}, [this] { cmdPrint_Click(); });
 
     m_fetch = new pictures::PictureFetch(this);
     connect(m_fetch, &pictures::PictureFetch::loaded, this, &frmScan::photoLoaded);
@@ -185,6 +192,21 @@ frmScan::frmScan(QListWidget *photoList, QWidget *parent) : QDialog(parent), m_l
 }
 
 frmScan::~frmScan() = default;
+
+void frmScan::setPrintHook(PrintHook hook)
+{
+    m_printHook = std::move(hook);
+    cmdPrint->setVisible(bool(m_printHook));
+}
+
+void frmScan::cmdPrint_Click()
+{
+    if (!m_printHook)
+        return;
+    // The preview comes over the viewer, which stays where it was, on the same photo.
+    const PrintHook hook = m_printHook;
+    hook(this);
+}
 
 void frmScan::showEvent(QShowEvent *event)
 {

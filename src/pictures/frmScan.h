@@ -8,7 +8,6 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSet>
-
 #include <functional>
 
 class QFrame;
@@ -51,6 +50,12 @@ public:
     std::function<QString(const QString &path)> pageTextOf;
     // Shows or hides the words of the photo on show in a box beside it ("照片文字").
     void togglePageText();
+    // Prints the record whose photos are on show, over the window it is given. The viewer
+    // knows no records: the window that opens it says how, and only when the operator may
+    // print; without it the viewer offers no printing.
+    using PrintHook = std::function<void(QWidget *parent)>;
+    void setPrintHook(PrintHook hook);
+    void cmdPrint_Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -119,4 +124,6 @@ private:
     class QPlainTextEdit *txtPageText = nullptr;
     QSize m_baseSize; // the window without the words beside it
     void showPageText(int index);
+    QPushButton *cmdPrint = nullptr;
+    PrintHook m_printHook;
 };

@@ -368,7 +368,8 @@ void frmScanner::endRun(int pages, bool cancelled, const QString &message)
     Q_UNUSED(pages);
     m_scanning = false;
     ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
+    // A run that ended well shows its last page whole; any other shows nothing done.
+    ProgressBar1->setValue(!cancelled && message.isEmpty() ? 100 : 0);
     if (!cancelled && message.isEmpty()) {
         m_kept += m_thisRun;
         showMessage(QStringLiteral("扫描完成，本次 %1 页。").arg(m_thisRun.size()));

@@ -51,6 +51,7 @@ void ArchiveTreeModel::clear()
     beginResetModel();
     m_types.clear();
     m_text.clear();
+    m_widest.clear();
     m_searchNote.clear();
     m_rootImage = QStringLiteral("Open");
     endResetModel();
@@ -98,7 +99,39 @@ constexpr quint64 kNumberAsText = quint64(1) << 63;
 constexpr int kMaxPackedDigits = 17; // 10^17 < 2^57
 constexpr int kLengthShift = 57;
 
+constexpr int kWidestKept = 32;
+
+// How wide a name is drawn, roughly, in quarters of a Chinese character: enough to choose
+// the few names worth measuring with the font.
+int roughWidth(QStringView name)
+{
+    int width = 0;
+    for (const QChar ch : name) {
+        const char16_t c = ch.unicode();
+        if (c >= 0x1100)
+            width += 4;
+        else if ((c >= u'A' && c <= u'Z') || c == u'm' || c == u'w')
+            width += 3;
+        else if (c == u'i' || c == u'l' || c == u'j' || c == u'.' || c == u',' || c == u' ' || c == u'|'
+                 || c == u'\'' || c == u'!' || c == u':')
+            width += 1;
+        else
+            width += 2;
+    }
+    return width;
+}
+
 } // namespace
+
+QModelIndexList ArchiveTreeModel::widestNodes() const
+{
+    QModelIndexList nodes{rootIndex()};
+    for (int t = 0; t < m_types.size(); ++t)
+        nodes << typeIndex(t);
+    for (const Widest &w : m_widest)
+        nodes << recordIndex(w.type, w.row);
+    return nodes;
+}
 
 quint64 ArchiveTreeModel::packDigits(QByteArrayView digits)
 {
@@ -107,9 +140,10 @@ quint64 ArchiveTreeModel::packDigits(QByteArrayView digits)
         return 0;
     quint64 value = 0;
     for (const char c : digits) {
-        if (c < '0' || c > '9')
+        const auto digit = unsigned(uchar(c)) - unsigned('0');
+        if (digit > 9)
             return 0;
-        value = value * 10 + quint64(c - '0');
+        value = value * 10 + digit;
     }
     return (quint64(n) << kLengthShift) | value;
 }
@@ -152,7 +186,15 @@ void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFi
     QVector<Type> types;
     QVector<Record> unlisted;
     QString text;
+    qsizetype used = -1; // the units of text in use, when it is kept longer while read
+    QVector<Widest> widest;
     const auto show = [&] {
+        if (used >= 0)
+            text.resize(used);
+        for (Widest &w : widest) {
+            if (w.type < 0)
+                w.type = int(types.size());
+        }
         if (!unlisted.isEmpty())
             types.push_back(Type{kUnlistedText, std::move(unlisted), true});
         // Also after a failure half-way: what was read is shown, without spare room.
@@ -162,6 +204,7 @@ void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFi
         beginResetModel();
         m_types.swap(types);
         m_text.swap(text);
+        m_widest.swap(widest);
         m_rootImage = QStringLiteral("Open");
         m_searchNote.clear();
         if (!filter.isEmpty())
@@ -185,7 +228,27 @@ void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFi
         const auto typeOf = [&firstOfName](const QString &spelling) {
             return spelling.isNull() ? -1 : firstOfName.value(foldLikeTheStore(spelling), -1);
         };
+        int narrowest = 0; // the place in widest of its narrowest name once it is full
         const auto place = [&](int type, const Record &r) {
+            // No character counts more than four: most names need no closer look.
+            const bool full = widest.size() == kWidestKept;
+            const int width = full && qint64(r.nameSize) * 4 <= widest[narrowest].width
+                                  ? 0
+                                  : roughWidth(QStringView(text).mid(r.nameAt, r.nameSize));
+            if (!full || width > widest[narrowest].width) {
+                const Widest w{width, type, int(type < 0 ? unlisted.size() : types[type].records.size())};
+                if (widest.size() < kWidestKept)
+                    widest.push_back(w);
+                else
+                    widest[narrowest] = w;
+                if (widest.size() == kWidestKept) {
+                    narrowest = 0;
+                    for (int i = 1; i < widest.size(); ++i) {
+                        if (widest[i].width < widest[narrowest].width)
+                            narrowest = i;
+                    }
+                }
+            }
             if (type < 0)
                 unlisted.push_back(r);
             for (; type >= 0; type = nextOfName[type])
@@ -216,29 +279,53 @@ void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFi
             // Type names as the records' bytes spell them, each decoded and looked up once
             // (equal bytes are equal names, whatever they hold).
             std::deque<std::string> spellings;
-            std::unordered_map<std::string_view, int> typeOfBytes;
+            struct Hash {
+                size_t operator()(std::string_view s) const { return qHash(QByteArrayView(s.data(), qsizetype(s.size()))); }
+            };
+            std::unordered_map<std::string_view, int, Hash> typeOfBytes;
+            // The names are decoded straight into the shared text, which grows by half
+            // again when full rather than at every record; it is cut to what is used after.
+            used = 0;
+            const auto roomFor = [&](qsizetype units) {
+                if (text.size() - used < units)
+                    text.resize(qMax(used + units, text.size() + text.size() / 2 + 4096));
+            };
             while (rows.next()) {
                 int type = -1;
-                if (!rows.isNull(TreeRows::Type)) {
-                    const QByteArrayView bytes = rows.bytes(TreeRows::Type);
-                    if (bytes.isNull()) {
-                        type = typeOf(rows.text(TreeRows::Type));
-                    } else {
-                        auto found = typeOfBytes.find(std::string_view(bytes.data(), size_t(bytes.size())));
-                        if (found == typeOfBytes.end()) {
-                            spellings.emplace_back(bytes.data(), size_t(bytes.size()));
-                            found = typeOfBytes.emplace(spellings.back(), typeOf(rows.text(TreeRows::Type))).first;
-                        }
-                        type = found->second;
+                const QByteArrayView typeBytes = rows.bytes(TreeRows::Type);
+                if (!typeBytes.isNull()) {
+                    auto found = typeOfBytes.find(std::string_view(typeBytes.data(), size_t(typeBytes.size())));
+                    if (found == typeOfBytes.end()) {
+                        spellings.emplace_back(typeBytes.data(), size_t(typeBytes.size()));
+                        found = typeOfBytes.emplace(spellings.back(), typeOf(rows.text(TreeRows::Type))).first;
                     }
+                    type = found->second;
+                } else if (!rows.isNull(TreeRows::Type)) {
+                    type = typeOf(rows.text(TreeRows::Type));
                 }
                 // The name first: a number that is not plain digits is kept after it.
-                const auto at = quint32(text.size());
-                rows.appendText(TreeRows::Name, text);
-                const auto size = quint32(quint32(text.size()) - at);
+                const auto at = quint32(used);
+                const QByteArrayView name = rows.bytes(TreeRows::Name);
+                const char16_t *end = nullptr;
+                if (!name.isNull()) {
+                    roomFor(name.size()); // never fewer UTF-8 bytes than UTF-16 units
+                    end = TreeRows::decodeStrict(name, reinterpret_cast<char16_t *>(text.data()) + used);
+                }
+                if (end) {
+                    used = end - reinterpret_cast<const char16_t *>(text.constData());
+                } else {
+                    // Not text, or broken UTF-8: as Qt's driver would give it.
+                    text.resize(used);
+                    text += rows.text(TreeRows::Name);
+                    used = text.size();
+                }
+                const auto size = quint32(quint32(used) - at);
                 quint64 number = packDigits(rows.bytes(TreeRows::Number));
-                if (!number)
+                if (!number) {
+                    text.resize(used);
                     number = packNumber(rows.text(TreeRows::Number), text);
+                    used = text.size();
+                }
                 place(type, Record{rows.rowId(), number, at, size});
             }
         }

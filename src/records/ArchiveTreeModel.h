@@ -70,6 +70,11 @@ public:
     QString number(const QModelIndex &index) const; // empty unless a record
     qint64 rowId(const QModelIndex &index) const;    // 0 unless a record
 
+    // The nodes whose text may be the widest drawn: the root, every type, and the records
+    // with the longest names (a few dozen), so that the column fits the tree's widest
+    // line without the view measuring every record.
+    QModelIndexList widestNodes() const;
+
     QString rootImage() const { return m_rootImage; }
     void setRootImage(const QString &imageKey);
 
@@ -96,6 +101,12 @@ private:
         bool unlisted = false;
     };
 
+    struct Widest {
+        int width; // a rough measure, see roughWidth
+        int type;  // -1 for the records of no listed type while they are read
+        int row;
+    };
+
     const Record &record(const QModelIndex &index) const;
     // A number kept in the record itself, or in text (where the names are) when it is
     // not plain digits.
@@ -105,6 +116,7 @@ private:
 
     QVector<Type> m_types;
     QString m_text; // every record's name (and any number kept as text), end to end
+    QVector<Widest> m_widest;
     QString m_rootImage;
     QString m_searchNote;
 };

@@ -128,7 +128,9 @@ void frmManager::buildControls()
     TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView->setIconSize(QSize(16, 16));
     TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
-    TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The column is as wide as the widest line (fitTreeColumn), so that a long name can be
+    // scrolled to; letting the view measure it would draw a thousand rows' texts per load.
+    TreeView->header()->setSectionResizeMode(QHeaderView::Fixed);
     TreeView->header()->setStretchLastSection(false);
     TreeView->viewport()->installEventFilter(this);
     connect(TreeView, &QTreeView::clicked, this, &frmManager::TreeView_NodeClick);
@@ -427,6 +429,7 @@ void frmManager::loadTree()
         for (int i = 0; i < m_model->typeCount(); ++i)
             TreeView->expand(m_model->typeIndex(i));
         m_loading = false;
+        fitTreeColumn();
     };
     m_model->clear();
     QString byPages;
@@ -450,6 +453,22 @@ void frmManager::loadTree()
     MnuAddFile->setEnabled(false);
     MnuModifyFile->setEnabled(false);
     MnuDeleteFile->setEnabled(false);
+}
+
+void frmManager::fitTreeColumn()
+{
+    // As the view measures a line: the item's own width and its indentation, the root's
+    // decoration included.
+    const int indentation = TreeView->indentation();
+    int width = 0;
+    for (const QModelIndex &node : m_model->widestNodes()) {
+        int level = 0;
+        for (QModelIndex up = node.parent(); up.isValid(); up = up.parent())
+            ++level;
+        width = qMax(width, TreeView->sizeHintForIndex(node).width()
+                                + (level + (TreeView->rootIsDecorated() ? 1 : 0)) * indentation);
+    }
+    TreeView->header()->resizeSection(0, width);
 }
 
 void frmManager::TreeView_Collapse(const QModelIndex &node)

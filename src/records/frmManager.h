@@ -100,6 +100,7 @@ private:
     void Form_Load();
     void Form_Unload();
     void loadTree(); // throws store::StoreError
+    void fitTreeColumn();
     // False when no row of the number is left; throws store::StoreError when it cannot read.
     bool ShowRecordDetails(const QString &number, qint64 rowId);
     void forgetShownRecord();

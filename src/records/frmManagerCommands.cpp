@@ -138,6 +138,13 @@ void frmManager::List1_DblClick()
     frmScan dlg(List1, this);
     const QString number = m_shownNumber;
     dlg.pageTextOf = [number](const QString &photo) { return pageTextShown(number, photo); };
+    // Printing from the viewer as from the pop-up menu: the record on show, for every
+    // level that may print it.
+    if (m_clickedRowId != 0 && app::CurrentAuthority != kOnlyAdd) {
+        const QString printed = Label4->text();
+        const qint64 rowId = m_clickedRowId;
+        dlg.setPrintHook([printed, rowId](QWidget *parent) { records::printRecord(parent, printed, rowId); });
+    }
     platform::execModal(dlg);
 }
 

@@ -93,40 +93,36 @@ char16_t *TreeRows::decodeStrict(QByteArrayView bytes, char16_t *out)
             ++p;
             continue;
         }
-        int more;
-        char32_t c;
+        // Chinese text is almost all three-byte sequences: they take the short way.
+        if ((b & 0xf0) == 0xe0) {
+            if (end - p < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80)
+                return nullptr;
+            const char32_t c = (char32_t(b & 0x0f) << 12) | (char32_t(p[1] & 0x3f) << 6) | char32_t(p[2] & 0x3f);
+            // Only the leads E0 (overlong), ED (surrogates) and EF (U+FFFE, U+FFFF) can
+            // begin what is refused.
+            if ((b == 0xe0 || b == 0xed || b == 0xef) && (c < 0x800 || (c >= 0xd800 && c <= 0xdfff) || c >= 0xfffe))
+                return nullptr;
+            *out++ = char16_t(c);
+            p += 3;
+            continue;
+        }
         if (b >= 0xc2 && b <= 0xdf) {
-            more = 1;
-            c = b & 0x1f;
-        } else if (b >= 0xe0 && b <= 0xef) {
-            more = 2;
-            c = b & 0x0f;
-        } else if (b >= 0xf0 && b <= 0xf4) {
-            more = 3;
-            c = b & 0x07;
-        } else {
+            if (end - p < 2 || (p[1] & 0xc0) != 0x80)
+                return nullptr;
+            *out++ = char16_t((char32_t(b & 0x1f) << 6) | char32_t(p[1] & 0x3f));
+            p += 2;
+            continue;
+        }
+        if (b < 0xf0 || b > 0xf4 || end - p < 4 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80
+            || (p[3] & 0xc0) != 0x80)
             return nullptr;
-        }
-        if (end - p <= more)
+        const char32_t c = (char32_t(b & 0x07) << 18) | (char32_t(p[1] & 0x3f) << 12) | (char32_t(p[2] & 0x3f) << 6)
+                         | char32_t(p[3] & 0x3f);
+        if (c < 0x10000 || c > 0x10ffff)
             return nullptr;
-        for (int i = 1; i <= more; ++i) {
-            if ((p[i] & 0xc0) != 0x80)
-                return nullptr;
-            c = (c << 6) | (p[i] & 0x3f);
-        }
-        p += more + 1;
-        if (more == 2) {
-            if (c < 0x800 || (c >= 0xd800 && c <= 0xdfff) || c >= 0xfffe)
-                return nullptr;
-            *out++ = char16_t(c);
-        } else if (more == 3) {
-            if (c < 0x10000 || c > 0x10ffff)
-                return nullptr;
-            *out++ = char16_t(0xd800 + ((c - 0x10000) >> 10));
-            *out++ = char16_t(0xdc00 + ((c - 0x10000) & 0x3ff));
-        } else {
-            *out++ = char16_t(c);
-        }
+        *out++ = char16_t(0xd800 + ((c - 0x10000) >> 10));
+        *out++ = char16_t(0xdc00 + ((c - 0x10000) & 0x3ff));
+        p += 4;
     }
     return out;
 }
@@ -270,10 +266,11 @@ QByteArrayView TreeRows::bytes(int column) const
         const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(s, column));
         return QByteArrayView(p ? p : "", sqlite3_column_bytes(s, column));
     }
-    if (PQgetisnull(m_server->result, m_server->row, column))
+    // libpq gives a missing value as an empty text: only an empty one needs asking about.
+    const int length = PQgetlength(m_server->result, m_server->row, column);
+    if (length == 0 && PQgetisnull(m_server->result, m_server->row, column))
         return {};
-    return QByteArrayView(PQgetvalue(m_server->result, m_server->row, column),
-                          PQgetlength(m_server->result, m_server->row, column));
+    return QByteArrayView(PQgetvalue(m_server->result, m_server->row, column), length);
 }
 
 QString TreeRows::text(int column) const

@@ -327,6 +327,39 @@ private slots:
         off.key(Qt::Key_PageDown);
         QCOMPARE(off.photoSize(), QSize(50, 20));
     }
+
+    void printingIsOfferedOnlyThroughAHook()
+    {
+        Viewer v = open({m_small, m_wide}, 0);
+        auto *print = testing::child<QPushButton>(v.dialog.get(), QStringLiteral("cmdPrint"));
+        QCOMPARE(print->text(), QStringLiteral("打印病案..."));
+        // Nobody said how to print: no button, and the key does nothing.
+        QVERIFY(!print->isVisible());
+        v.key(Qt::Key_P, Qt::ControlModifier);
+        v.dialog->cmdPrint_Click();
+
+        QList<QWidget *> parents;
+        v.dialog->setPrintHook([&parents](QWidget *parent) { parents << parent; });
+        QVERIFY(print->isVisible());
+        // Inside the window, clear of the paging buttons and of 关 闭.
+        QVERIFY(v.dialog->rect().contains(print->geometry()));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(!print->geometry().intersects(v.button(i)->geometry()));
+        v.key(Qt::Key_PageDown);
+        QTest::mouseClick(print, Qt::LeftButton);
+        QCOMPARE(parents, QList<QWidget *>{v.dialog.get()});
+        v.key(Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(parents.size(), 2);
+        // Printing leaves the viewer where it was.
+        QVERIFY(v.dialog->isVisible());
+        QCOMPARE(frmScan::PageIndex, 1);
+        QCOMPARE(v.page->text(), QStringLiteral("第 2 / 2 张"));
+
+        v.dialog->setPrintHook({});
+        QVERIFY(!print->isVisible());
+        QTest::mouseClick(print, Qt::LeftButton);
+        QCOMPARE(parents.size(), 2);
+    }
 };
 
 QTEST_MAIN(TestScanView)

@@ -296,6 +296,7 @@ private slots:
         QVERIFY(image.isGrayscale());
         QCOMPARE(w->lblPages->text(), QStringLiteral("已扫描 1 页"));
         QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描完成，本次 1 页。"));
+        QCOMPARE(w->ProgressBar1->value(), 100); // done, not "0%"
         QVERIFY(w->picPreview->pixmap().width() > 0);
         // A second page is numbered on, never written over the first.
         choose(w->cboMode, QStringLiteral("Color"));
@@ -491,6 +492,7 @@ private slots:
         QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
         QVERIFY(finished.wait(kWait));
         QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描已取消。"));
+        QCOMPARE(bar->value(), 0);
         QVERIFY(platform.boxes.isEmpty()); // no page taken: nothing to ask
         QVERIFY(w->scannedPaths().isEmpty());
         QCOMPARE(filesThere(), QStringList());

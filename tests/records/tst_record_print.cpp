@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "common/Module1.h"
+#include "pictures/frmScan.h"
 #include "pictures/PictureLoader.h"
 #include "platform/PrintDialog.h"
 #include "records/RecordPrint.h"
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPrintPreviewWidget>
@@ -323,6 +325,73 @@ private slots:
         app::CurrentAuthority = QStringLiteral("只能添加");
         emit menu->aboutToShow();
         QVERIFY(!print->isEnabled());
+        w.close();
+    }
+
+    void theViewerPrintsTheRecordItShows()
+    {
+        const QString pdf = m_archive->folder() + QStringLiteral("/从查看窗口.pdf");
+        testing::ScriptedPlatform platform;
+        app::SearchFilter.clear();
+        frmManager w;
+        w.resize(1200, 700);
+        w.show();
+        const QModelIndex type = testing::typeNode(w.treeModel(), QStringLiteral("外科"));
+        w.TreeView_NodeClick(w.treeModel()->index(0, 0, type));
+        QCOMPARE(w.recordNumber(), kNumber);
+        QListWidget *list = w.photoList();
+        QCOMPARE(list->count(), 3);
+        list->setCurrentRow(1);
+
+        platform::setPrintHandler([pdf](QWidget *, QPrinter &printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+        bool offered = false;
+        bool overTheViewer = false;
+        platform.onModal = [&](QDialog &d) {
+            if (auto *viewer = qobject_cast<frmScan *>(&d)) {
+                auto *print = testing::child<QPushButton>(viewer, QStringLiteral("cmdPrint"));
+                offered = !print->isHidden();
+                if (offered)
+                    QTest::mouseClick(print, Qt::LeftButton);
+                return int(QDialog::Rejected);
+            }
+            if (auto *preview = qobject_cast<records::frmPrintPreview *>(&d)) {
+                overTheViewer = qobject_cast<frmScan *>(preview->parentWidget()) != nullptr;
+                QTest::mouseClick(preview->cmdPrint, Qt::LeftButton);
+                return preview->result();
+            }
+            return int(QDialog::Rejected);
+        };
+        w.List1_DblClick();
+        QVERIFY(offered);
+        QCOMPARE(platform.modals, (QStringList{QStringLiteral("frmScan"), QStringLiteral("frmPrintPreview")}));
+        QVERIFY(overTheViewer);
+        // The whole record, not the photo on show: the text page and the three photos.
+        QCOMPARE(pdfPages(pdf), 4);
+        CONTAINS(pageText(pdf, 1), QStringLiteral("张三 阑尾炎"));
+        CONTAINS(pageText(pdf, 4), QStringLiteral("第 4 / 4 页"));
+
+        // Levels that may print find the button; one that may only add records does not.
+        const struct {
+            const char *level;
+            bool offered;
+        } levels[] = {{"超级权限", true}, {"只能修改", true}, {"只能添加", false}};
+        for (const auto &l : levels) {
+            app::CurrentAuthority = QString::fromUtf8(l.level);
+            platform.modals.clear();
+            offered = !l.offered;
+            platform.onModal = [&](QDialog &d) {
+                if (auto *viewer = qobject_cast<frmScan *>(&d))
+                    offered = !testing::child<QPushButton>(viewer, QStringLiteral("cmdPrint"))->isHidden();
+                return int(QDialog::Rejected);
+            };
+            w.List1_DblClick();
+            QCOMPARE(platform.modals, QStringList{QStringLiteral("frmScan")});
+            QVERIFY2(offered == l.offered, l.level);
+        }
         w.close();
     }
 };

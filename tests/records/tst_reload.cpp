@@ -18,9 +18,11 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QTimer>
+#include <QHeaderView>
 #include <QTreeView>
 #include <QUrlQuery>
 #include <memory>
+#include <vector>
 #include <unistd.h>
 
 using Read = ArchiveTreeModel::Read;
@@ -289,6 +291,12 @@ private slots:
         QTest::newRow("cut at the end") << QByteArray("a\xe7\x97") << false;
         QTest::newRow("follower alone") << QByteArray("\x80") << false;
         QTest::newRow("lead then ascii") << QByteArray("\xe7\x41\x41") << false;
+        QTest::newRow("two cut at the end") << QByteArray("ab\xc3") << false;
+        QTest::newRow("two then ascii") << QByteArray("\xc3\x41") << false;
+        QTest::newRow("four cut at the end") << QByteArray("\xf0\x90\x80") << false;
+        QTest::newRow("four with ascii last") << QByteArray("\xf0\x90\x80\x41") << false;
+        QTest::newRow("lead past four") << QByteArray("\xf5\x80\x80\x80") << false;
+        QTest::newRow("mixed widths") << QByteArray("a\xc3\xa9\xe7\x97\x85\xf0\x9f\x98\x80z") << true;
     }
 
     void strictUtf8IsWhatEveryDecoderReadsAlike()
@@ -296,6 +304,13 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, strict);
         QCOMPARE(store::TreeRows::strictUtf8(bytes), strict);
+        if (!strict)
+            return;
+        // Accepted is not enough: the characters are those every decoder reads.
+        std::vector<char16_t> room(size_t(bytes.size()) + 1);
+        const char16_t *end = store::TreeRows::decodeStrict(bytes, room.data());
+        QVERIFY(end);
+        QCOMPARE(QString(reinterpret_cast<const QChar *>(room.data()), end - room.data()), QString::fromUtf8(bytes));
     }
 
     // ------------------------------------------------------------ records of unlisted types
@@ -364,6 +379,48 @@ private slots:
     }
 
     // ------------------------------------------------------------ a long load
+
+    void theColumnFitsTheWidestLineWhereverItIs()
+    {
+        // The widest line far down a long type, then among records of no listed type, then
+        // a type's name: each time the column is exactly as wide as the widest line.
+        const QString longName = QStringLiteral("很长的名字").repeated(8);
+        const struct {
+            const char *where;
+            QString type;
+            QString name;
+        } cases[] = {
+            {"deep in a type", QStringLiteral("内科"), longName},
+            {"no listed type", QStringLiteral("已撤销的类型"), longName + QStringLiteral("再长一点")},
+            {"wide letters", QStringLiteral("内科"), QStringLiteral("W").repeated(70)},
+            {"a type's name", QStringLiteral("内科"), QStringLiteral("短")},
+        };
+        for (const auto &c : cases) {
+            testing::TempArchive a;
+            a.addType(QStringLiteral("内科"));
+            a.addType(QStringLiteral("外科"));
+            if (QLatin1String(c.where) == QLatin1String("a type's name"))
+                a.addType(QStringLiteral("类型").repeated(30));
+            addRecords(a, QStringLiteral("内科"), 1500);
+            a.addRecord(QStringLiteral("外科"), QStringLiteral("250101080000"), QStringLiteral("iiiiiiiiiiiiiiiiiiii"));
+            a.addRecord(c.type, QStringLiteral("250101080001"), c.name);
+            auto w = open(a);
+            QTreeView *tree = w->treeView();
+            ArchiveTreeModel *m = w->treeModel();
+            int widest = 0;
+            const auto measure = [&](const QModelIndex &node, int level) {
+                widest = qMax(widest, tree->sizeHintForIndex(node).width() + (level + 1) * tree->indentation());
+            };
+            measure(m->rootIndex(), 0);
+            for (int t = 0; t < m->typeCount(); ++t) {
+                measure(m->typeIndex(t), 1);
+                for (int r = 0; r < m->rowCount(m->typeIndex(t)); ++r)
+                    measure(m->recordIndex(t, r), 2);
+            }
+            QVERIFY2(tree->header()->sectionSize(0) == widest,
+                     qPrintable(QStringLiteral("%1: %2 for %3").arg(QLatin1String(c.where)).arg(tree->header()->sectionSize(0)).arg(widest)));
+        }
+    }
 
     void busyPointerAfterAQuarterSecondProgressAfterTwo()
     {
