@@ -55,22 +55,14 @@ const char *const kUsage =
     "      in the existing archive at PATH, add the operator NAME, or reset the password\n"
     "      and the level of the operator NAME (letter case ignored); the password\n"
     "      defaults to the empty one, the level to 超级权限, the one that may manage\n"
-    "      operators. NAME then logs in with exactly P. --password - asks for it at the
-"
-    "      terminal (twice, not shown) or reads the first line of standard input, so
-"
-    "      that it never stands in the process list or the shell's history
-"
-    "  casearchive-admin upgrade PATH
-"
-    "      bring an archive made by an earlier version to the current one: adds the
-"
-    "      trail of changes and the recycle bin, once; the four old tables stay as they
-"
-    "      are. The program does it itself on a file; a server's database is upgraded
-"
-    "      by its owner with this command, then the grants printed again and run
-"
+    "      operators. NAME then logs in with exactly P. --password - asks for it at the\n"
+    "      terminal (twice, not shown) or reads the first line of standard input, so\n"
+    "      that it never stands in the process list or the shell's history\n"
+    "  casearchive-admin upgrade PATH\n"
+    "      bring an archive made by an earlier version to the current one: adds the\n"
+    "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
+    "      are. The program does it itself on a file; a server's database is upgraded\n"
+    "      by its owner with this command, then the grants printed again and run\n"
     "  casearchive-admin check PATH\n"
     "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
     "      (naming the first entry that does not fit), the records whose type is\n"
