@@ -10,6 +10,7 @@
 #include "store/RecycleBin.h"
 #include "store/Statements.h"
 #include "store/StoredRows.h"
+#include "store/TrailStatements.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -156,7 +157,8 @@ void fillTrail(const QString &path, qint64 entries)
     const QString state = recordStateJson(RecordState{recordNumbered(1), kPhotos});
     QVector<StoredRow> batch;
     auto cell = [](const QString &s) { return StoredCell{StoredCell::Text, s.toUtf8()}; };
-    for (qint64 i = 1; i <= entries; ++i) {
+    const qint64 first = lastHistoryLink(c).value_or(QPair<qint64, QString>(0, QString())).first + 1;
+    for (qint64 i = first; i < first + entries; ++i) {
         const RecordRow r = recordNumbered(i % 100000 + 1);
         StoredRow row;
         row.rowId = i;

@@ -119,11 +119,13 @@ QStringList trailSchema(const Dialect &dialect)
                            "operator_name TEXT COLLATE NOCASE, workstation TEXT COLLATE NOCASE, kind TEXT, "
                            "record_number TEXT COLLATE NOCASE, record_rowid TEXT, subject TEXT, before_state TEXT, "
                            "after_state TEXT, detail TEXT, record_name TEXT, hash TEXT)"),
+            // Each filter of the trail window with the newest first, and each sort, reads
+            // one of these in order and stops at the page's end.
             QStringLiteral("CREATE INDEX idx_history_time ON History (changed_at)"),
-            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name)"),
-            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation)"),
-            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind)"),
-            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number)"),
+            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number, changed_at)"),
             // A bin entry's number is never given again, even after the newest was purged:
             // a window still showing the old entry must not restore another record.
             QStringLiteral("CREATE TABLE RecycleBin (id INTEGER PRIMARY KEY AUTOINCREMENT, deleted_at TEXT, "
@@ -137,10 +139,13 @@ QStringList trailSchema(const Dialect &dialect)
                        "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
                        "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
         QStringLiteral("CREATE INDEX idx_history_time ON History ((changed_at COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), (changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
         QStringLiteral("CREATE TABLE RecycleBin (deleted_at TEXT, operator_name TEXT, workstation TEXT, "
                        "record_rowid TEXT, type_Name TEXT, \"病案号\" TEXT, \"文件名\" TEXT, \"路径名\" TEXT, "
                        "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
@@ -262,8 +267,11 @@ void forEachFilteredHistoryRow(Connection &c, const HistoryFilter &filter, int o
     QVariantList values;
     const QString where = filterCondition(c, filter, values);
     const QString direction = filter.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
-    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3%4, rowid%4")
-                      .arg(kHistoryColumns, where, sortKey(c, filter.sortColumn), direction);
+    // Ties by time, then as written: the order the indexes hold.
+    QString order = sortKey(c, filter.sortColumn) + direction;
+    if (filter.sortColumn != 0)
+        order += QStringLiteral(", ") + sortKey(c, 0) + direction;
+    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3, rowid%4").arg(kHistoryColumns, where, order, direction);
     if (limit >= 0) {
         sql += QStringLiteral(" LIMIT ? OFFSET ?");
         values << limit << qMax(0, offset);
