@@ -13,6 +13,7 @@
 #include "store/History.h"
 #include "store/Restore.h"
 #include "store/Statements.h"
+#include "store/TrailStatements.h"
 #include "store/Transfer.h"
 
 #include <QFileInfo>
@@ -184,6 +185,7 @@ int upgrade(const QString &path)
     }
     store::Transaction t(c);
     const bool changed = store::upgradeSchema(c);
+    const QStringList roles = changed ? store::grantTrailToWorkstations(c) : QStringList();
     t.commit();
     if (!changed) {
         std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
@@ -191,8 +193,11 @@ int upgrade(const QString &path)
     }
     std::printf("upgraded %s from schema version %d to %d: added the trail of changes and the recycle bin\n",
                 qPrintable(path), before, store::kCurrentSchemaVersion);
-    if (store::isServerAddress(path))
-        std::printf("the workstations' login needs rights on the new tables: print the grants again with\n"
+    if (!roles.isEmpty())
+        std::printf("gave the workstations' logins their rights on the new tables: %s\n",
+                    qPrintable(roles.join(QStringLiteral(", "))));
+    else if (store::isServerAddress(path))
+        std::printf("no login has rights on the archive yet: print the grants with\n"
                     "  casearchive-admin init ADDRESS --print-grants ROLE\n"
                     "and run them as the database's owner\n");
     return 0;

@@ -1,5 +1,6 @@
 #include "store/TrailStatements.h"
 
+#include <QHash>
 #include <QSqlRecord>
 
 namespace store {
@@ -118,11 +119,13 @@ QStringList trailSchema(const Dialect &dialect)
                            "operator_name TEXT COLLATE NOCASE, workstation TEXT COLLATE NOCASE, kind TEXT, "
                            "record_number TEXT COLLATE NOCASE, record_rowid TEXT, subject TEXT, before_state TEXT, "
                            "after_state TEXT, detail TEXT, record_name TEXT, hash TEXT)"),
+            // Each filter of the trail window with the newest first, and each sort, reads
+            // one of these in order and stops at the page's end.
             QStringLiteral("CREATE INDEX idx_history_time ON History (changed_at)"),
-            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name)"),
-            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation)"),
-            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind)"),
-            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number)"),
+            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number, changed_at)"),
             // A bin entry's number is never given again, even after the newest was purged:
             // a window still showing the old entry must not restore another record.
             QStringLiteral("CREATE TABLE RecycleBin (id INTEGER PRIMARY KEY AUTOINCREMENT, deleted_at TEXT, "
@@ -136,10 +139,13 @@ QStringList trailSchema(const Dialect &dialect)
                        "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
                        "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
         QStringLiteral("CREATE INDEX idx_history_time ON History ((changed_at COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), (changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
         QStringLiteral("CREATE TABLE RecycleBin (deleted_at TEXT, operator_name TEXT, workstation TEXT, "
                        "record_rowid TEXT, type_Name TEXT, \"病案号\" TEXT, \"文件名\" TEXT, \"路径名\" TEXT, "
                        "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
@@ -148,18 +154,42 @@ QStringList trailSchema(const Dialect &dialect)
     };
 }
 
+namespace {
+// A server's version, once read: it only ever goes up (a server's archive is never
+// replaced in place; a restore or a copy goes into an empty database), and every write
+// asks for it, two round trips each time otherwise. The file's costs nothing to read and
+// may be replaced by a restore while the program runs: it is always read.
+QHash<QString, int> &serverVersions()
+{
+    static QHash<QString, int> versions;
+    return versions;
+}
+} // namespace
+
 int readSchemaVersion(Connection &c)
 {
     if (!server(c)) {
         QSqlQuery q = c.run(QStringLiteral("PRAGMA user_version"));
         return c.next(q) ? qMax(1, q.value(0).toInt()) : 1;
     }
+    const QString key = c.path().trimmed();
+    if (const auto known = serverVersions().constFind(key); known != serverVersions().constEnd())
+        return *known;
     QSqlQuery present = c.run(QStringLiteral("SELECT to_regclass('archiveversion') IS NOT NULL"));
     if (!c.next(present) || !present.value(0).toBool())
         return 1;
-    QSqlQuery q = c.run(QStringLiteral("SELECT max(version) FROM ArchiveVersion"));
-    return c.next(q) && !q.isNull(0) ? qMax(1, q.value(0).toInt()) : 1;
+    // Whether this transaction has written anything: what it reads then may be its own
+    // upgrade, still to be rolled back, and is not remembered.
+    QSqlQuery q = c.run(QStringLiteral("SELECT max(version), txid_current_if_assigned() IS NULL FROM ArchiveVersion"));
+    if (!c.next(q) || q.isNull(0))
+        return 1;
+    const int version = qMax(1, q.value(0).toInt());
+    if (q.value(1).toBool())
+        serverVersions().insert(key, version);
+    return version;
 }
+
+void forgetSchemaVersion(Connection &c) { serverVersions().remove(c.path().trimmed()); }
 
 void writeSchemaVersion(Connection &c, int version)
 {
@@ -168,8 +198,27 @@ void writeSchemaVersion(Connection &c, int version)
         c.run(QStringLiteral("PRAGMA user_version = %1").arg(version));
         return;
     }
+    forgetSchemaVersion(c);
     c.run(QStringLiteral("DELETE FROM ArchiveVersion"));
     c.run(QStringLiteral("INSERT INTO ArchiveVersion (version) VALUES (?)"), {version});
+}
+
+QStringList grantTrailToWorkstations(Connection &c)
+{
+    if (!server(c))
+        return {};
+    QSqlQuery q = c.run(QStringLiteral("SELECT DISTINCT grantee FROM information_schema.role_table_grants "
+                                       "WHERE table_schema = current_schema() AND table_name = 'detail' "
+                                       "AND privilege_type = 'INSERT' AND grantee <> current_user ORDER BY grantee"));
+    QStringList roles;
+    while (c.next(q))
+        roles << text(q, 0);
+    for (const QString &role : std::as_const(roles))
+        for (const QString &grant : serverGrants(QString(), role))
+            if (grant.contains(QLatin1String("\"history\"")) || grant.contains(QLatin1String("\"recyclebin\""))
+                || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE")))
+                c.run(grant);
+    return roles;
 }
 
 QVector<ArchiveTable> trailTables() { return {ArchiveTable::History, ArchiveTable::RecycleBin}; }
@@ -218,8 +267,11 @@ void forEachFilteredHistoryRow(Connection &c, const HistoryFilter &filter, int o
     QVariantList values;
     const QString where = filterCondition(c, filter, values);
     const QString direction = filter.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
-    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3%4, rowid%4")
-                      .arg(kHistoryColumns, where, sortKey(c, filter.sortColumn), direction);
+    // Ties by time, then as written: the order the indexes hold.
+    QString order = sortKey(c, filter.sortColumn) + direction;
+    if (filter.sortColumn != 0)
+        order += QStringLiteral(", ") + sortKey(c, 0) + direction;
+    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3, rowid%4").arg(kHistoryColumns, where, order, direction);
     if (limit >= 0) {
         sql += QStringLiteral(" LIMIT ? OFFSET ?");
         values << limit << qMax(0, offset);

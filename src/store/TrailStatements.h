@@ -21,7 +21,14 @@ namespace store {
 QStringList trailSchema(const Dialect &dialect);
 // 1 for an archive that has never been given a version; the number recorded otherwise.
 int readSchemaVersion(Connection &c);
+// A server's version is remembered for the run once read outside a write; the tables
+// dropped, it is forgotten.
+void forgetSchemaVersion(Connection &c);
 void writeSchemaVersion(Connection &c, int version);
+// On a server, after an upgrade: the roles that may add records (the workstations'
+// logins, by the grants printed for them) get their rights on the new tables, as
+// serverGrants() gives them. Returns the roles. Nothing on a file.
+QStringList grantTrailToWorkstations(Connection &c);
 // The trail's tables, for the copy (what Catalog ... User are to archiveTables()).
 QVector<ArchiveTable> trailTables();
 

@@ -5,6 +5,7 @@
 #include "store/Statements.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 
 // The workstations' login on a server gets what the program needs and nothing more.
 class TestServerGrants : public QObject {
@@ -106,6 +107,56 @@ private slots:
         }
         archive->exec(QStringLiteral("DROP OWNED BY %1").arg(role));
         archive.reset();
+        store::Connection server(maintenance);
+        server.run(QStringLiteral("DROP ROLE %1").arg(role));
+    }
+
+    void anUpgradeGivesTheWorkstationsTheNewTables()
+    {
+        if (!testing::onServer())
+            QSKIP("needs the test server");
+        const QString role = QStringLiteral("clerk_up_%1").arg(QCoreApplication::applicationPid());
+        const QString maintenance = testing::serverAddress(QStringLiteral("postgres"));
+        {
+            store::Connection server(maintenance);
+            server.run(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role));
+        }
+        {
+            // An archive as an earlier version made it, with that version's grants.
+            testing::TempServerDatabase database;
+            {
+                store::Connection c = store::Connection::createNew(database.path());
+                for (const QString &statement : c.dialect().schema())
+                    c.run(statement);
+                c.run(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE catalog, detail, photo, \"User\" TO %1").arg(role));
+                c.run(QStringLiteral("GRANT USAGE ON SEQUENCE catalog_rowid_seq, detail_rowid_seq, photo_rowid_seq TO %1").arg(role));
+            }
+            QString address = database.path();
+            address = address.left(address.indexOf(QStringLiteral("user="))) + QStringLiteral("user=") + role;
+            QProcess tool;
+            tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin"),
+                       {QStringLiteral("upgrade"), database.path()});
+            QVERIFY(tool.waitForFinished(60000));
+            QCOMPARE(tool.exitCode(), 0);
+            QVERIFY2(QString::fromUtf8(tool.readAllStandardOutput())
+                         .endsWith(QStringLiteral("gave the workstations' logins their rights on the new tables: %1\n").arg(role)),
+                     "no grants named");
+            {
+                store::Connection c(address);
+                store::Transaction t(c);
+                store::insertType(c, QStringLiteral("内科"));
+                store::insertRecord(c, {0, QStringLiteral("内科"), QStringLiteral("1"), QStringLiteral("甲"), {}, {}});
+                const store::Actor actor{QStringLiteral("甲"), QStringLiteral("pc")};
+                QVERIFY(store::moveRecordToBin(c, actor, store::readRecord(c, QStringLiteral("1"))[0].rowId));
+                QVERIFY(store::purgeFromBin(c, actor, store::readBin(c)[0].id));
+                t.commit();
+                QCOMPARE(store::countHistory(c, {}), 2);
+                QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(QStringLiteral("DELETE FROM history")));
+            }
+            store::closeKeptConnections();
+            store::Connection owner(database.path());
+            owner.run(QStringLiteral("DROP OWNED BY %1").arg(role));
+        }
         store::Connection server(maintenance);
         server.run(QStringLiteral("DROP ROLE %1").arg(role));
     }

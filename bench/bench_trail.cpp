@@ -1,0 +1,286 @@
+// Measures what the trail of changes costs: a save, a modification and a deletion as the
+// windows make them, each without and with its trail entry (the deletion with the
+// recycle bin), on an archive of 100,000 records; and how long the whole-trail window
+// waits for its first page and its count on a trail of 1,000,000 entries. Prints figures;
+// it is not a test and asserts nothing. With --server ADDRESS (a PostgreSQL server's
+// maintenance database; scripts/bench --server starts a throwaway one) the archive is a
+// database of its own on that server.
+#include "store/Archive.h"
+#include "store/Database.h"
+#include "store/RecycleBin.h"
+#include "store/Statements.h"
+#include "store/StoredRows.h"
+#include "store/TrailStatements.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using namespace store;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
+QString withDatabase(const QString &address, const QString &database)
+{
+    const qsizetype hostStart = address.indexOf(QLatin1String("://")) + 3;
+    const qsizetype query = address.indexOf(QLatin1Char('?'));
+    qsizetype pathStart = address.indexOf(QLatin1Char('/'), hostStart);
+    if (pathStart < 0 || (query >= 0 && pathStart > query))
+        pathStart = query < 0 ? address.size() : query;
+    return address.left(pathStart) + QLatin1Char('/') + database + (query < 0 ? QString() : address.mid(query));
+}
+
+const Actor kActor{QStringLiteral("甲"), QStringLiteral("bench-pc")};
+const QStringList kPhotos{QStringLiteral("/srv/photos/2024/03/01/a.jpg"), QStringLiteral("/srv/photos/2024/03/01/b.jpg")};
+
+RecordRow recordNumbered(qint64 i)
+{
+    return {0, QStringLiteral("类型%1").arg(i % 100), QString::number(100000000000LL + i), QStringLiteral("患者%1 急性阑尾炎").arg(i),
+            QStringLiteral("/srv/docs/%1.pdf").arg(i), QStringLiteral("患者：某某\r\n主诉：腹痛一天\r\n诊断：急性阑尾炎")};
+}
+
+void fillRecords(const QString &path, int records)
+{
+    Connection c(path);
+    Transaction t(c);
+    QVector<TableRow> rows;
+    QVector<TableRow> photos;
+    qint64 photoId = 0;
+    for (int i = 1; i <= records; ++i) {
+        const RecordRow r = recordNumbered(i);
+        rows.push_back({i, {r.typeName, r.number, r.name, r.path, r.description}});
+        for (const QString &p : kPhotos)
+            photos.push_back({++photoId, {r.number, p}});
+        if (rows.size() == 100 || i == records) {
+            insertTableRows(c, ArchiveTable::Detail, rows);
+            insertTableRows(c, ArchiveTable::Photo, photos);
+            rows.clear();
+            photos.clear();
+        }
+    }
+    for (int i = 0; i < 100; ++i)
+        insertType(c, QStringLiteral("类型%1").arg(i));
+    continueRowIdentities(c);
+    t.commit();
+}
+
+// The saves as the entry windows make them; `trail` adds what the trail costs.
+double save(const QString &path, qint64 i, bool trail)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Connection c(path);
+    Transaction t(c);
+    const RecordRow r = recordNumbered(i);
+    insertRecord(c, r);
+    for (const QString &p : kPhotos)
+        insertPhoto(c, r.number, p);
+    if (trail) {
+        Change change;
+        change.kind = ChangeKind::RecordAdded;
+        change.number = r.number;
+        change.after = RecordState{r, kPhotos};
+        appendHistory(c, kActor, change);
+    }
+    t.commit();
+    return clock.nsecsElapsed() / 1e6;
+}
+
+double modify(const QString &path, qint64 rowId, bool trail)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Connection c(path);
+    Transaction t(c);
+    std::optional<RecordState> before;
+    if (trail)
+        before = readRecordState(c, rowId);
+    RecordRow r = recordNumbered(rowId);
+    r.rowId = rowId;
+    r.description += QStringLiteral("\r\n复查");
+    deleteRecordRow(c, rowId);
+    insertRecordRow(c, r);
+    deletePhotoRows(c, r.number);
+    for (const QString &p : kPhotos)
+        insertPhoto(c, r.number, p);
+    if (trail) {
+        Change change;
+        change.kind = ChangeKind::RecordModified;
+        change.number = r.number;
+        change.rowId = rowId;
+        change.before = before;
+        change.after = RecordState{r, kPhotos};
+        appendHistory(c, kActor, change);
+    }
+    t.commit();
+    return clock.nsecsElapsed() / 1e6;
+}
+
+double remove(const QString &path, qint64 rowId, bool trail)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Connection c(path);
+    Transaction t(c);
+    if (trail) {
+        moveRecordToBin(c, kActor, rowId);
+    } else {
+        const QString number = recordNumbered(rowId).number;
+        deleteRecordRow(c, rowId);
+        if (countRecordsWithNumber(c, number) == 0)
+            deletePhotoRows(c, number);
+    }
+    t.commit();
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// A trail of that many entries, written in bulk as a copy writes it (their hashes are not
+// chained: the window's reads do not look at them).
+void fillTrail(const QString &path, qint64 entries)
+{
+    Connection c(path);
+    Transaction t(c);
+    const QDateTime start(QDate(2020, 1, 1), QTime(8, 0), Qt::UTC);
+    const QStringList operators{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"), QStringLiteral("丁")};
+    const QStringList kinds{QStringLiteral("record.added"), QStringLiteral("record.modified"), QStringLiteral("record.printed")};
+    const QString state = recordStateJson(RecordState{recordNumbered(1), kPhotos});
+    QVector<StoredRow> batch;
+    auto cell = [](const QString &s) { return StoredCell{StoredCell::Text, s.toUtf8()}; };
+    const qint64 first = lastHistoryLink(c).value_or(QPair<qint64, QString>(0, QString())).first + 1;
+    for (qint64 i = first; i < first + entries; ++i) {
+        const RecordRow r = recordNumbered(i % 100000 + 1);
+        StoredRow row;
+        row.rowId = i;
+        row.cells = {cell(start.addSecs(60 * i).toString(Qt::ISODateWithMs)), cell(operators[i % 4]),
+                     cell(QStringLiteral("pc-%1").arg(i % 7)), cell(kinds[i % 3]), cell(r.number),
+                     cell(QString::number(i % 100000 + 1)), cell(QString()), cell(state), cell(state), cell(QString()),
+                     cell(r.name), cell(QString(64, QLatin1Char('0')))};
+        batch.push_back(row);
+        if (batch.size() == 100) {
+            insertStoredRows(c, ArchiveTable::History, batch);
+            batch.clear();
+        }
+    }
+    insertStoredRows(c, ArchiveTable::History, batch);
+    t.commit();
+    if (c.backend() == Backend::PostgreSQL)
+        c.run(QStringLiteral("ANALYZE"));
+}
+
+void measureWindow(const QString &path, const char *what, const HistoryQuery &query)
+{
+    std::vector<double> page, count;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        Connection c(path);
+        const QVector<HistoryEntry> entries = readHistory(c, query);
+        page.push_back(clock.nsecsElapsed() / 1e6);
+        clock.restart();
+        const qint64 n = countHistory(c, query);
+        count.push_back(clock.nsecsElapsed() / 1e6);
+        if (run == 0 && entries.isEmpty() && n > 0)
+            std::printf("  (no page read?)\n");
+    }
+    std::printf("  %-44s first page %7.1f ms, count %7.1f ms (median of 5)\n", what, median(page), median(count));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    int records = 100000;
+    qint64 entries = 1000000;
+    int operations = 200;
+    QString server;
+    const QStringList args = application.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--records"))
+            records = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--entries"))
+            entries = args[i + 1].toLongLong();
+        else if (args[i] == QLatin1String("--operations"))
+            operations = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--server"))
+            server = args[i + 1];
+    }
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("trail.dat"));
+    try {
+        if (!server.isEmpty()) {
+            const QString name = QStringLiteral("casearchive_bench_trail");
+            Connection maintenance(server);
+            maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+            maintenance.run(QStringLiteral("CREATE DATABASE %1").arg(name));
+            path = withDatabase(server, name);
+        }
+        initArchive(path);
+        QElapsedTimer made;
+        made.start();
+        fillRecords(path, records);
+        std::printf("trail benchmark on %s: %d records made in %.1f s\n", server.isEmpty() ? "an archive file" : "a server",
+                    records, made.nsecsElapsed() / 1e9);
+
+        // Alternating, so that a slower disk or a busier machine weighs on both alike.
+        std::vector<double> times[3][2];
+        for (int i = 0; i < operations; ++i) {
+            for (int trail = 0; trail < 2; ++trail) {
+                times[0][trail].push_back(save(path, records + 1 + 2 * i + trail, trail == 1));
+                times[1][trail].push_back(modify(path, 1 + 2 * i + trail, trail == 1));
+                times[2][trail].push_back(remove(path, records / 2 + 2 * i + trail, trail == 1));
+            }
+        }
+        const char *names[] = {"save (new record, 2 photos)", "modification", "deletion (with the trail: into the bin)"};
+        for (int k = 0; k < 3; ++k) {
+            const double without = median(times[k][0]);
+            const double with = median(times[k][1]);
+            std::printf("  %-44s without trail %6.2f ms, with %6.2f ms: %.2f times (median of %d)\n", names[k], without,
+                        with, with / without, operations);
+        }
+        made.restart();
+        fillTrail(path, entries);
+        std::printf("trail of %lld entries made in %.1f s\n", entries, made.nsecsElapsed() / 1e9);
+        measureWindow(path, "whole trail, newest first", {});
+        HistoryQuery byOperator;
+        byOperator.operatorName = QStringLiteral("乙");
+        measureWindow(path, "one operator, newest first", byOperator);
+        HistoryQuery sorted;
+        sorted.sortBy = HistoryQuery::Column::Operator;
+        measureWindow(path, "whole trail sorted by operator", sorted);
+        HistoryQuery kind;
+        kind.kinds = {ChangeKind::RecordPrinted};
+        kind.from = QDateTime(QDate(2020, 6, 1), QTime(0, 0), Qt::UTC);
+        measureWindow(path, "printings since a day", kind);
+        HistoryQuery record;
+        record.record = QStringLiteral("患者4711 *");
+        measureWindow(path, "one record by name", record);
+        QElapsedTimer one;
+        one.start();
+        {
+            Connection c(path);
+            readRecordHistory(c, recordNumbered(4711).number, 4711);
+        }
+        std::printf("  %-44s %7.1f ms\n", "one record's entries (its pop-up item)", one.nsecsElapsed() / 1e6);
+        if (!server.isEmpty()) {
+            closeKeptConnections();
+            Connection maintenance(server);
+            maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS casearchive_bench_trail WITH (FORCE)"));
+        }
+    } catch (const StoreError &e) {
+        std::fprintf(stderr, "bench_trail: %s\n", qPrintable(e.description()));
+        return 1;
+    }
+    return 0;
+}
