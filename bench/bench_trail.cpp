@@ -201,6 +201,7 @@ void measureWindow(const QString &path, const char *what, const HistoryQuery &qu
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     int records = 100000;
     qint64 entries = 1000000;
     int operations = 200;
@@ -249,6 +250,8 @@ int main(int argc, char *argv[])
             std::printf("  %-44s without trail %6.2f ms, with %6.2f ms: %.2f times (median of %d)\n", names[k], without,
                         with, with / without, operations);
         }
+        if (entries <= 0)
+            return 0;
         made.restart();
         fillTrail(path, entries);
         std::printf("trail of %lld entries made in %.1f s\n", entries, made.nsecsElapsed() / 1e9);

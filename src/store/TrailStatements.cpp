@@ -178,14 +178,13 @@ int readSchemaVersion(Connection &c)
     QSqlQuery present = c.run(QStringLiteral("SELECT to_regclass('archiveversion') IS NOT NULL"));
     if (!c.next(present) || !present.value(0).toBool())
         return 1;
-    // Whether this transaction has written anything: what it reads then may be its own
-    // upgrade, still to be rolled back, and is not remembered.
-    QSqlQuery q = c.run(QStringLiteral("SELECT max(version), txid_current_if_assigned() IS NULL FROM ArchiveVersion"));
+    QSqlQuery q = c.run(QStringLiteral("SELECT max(version) FROM ArchiveVersion"));
     if (!c.next(q) || q.isNull(0))
         return 1;
+    // Should this be an upgrade of this transaction that is then rolled back, the next
+    // change finds no trail table and fails: it is never made without its entry.
     const int version = qMax(1, q.value(0).toInt());
-    if (q.value(1).toBool())
-        serverVersions().insert(key, version);
+    serverVersions().insert(key, version);
     return version;
 }
 
@@ -371,6 +370,15 @@ bool recordRowExists(Connection &c, qint64 rowId)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Detail WHERE rowid = ?"), {rowId});
     return c.next(q);
+}
+
+int deletePhotoRowsUnlessKept(Connection &c, const QString &number)
+{
+    return c.run(QStringLiteral("DELETE FROM photo WHERE %1 AND NOT EXISTS (SELECT 1 FROM Detail WHERE %2)")
+                     .arg(c.dialect().sameText(QStringLiteral("\"病案号\"")),
+                          c.dialect().sameText(QStringLiteral("Detail.\"病案号\""))),
+                 {number, number})
+        .numRowsAffected();
 }
 
 int countPhotosWithNumber(Connection &c, const QString &number)
