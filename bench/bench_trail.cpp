@@ -10,6 +10,7 @@
 #include "store/RecycleBin.h"
 #include "store/Statements.h"
 #include "store/StoredRows.h"
+#include "store/TrailStatements.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -156,7 +157,8 @@ void fillTrail(const QString &path, qint64 entries)
     const QString state = recordStateJson(RecordState{recordNumbered(1), kPhotos});
     QVector<StoredRow> batch;
     auto cell = [](const QString &s) { return StoredCell{StoredCell::Text, s.toUtf8()}; };
-    for (qint64 i = 1; i <= entries; ++i) {
+    const qint64 first = lastHistoryLink(c).value_or(QPair<qint64, QString>(0, QString())).first + 1;
+    for (qint64 i = first; i < first + entries; ++i) {
         const RecordRow r = recordNumbered(i % 100000 + 1);
         StoredRow row;
         row.rowId = i;
@@ -199,6 +201,7 @@ void measureWindow(const QString &path, const char *what, const HistoryQuery &qu
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     int records = 100000;
     qint64 entries = 1000000;
     int operations = 200;
@@ -247,6 +250,8 @@ int main(int argc, char *argv[])
             std::printf("  %-44s without trail %6.2f ms, with %6.2f ms: %.2f times (median of %d)\n", names[k], without,
                         with, with / without, operations);
         }
+        if (entries <= 0)
+            return 0;
         made.restart();
         fillTrail(path, entries);
         std::printf("trail of %lld entries made in %.1f s\n", entries, made.nsecsElapsed() / 1e9);

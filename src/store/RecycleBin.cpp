@@ -62,8 +62,7 @@ bool moveRecordToBin(Connection &c, const Actor &actor, qint64 rowId)
     deleteRecordRow(c, rowId);
     // Photos are kept by number: another row with the number keeps them; the bin entry
     // has its own list for a restore either way.
-    if (countRecordsWithNumber(c, state->row.number) == 0)
-        deletePhotoRows(c, state->row.number);
+    deletePhotoRowsUnlessKept(c, state->row.number);
     Change change;
     change.kind = ChangeKind::RecordDeleted;
     change.number = state->row.number;

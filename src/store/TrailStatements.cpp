@@ -119,11 +119,13 @@ QStringList trailSchema(const Dialect &dialect)
                            "operator_name TEXT COLLATE NOCASE, workstation TEXT COLLATE NOCASE, kind TEXT, "
                            "record_number TEXT COLLATE NOCASE, record_rowid TEXT, subject TEXT, before_state TEXT, "
                            "after_state TEXT, detail TEXT, record_name TEXT, hash TEXT)"),
+            // Each filter of the trail window with the newest first, and each sort, reads
+            // one of these in order and stops at the page's end.
             QStringLiteral("CREATE INDEX idx_history_time ON History (changed_at)"),
-            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name)"),
-            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation)"),
-            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind)"),
-            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number)"),
+            QStringLiteral("CREATE INDEX idx_history_operator ON History (operator_name, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_workstation ON History (workstation, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_kind ON History (kind, changed_at)"),
+            QStringLiteral("CREATE INDEX idx_history_number ON History (record_number, changed_at)"),
             // A bin entry's number is never given again, even after the newest was purged:
             // a window still showing the old entry must not restore another record.
             QStringLiteral("CREATE TABLE RecycleBin (id INTEGER PRIMARY KEY AUTOINCREMENT, deleted_at TEXT, "
@@ -137,10 +139,13 @@ QStringList trailSchema(const Dialect &dialect)
                        "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
                        "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
         QStringLiteral("CREATE INDEX idx_history_time ON History ((changed_at COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), rowid)"),
-        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_operator ON History (lower(operator_name COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_workstation ON History (lower(workstation COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_kind ON History ((kind COLLATE \"C\"), (changed_at COLLATE \"C\"), rowid)"),
+        QStringLiteral("CREATE INDEX idx_history_number ON History (lower(record_number COLLATE \"C\"), "
+                       "(changed_at COLLATE \"C\"), rowid)"),
         QStringLiteral("CREATE TABLE RecycleBin (deleted_at TEXT, operator_name TEXT, workstation TEXT, "
                        "record_rowid TEXT, type_Name TEXT, \"病案号\" TEXT, \"文件名\" TEXT, \"路径名\" TEXT, "
                        "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
@@ -173,14 +178,13 @@ int readSchemaVersion(Connection &c)
     QSqlQuery present = c.run(QStringLiteral("SELECT to_regclass('archiveversion') IS NOT NULL"));
     if (!c.next(present) || !present.value(0).toBool())
         return 1;
-    // Whether this transaction has written anything: what it reads then may be its own
-    // upgrade, still to be rolled back, and is not remembered.
-    QSqlQuery q = c.run(QStringLiteral("SELECT max(version), txid_current_if_assigned() IS NULL FROM ArchiveVersion"));
+    QSqlQuery q = c.run(QStringLiteral("SELECT max(version) FROM ArchiveVersion"));
     if (!c.next(q) || q.isNull(0))
         return 1;
+    // Should this be an upgrade of this transaction that is then rolled back, the next
+    // change finds no trail table and fails: it is never made without its entry.
     const int version = qMax(1, q.value(0).toInt());
-    if (q.value(1).toBool())
-        serverVersions().insert(key, version);
+    serverVersions().insert(key, version);
     return version;
 }
 
@@ -262,8 +266,11 @@ void forEachFilteredHistoryRow(Connection &c, const HistoryFilter &filter, int o
     QVariantList values;
     const QString where = filterCondition(c, filter, values);
     const QString direction = filter.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
-    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3%4, rowid%4")
-                      .arg(kHistoryColumns, where, sortKey(c, filter.sortColumn), direction);
+    // Ties by time, then as written: the order the indexes hold.
+    QString order = sortKey(c, filter.sortColumn) + direction;
+    if (filter.sortColumn != 0)
+        order += QStringLiteral(", ") + sortKey(c, 0) + direction;
+    QString sql = QStringLiteral("SELECT %1 FROM History%2 ORDER BY %3, rowid%4").arg(kHistoryColumns, where, order, direction);
     if (limit >= 0) {
         sql += QStringLiteral(" LIMIT ? OFFSET ?");
         values << limit << qMax(0, offset);
@@ -363,6 +370,15 @@ bool recordRowExists(Connection &c, qint64 rowId)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Detail WHERE rowid = ?"), {rowId});
     return c.next(q);
+}
+
+int deletePhotoRowsUnlessKept(Connection &c, const QString &number)
+{
+    return c.run(QStringLiteral("DELETE FROM photo WHERE %1 AND NOT EXISTS (SELECT 1 FROM Detail WHERE %2)")
+                     .arg(c.dialect().sameText(QStringLiteral("\"病案号\"")),
+                          c.dialect().sameText(QStringLiteral("Detail.\"病案号\""))),
+                 {number, number})
+        .numRowsAffected();
 }
 
 int countPhotosWithNumber(Connection &c, const QString &number)

@@ -94,6 +94,9 @@ qint64 countBinRowsBefore(Connection &c, const QString &when);
 qint64 insertRecordFromBin(Connection &c, qint64 binId, std::optional<qint64> rowId,
                            const std::optional<QString> &number);
 bool recordRowExists(Connection &c, qint64 rowId);
+// Removes the number's photo rows unless a record row still keeps the number; returns how
+// many went.
+int deletePhotoRowsUnlessKept(Connection &c, const QString &number);
 int countPhotosWithNumber(Connection &c, const QString &number);
 // The rows of a type, in the order stored (letter case of A-Z ignored, as the tree ignores it).
 QVector<qint64> recordRowIdsOfType(Connection &c, const QString &typeName);

@@ -171,7 +171,7 @@ private slots:
         QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("张?丰"); }), (QList<qint64>{2}));
         QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("张三"); }), (QList<qint64>{2, 1}));
         QCOMPARE(query([](HistoryQuery &q) { q.record = QStringLiteral("%"); }), QList<qint64>{});
-        // Sorted by another column, ties in the order written.
+        // Sorted by another column, ties by time and then in the order written.
         QCOMPARE(query([](HistoryQuery &q) {
                      q.sortBy = HistoryQuery::Column::Operator;
                      q.descending = false;
