@@ -119,7 +119,8 @@ private slots:
         c<QCheckBox>(w.get(), "Check2")->setChecked(true);
         QScrollBar *h = c<QScrollBar>(w.get(), "HScroll1");
         QScrollBar *v = c<QScrollBar>(w.get(), "VScroll1");
-        QTRY_VERIFY(!h->isHidden() && !v->isHidden());
+        // The picture loads on the loader thread, which a loaded machine may keep waiting for seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(!h->isHidden() && !v->isHidden(), 60000);
         QVERIFY(h->maximum() > 2 * SelectFile::kCornerStep);
         QPushButton *corner = c<QPushButton>(w.get(), "Command3");
 
