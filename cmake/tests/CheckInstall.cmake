@@ -87,6 +87,7 @@ set(expected
   bin/casearchive
   bin/casearchive-admin
   bin/casearchive-render
+  bin/casearchive-ocr
   lib/systemd/system/casearchive-backup.service
   lib/systemd/system/casearchive-backup.timer
   share/applications/casearchive.desktop
@@ -106,7 +107,7 @@ if(NOT installed STREQUAL expected)
   fail("installed files differ from the expected ones\n  missing: ${missing}\n  unexpected: ${extra}")
 endif()
 
-foreach(tool casearchive casearchive-admin casearchive-render)
+foreach(tool casearchive casearchive-admin casearchive-render casearchive-ocr)
   unset(found CACHE)
   find_program(found ${tool} PATHS "${prefix}/bin" NO_DEFAULT_PATH NO_CACHE)
   if(NOT found)

@@ -164,6 +164,8 @@ QVector<PageReading> PageRecognizer::read(const QStringList &paths, const Cancel
             cap(RLIMIT_CORE, 0);
             // A reader killed outright takes its helper with it.
             prctl(PR_SET_PDEATHSIG, SIGKILL);
+            // Reading words waits for the windows, never they for it.
+            setpriority(PRIO_PROCESS, 0, 10);
         });
         child.start();
         if (!child.waitForStarted()) {
