@@ -130,4 +130,17 @@ qint64 exportHistoryCsv(store::Connection &c, const store::HistoryQuery &query, 
     return written;
 }
 
+QString entrySummary(const store::HistoryEntry &e)
+{
+    QStringList parts;
+    if (!e.change.subject.isEmpty())
+        parts << e.change.subject;
+    if (!e.change.detail.isEmpty())
+        parts << e.change.detail;
+    const QString changed = changedFieldsText(e.change);
+    if (!changed.isEmpty())
+        parts << QStringLiteral("改动：") + changed;
+    return parts.join(QStringLiteral("；"));
+}
+
 } // namespace records

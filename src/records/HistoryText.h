@@ -25,6 +25,10 @@ QVector<FieldChange> compareStates(const std::optional<store::RecordState> &befo
 // The fields that differ, by label, joined: what a list shows in one cell ("病案名称、文件说明").
 QString changedFieldsText(const store::Change &change);
 
+// What an entry says besides its kind, in one cell: the type's or operator's name, the
+// detail, and the fields that changed ("外科；改动：病案名称").
+QString entrySummary(const store::HistoryEntry &e);
+
 // A UTC time as local time, "yyyy-MM-dd HH:mm:ss".
 QString localTimeText(const QDateTime &utc);
 

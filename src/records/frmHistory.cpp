@@ -38,19 +38,6 @@ QTableWidgetItem *cell(const QString &text)
     return item;
 }
 
-QString what(const store::HistoryEntry &e)
-{
-    QStringList parts;
-    if (!e.change.subject.isEmpty())
-        parts << e.change.subject;
-    if (!e.change.detail.isEmpty())
-        parts << e.change.detail;
-    const QString changed = records::changedFieldsText(e.change);
-    if (!changed.isEmpty())
-        parts << QStringLiteral("改动：") + changed;
-    return parts.join(QStringLiteral("；"));
-}
-
 QLabel *label(QWidget *parent, const char *name, const QString &text)
 {
     auto *l = new QLabel(text, parent);
@@ -264,7 +251,7 @@ void frmHistory::loadPage()
         grdTrail->setItem(r, 2, cell(e.workstation));
         grdTrail->setItem(r, 3, cell(store::changeKindText(e.change.kind)));
         grdTrail->setItem(r, 4, cell(e.change.number));
-        grdTrail->setItem(r, 5, cell(what(e)));
+        grdTrail->setItem(r, 5, cell(records::entrySummary(e)));
     }
     grdTrail->resizeColumnsToContents();
     for (int c = 0; c + 1 < grdTrail->columnCount(); ++c)

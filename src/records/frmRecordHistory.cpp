@@ -27,19 +27,6 @@ QTableWidgetItem *cell(const QString &text)
     return item;
 }
 
-QString describe(const store::HistoryEntry &e)
-{
-    QStringList parts;
-    if (!e.change.subject.isEmpty())
-        parts << e.change.subject;
-    if (!e.change.detail.isEmpty())
-        parts << e.change.detail;
-    const QString changed = records::changedFieldsText(e.change);
-    if (!changed.isEmpty())
-        parts << QStringLiteral("改动：") + changed;
-    return parts.join(QStringLiteral("；"));
-}
-
 } // namespace
 
 QTableWidget *frmRecordHistory::makeFieldTable(QWidget *parent)
@@ -140,7 +127,7 @@ frmRecordHistory::frmRecordHistory(const QString &number, qint64 rowId, const QS
         grdEntries->setItem(r, 1, cell(store::changeKindText(e.change.kind)));
         grdEntries->setItem(r, 2, cell(e.operatorName));
         grdEntries->setItem(r, 3, cell(e.workstation));
-        grdEntries->setItem(r, 4, cell(describe(e)));
+        grdEntries->setItem(r, 4, cell(records::entrySummary(e)));
     }
     grdEntries->resizeColumnsToContents();
     for (int c = 0; c + 1 < grdEntries->columnCount(); ++c)

@@ -153,7 +153,7 @@ private slots:
             tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin"),
                        {QStringLiteral("upgrade"), database.path()});
             QVERIFY(tool.waitForFinished(60000));
-            QCOMPARE(tool.exitCode(), 0);
+            QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
             QVERIFY2(QString::fromUtf8(tool.readAllStandardOutput())
                          .endsWith(QStringLiteral("gave the workstations' logins their rights on the new tables: %1\n").arg(role)),
                      "no grants named");
