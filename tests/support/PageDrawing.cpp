@@ -64,7 +64,7 @@ QImage drawPage(const QString &text, const PageLook &look)
         layout.draw(&p, QPointF(margin, margin));
     }
     if (look.speckles > 0) {
-        QRandomGenerator rng(look.seed);
+        QRandomGenerator rng(look.specksVariant);
         const qint64 count = qint64(double(page.width()) * page.height() * look.speckles);
         for (qint64 i = 0; i < count; ++i) {
             const int x = int(rng.bounded(page.width()));

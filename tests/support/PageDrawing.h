@@ -16,7 +16,7 @@ struct PageLook {
     int pointSize = 12;
     double turnDegrees = 0;
     double speckles = 0;  // share of pixels flipped to grey noise, 0..1
-    unsigned seed = 1;
+    unsigned specksVariant = 1; // the same number draws the same specks
 };
 
 // The page, its resolution stored with it (300 dpi).
