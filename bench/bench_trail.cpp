@@ -105,11 +105,12 @@ double modify(const QString &path, qint64 rowId, bool trail)
     Transaction t(c);
     std::optional<RecordState> before;
     if (trail)
-        before = readRecordState(c, rowId);
+        before = takeRecordState(c, rowId);
+    else
+        deleteRecordRow(c, rowId);
     RecordRow r = recordNumbered(rowId);
     r.rowId = rowId;
     r.description += QStringLiteral("\r\n复查");
-    deleteRecordRow(c, rowId);
     insertRecordRow(c, r);
     deletePhotoRows(c, r.number);
     for (const QString &p : kPhotos)

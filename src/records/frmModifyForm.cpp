@@ -152,12 +152,10 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     saveTypeOf(connection, record);
     store::RecordRow stored = record;
     std::optional<store::RecordState> before;
-    if (target != 0)
-        before = store::readRecordState(connection, target);
     if (target != 0) {
         // Replaced in place: the row keeps its identity, so the browser still holds it and
         // the record keeps its place among its type's records.
-        store::deleteRecordRow(connection, target);
+        before = store::takeRecordState(connection, target);
         stored.rowId = target;
         store::insertRecordRow(connection, stored);
     } else {

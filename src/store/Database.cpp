@@ -278,8 +278,22 @@ QHash<QString, Kept> &keptConnections()
 
 int serverOpens = 0;
 
+// The statements a session has prepared, by connection: the driver's by their text, the
+// pipeline's by name. Never freed at exit: the driver may be gone by then; a session's are
+// dropped when it is closed.
+struct SessionStatements {
+    QHash<QString, QSqlQuery> driver;
+    QSet<QByteArray> pipeline;
+};
+QHash<QString, SessionStatements> &preparedStatements()
+{
+    static auto *prepared = new QHash<QString, SessionStatements>;
+    return *prepared;
+}
+
 void closeConnectionNamed(const QString &name)
 {
+    preparedStatements().remove(name);
     {
         QSqlDatabase db = QSqlDatabase::database(name, false);
         db.close();
@@ -553,6 +567,7 @@ void Connection::release()
             kept.erase(it);
         }
     }
+    preparedStatements().remove(m_name);
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -590,6 +605,8 @@ QSqlQuery Connection::run(const QString &sql, std::initializer_list<QVariant> va
 
 QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
 {
+    if (!m_atCommit.isEmpty())
+        sendPending(nullptr);
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     if (m_kept && changesSession(sql))
@@ -614,6 +631,15 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
     }
     if (!q.prepare(sql) && failed(q.lastError()))
         return run(sql, values);
+    bindValues(q, values);
+    if (!q.exec() && failed(q.lastError()))
+        return run(sql, values);
+    ++m_statements;
+    return q;
+}
+
+void Connection::bindValues(QSqlQuery &q, const QVariantList &values)
+{
     for (const QVariant &v : values) {
         // Every value the windows write is a text; an empty one is stored as the empty
         // text, never as no value, so that readers and other tools see what was typed.
@@ -622,10 +648,58 @@ QSqlQuery Connection::run(const QString &sql, const QVariantList &values)
         else
             q.addBindValue(v);
     }
-    if (!q.exec() && failed(q.lastError()))
+}
+
+QSqlQuery Connection::runOften(const QString &sql, const QVariantList &values)
+{
+    // A session's first statement may meet a session the server has just ended; run()
+    // opens it again. The file's statements cost no round trip.
+    if (m_backend != Backend::PostgreSQL || !m_kept || values.isEmpty() || m_statements == 0 || m_sessionChanged)
         return run(sql, values);
+    if (!m_atCommit.isEmpty())
+        sendPending(nullptr);
+    auto &prepared = preparedStatements()[m_name].driver;
+    auto it = prepared.find(sql);
+    if (it == prepared.end()) {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            fail(q.lastError());
+        it = prepared.insert(sql, std::move(q));
+    }
+    QSqlQuery &q = *it;
+    bindValues(q, values);
+    if (!q.exec())
+        fail(q.lastError());
     ++m_statements;
+    // The caller's handle shares the kept one's result, which is the point: Qt deprecates
+    // the copy because it surprises those who expect two independent queries.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     return q;
+    QT_WARNING_POP
+}
+
+void Connection::runAtCommit(const QByteArray &name, const QByteArray &sql, const QVariantList &values)
+{
+    if (m_backend != Backend::PostgreSQL)
+        throw StoreError(QStringLiteral("程序错误：该语句只能在服务器上运行。"));
+    m_atCommit.push_back({name, sql, values});
+    if (!m_inTransaction)
+        sendPending(nullptr);
+}
+
+void Connection::sendPending(const char *finalCommand)
+{
+    const QVector<PendingStatement> pending = std::exchange(m_atCommit, {});
+    const std::optional<PipelineFailure> failure =
+        runPipelined(serverHandle(m_db), preparedStatements()[m_name].pipeline, pending, finalCommand);
+    if (!failure) {
+        m_statements += int(pending.size()) + (finalCommand ? 1 : 0);
+        return;
+    }
+    fail(QSqlError(QStringLiteral("QPSQL: Unable to run the statements"), failure->message,
+                   QSqlError::StatementError, failure->sqlState));
 }
 
 bool Connection::next(QSqlQuery &query)
@@ -668,10 +742,13 @@ Transaction::Transaction(Connection &connection) : m_connection(connection)
         throw;
     }
     m_open = true;
+    m_connection.m_inTransaction = true;
 }
 
 Transaction::~Transaction()
 {
+    m_connection.m_atCommit.clear();
+    m_connection.m_inTransaction = false;
     if (!m_open)
         return;
     try {
@@ -684,7 +761,10 @@ Transaction::~Transaction()
 void Transaction::commit()
 {
     try {
-        m_connection.run(QStringLiteral("COMMIT"));
+        if (m_connection.m_atCommit.isEmpty())
+            m_connection.run(QStringLiteral("COMMIT"));
+        else
+            m_connection.sendPending("COMMIT");
     } catch (const StoreError &) {
         // The server may have committed just before the connection broke: saying the
         // change was lost could make the operator enter it twice.
@@ -694,6 +774,7 @@ void Transaction::commit()
         throw;
     }
     m_open = false;
+    m_connection.m_inTransaction = false;
 }
 
 } // namespace store

@@ -6,11 +6,13 @@
 // nothing through a file: there one connection per address stays open for the run and
 // each operation borrows it, checked first and opened again after a server restart.
 #include "store/Dialect.h"
+#include "store/ServerPipeline.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -42,6 +44,17 @@ public:
     // The query walks its rows forward only.
     QSqlQuery run(const QString &sql, std::initializer_list<QVariant> values = {});
     QSqlQuery run(const QString &sql, const QVariantList &values);
+    // The same, for a statement that every save or deletion runs. Qt's server driver
+    // prepares, runs and frees each statement with values: three round trips. On a
+    // server's kept session this one is prepared once and from then on run by name, one
+    // round trip. Its rows must be read before the same statement runs again.
+    QSqlQuery runOften(const QString &sql, const QVariantList &values);
+    // For a statement that ends a write and returns nothing (a server's; $1, $2... mark the
+    // values): inside a transaction it goes with the COMMIT, one round trip for both, and
+    // its failure fails the commit, so the write rolls back. Anything run before the commit
+    // sends it first, so statements keep their order. Outside a transaction it runs at once.
+    // `name` is the session's name for it, prepared once.
+    void runAtCommit(const QByteArray &name, const QByteArray &sql, const QVariantList &values);
 
     // Moves a read to its next row. Returns false at the end; throws StoreError when the
     // row could not be read, so that a damaged file never passes for a short one.
@@ -70,6 +83,9 @@ private:
     bool borrowKept();
     void reopenServer();
     QString describe(const QSqlError &e);
+    static void bindValues(QSqlQuery &q, const QVariantList &values);
+    void sendPending(const char *finalCommand);
+    friend class Transaction;
 
     QString m_path;
     QString m_name;
@@ -80,6 +96,8 @@ private:
     bool m_borrowed = false; // kept from an earlier operation (not opened for this one)
     int m_statements = 0;    // statements run successfully
     bool m_sessionChanged = false; // a setting of the session changed: not kept for the next
+    bool m_inTransaction = false;
+    QVector<PendingStatement> m_atCommit; // sent with the COMMIT
 };
 
 // Closes the server connections kept open (the program's end; tests).

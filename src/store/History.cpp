@@ -98,16 +98,26 @@ QString nameOf(const std::optional<RecordState> &before, const std::optional<Rec
 QString storedTime(const QDateTime &t) { return t.toUTC().toString(Qt::ISODateWithMs); }
 
 // Every field with its length in front, so that no two different entries read the same,
-// and the hash of the entry before last.
-QString chainHash(const HistoryRow &r, const QString &previousHash)
+// and the hash of the entry before last. The identity comes first and apart, since a
+// server gives it (and makes the hash) when the entry is written.
+QByteArray chainField(const QString &field)
+{
+    const QByteArray bytes = field.toUtf8();
+    return QByteArray::number(bytes.size()) + ':' + bytes + '\n';
+}
+
+QByteArray chainContentAfterId(const HistoryRow &r)
 {
     QByteArray content;
-    for (const QString &field : {QString::number(r.id), r.when, r.operatorName, r.workstation, r.kind, r.number,
-                                 r.rowId, r.subject, r.before, r.after, r.detail}) {
-        const QByteArray bytes = field.toUtf8();
-        content += QByteArray::number(bytes.size()) + ':' + bytes + '\n';
-    }
-    content += previousHash.toLatin1();
+    for (const QString &field : {r.when, r.operatorName, r.workstation, r.kind, r.number, r.rowId, r.subject, r.before,
+                                 r.after, r.detail})
+        content += chainField(field);
+    return content;
+}
+
+QString chainHash(const HistoryRow &r, const QString &previousHash)
+{
+    const QByteArray content = chainField(QString::number(r.id)) + chainContentAfterId(r) + previousHash.toLatin1();
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
 }
 
@@ -231,10 +241,18 @@ bool RecordState::operator==(const RecordState &o) const
 
 std::optional<RecordState> readRecordState(Connection &c, qint64 rowId)
 {
-    const std::optional<RecordRow> row = readRecordRow(c, rowId);
-    if (!row)
+    std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
+    if (!record)
         return std::nullopt;
-    return RecordState{*row, readPhotos(c, row->number)};
+    return RecordState{std::move(record->row), std::move(record->photos)};
+}
+
+std::optional<RecordState> takeRecordState(Connection &c, qint64 rowId)
+{
+    std::optional<RecordWithPhotos> record = takeRecordRow(c, rowId);
+    if (!record)
+        return std::nullopt;
+    return RecordState{std::move(record->row), std::move(record->photos)};
 }
 
 QString recordStateJson(const RecordState &state) { return stateJson(state); }
@@ -242,9 +260,7 @@ QString recordStateJson(const RecordState &state) { return stateJson(state); }
 void appendHistory(Connection &c, const Actor &actor, const Change &change)
 {
     requireCurrentSchema(c);
-    const auto last = lastHistoryLink(c);
     HistoryRow r;
-    r.id = last ? last->first + 1 : 1;
     r.when = storedTime(historyNow());
     r.operatorName = actor.operatorName;
     r.workstation = actor.workstation;
@@ -256,6 +272,13 @@ void appendHistory(Connection &c, const Actor &actor, const Change &change)
     r.after = stateJson(change.after);
     r.detail = change.detail;
     r.recordName = nameOf(change.before, change.after);
+    // Each round trip to a server costs more than the hash: it chains the entry itself.
+    if (c.backend() == Backend::PostgreSQL) {
+        insertHistoryRowChainedByServer(c, r, chainContentAfterId(r));
+        return;
+    }
+    const auto last = lastHistoryLink(c);
+    r.id = last ? last->first + 1 : 1;
     r.hash = chainHash(r, last ? last->second : QString());
     insertHistoryRow(c, r);
 }

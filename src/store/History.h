@@ -77,6 +77,9 @@ struct RecordState {
 // A record's state as stored now (its row by identity, its photos by number); nothing
 // when the row has gone.
 std::optional<RecordState> readRecordState(Connection &c, qint64 rowId);
+// Removes a record's row (its photo rows stay) and returns its state as it was, for a
+// modification that writes the row again; nothing when the row has gone.
+std::optional<RecordState> takeRecordState(Connection &c, qint64 rowId);
 // The state as an entry stores it: JSON with every column and the photo list.
 QString recordStateJson(const RecordState &state);
 

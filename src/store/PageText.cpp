@@ -128,7 +128,7 @@ QStringList pageTextGrants(const QString &quotedRole)
 
 int queuePage(Connection &c, const QString &number, const QString &photo)
 {
-    QSqlQuery q = c.run(QStringLiteral("INSERT INTO page_text (\"病案号\", \"照片\", state) SELECT ?, ?, ? "
+    QSqlQuery q = c.runOften(QStringLiteral("INSERT INTO page_text (\"病案号\", \"照片\", state) SELECT ?, ?, ? "
                                        "WHERE NOT EXISTS (SELECT 1 FROM page_text WHERE %1 AND \"照片\" = ?)")
                             .arg(sameNumber(c, QStringLiteral("\"病案号\""), QStringLiteral("?"))),
                         {number, photo, kPagePending, number, photo});
@@ -195,7 +195,7 @@ int releaseClaim(Connection &c, const QString &claim)
 
 bool finishPage(Connection &c, qint64 rowId, const QString &claim, const PageResult &result)
 {
-    QSqlQuery q = c.run(QStringLiteral("UPDATE page_text SET state = ?, content_hash = ?, words = ?, reason = ?, "
+    QSqlQuery q = c.runOften(QStringLiteral("UPDATE page_text SET state = ?, content_hash = ?, words = ?, reason = ?, "
                                        "engine = ?, languages = ?, done_at = ?, claim = NULL, claimed_until = NULL "
                                        "WHERE rowid = ? AND state = ? AND claim = ?"),
                         {result.done ? kPageDone : kPageFailed, result.contentHash,

@@ -9,11 +9,6 @@ namespace store {
 
 namespace {
 
-QString photosJson(const QStringList &photos)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(photos)).toJson(QJsonDocument::Compact));
-}
-
 QStringList photosFromJson(const QString &json)
 {
     QStringList photos;
@@ -54,21 +49,18 @@ QString freeNumber(Connection &c)
 bool moveRecordToBin(Connection &c, const Actor &actor, qint64 rowId)
 {
     requireCurrentSchema(c);
-    const std::optional<RecordState> state = readRecordState(c, rowId);
-    if (!state)
-        return false;
-    const qint64 binId = insertBinRowFromRecord(c, rowId, storedTime(historyNow()), actor.operatorName,
-                                                actor.workstation, photosJson(state->photos));
-    deleteRecordRow(c, rowId);
     // Photos are kept by number: another row with the number keeps them; the bin entry
     // has its own list for a restore either way.
-    deletePhotoRowsUnlessKept(c, state->row.number);
+    std::optional<RecordMovedToBin> moved =
+        moveRecordRowToBin(c, rowId, storedTime(historyNow()), actor.operatorName, actor.workstation);
+    if (!moved)
+        return false;
     Change change;
     change.kind = ChangeKind::RecordDeleted;
-    change.number = state->row.number;
+    change.number = moved->record.row.number;
     change.rowId = rowId;
-    change.before = state;
-    change.detail = QStringLiteral("放入回收站（第 %1 项）").arg(binId);
+    change.before = RecordState{moved->record.row, moved->record.photos};
+    change.detail = QStringLiteral("放入回收站（第 %1 项）").arg(moved->binId);
     appendHistory(c, actor, change);
     return true;
 }

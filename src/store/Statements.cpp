@@ -253,7 +253,7 @@ void forEachRecord(Connection &c, const SearchFilter &filter,
 
 QVector<RecordRow> readRecord(Connection &c, const QString &number)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\" "
+    QSqlQuery q = c.runOften(QStringLiteral("SELECT rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\" "
                                        "FROM Detail WHERE %1 ORDER BY rowid")
                             .arg(same(c, QStringLiteral("\"病案号\""))),
                         {number});
@@ -265,7 +265,7 @@ QVector<RecordRow> readRecord(Connection &c, const QString &number)
 
 QStringList readPhotos(Connection &c, const QString &number)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT \"照片\" FROM photo WHERE %1 ORDER BY rowid")
+    QSqlQuery q = c.runOften(QStringLiteral("SELECT \"照片\" FROM photo WHERE %1 ORDER BY rowid")
                             .arg(same(c, QStringLiteral("\"病案号\""))),
                         {number});
     QStringList photos;
@@ -281,37 +281,37 @@ void deleteRecordRows(Connection &c, const QString &number)
 
 int deleteRecordRow(Connection &c, qint64 rowId)
 {
-    return c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId}).numRowsAffected();
+    return c.runOften(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId}).numRowsAffected();
 }
 
 int countRecordsWithNumber(Connection &c, const QString &number)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
+    QSqlQuery q = c.runOften(QStringLiteral("SELECT count(*) FROM Detail WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
     return c.next(q) ? q.value(0).toInt() : 0;
 }
 
 void deletePhotoRows(Connection &c, const QString &number)
 {
-    c.run(QStringLiteral("DELETE FROM photo WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
+    c.runOften(QStringLiteral("DELETE FROM photo WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
 }
 
 void insertRecord(Connection &c, const RecordRow &r)
 {
-    c.run(QStringLiteral("INSERT INTO Detail (type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
+    c.runOften(QStringLiteral("INSERT INTO Detail (type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
                          "VALUES (?, ?, ?, ?, ?)"),
           {r.typeName, r.number, r.name, r.path, r.description});
 }
 
 void insertRecordRow(Connection &c, const RecordRow &r)
 {
-    c.run(QStringLiteral("INSERT INTO Detail (rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
+    c.runOften(QStringLiteral("INSERT INTO Detail (rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
                          "VALUES (?, ?, ?, ?, ?, ?)"),
           {r.rowId, r.typeName, r.number, r.name, r.path, r.description});
 }
 
 void insertPhoto(Connection &c, const QString &number, const QString &photoPath)
 {
-    c.run(QStringLiteral("INSERT INTO photo (\"病案号\", \"照片\") VALUES (?, ?)"), {number, photoPath});
+    c.runOften(QStringLiteral("INSERT INTO photo (\"病案号\", \"照片\") VALUES (?, ?)"), {number, photoPath});
 }
 
 // ---- Schema ----

@@ -1,6 +1,8 @@
 #include "store/TrailStatements.h"
 
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlRecord>
 
 namespace store {
@@ -243,6 +245,25 @@ void insertHistoryRow(Connection &c, const HistoryRow &r)
            r.detail, r.recordName, r.hash});
 }
 
+void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &r, const QByteArray &content)
+{
+    // The last entry is found by the primary key's index, as the admin tool's check reads
+    // the chain; chr(10) is the newline that ends each field of the hashed content. The
+    // entry goes with the COMMIT: the write costs no extra round trip for it.
+    c.runAtCommit(QByteArrayLiteral("casearchive_history_append"),
+                  QStringLiteral("INSERT INTO History (%1) "
+                                 "SELECT n.id, $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
+                                 "encode(sha256(convert_to(length(n.id::text) || ':' || n.id::text || chr(10), 'UTF8') "
+                                 "|| $12::bytea || convert_to(n.previous, 'UTF8')), 'hex') "
+                                 "FROM (SELECT coalesce(last.rowid, 0) + 1 AS id, coalesce(last.hash, '') AS previous "
+                                 "FROM (SELECT 1) AS one LEFT JOIN "
+                                 "(SELECT rowid, hash FROM History ORDER BY rowid DESC LIMIT 1) AS last ON true) AS n")
+                      .arg(kHistoryColumns)
+                      .toUtf8(),
+                  {r.when, r.operatorName, r.workstation, r.kind, r.number, r.rowId, r.subject, r.before, r.after,
+                   r.detail, r.recordName, content});
+}
+
 void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT %1 FROM History ORDER BY rowid").arg(kHistoryColumns));
@@ -299,20 +320,6 @@ qint64 countHistoryRows(Connection &c)
 }
 
 // ---- Recycle bin ----
-
-qint64 insertBinRowFromRecord(Connection &c, qint64 rowId, const QString &when, const QString &operatorName,
-                              const QString &workstation, const QString &photosJson)
-{
-    // The cells go over as they are stored, whatever their bytes.
-    QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (deleted_at, operator_name, workstation, record_rowid, "
-                                       "type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos) "
-                                       "SELECT ?, ?, ?, ?, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\", ? "
-                                       "FROM Detail WHERE rowid = ? RETURNING rowid"),
-                        {when, operatorName, workstation, QString::number(rowId), photosJson, rowId});
-    if (!c.next(q))
-        throw StoreError(QStringLiteral("无法把病案放入回收站：该病案已不在数据库中。"));
-    return q.value(0).toLongLong();
-}
 
 QVector<BinRow> readBinRows(Connection &c)
 {
@@ -378,7 +385,7 @@ bool recordRowExists(Connection &c, qint64 rowId)
 
 int deletePhotoRowsUnlessKept(Connection &c, const QString &number)
 {
-    return c.run(QStringLiteral("DELETE FROM photo WHERE %1 AND NOT EXISTS (SELECT 1 FROM Detail WHERE %2)")
+    return c.runOften(QStringLiteral("DELETE FROM photo WHERE %1 AND NOT EXISTS (SELECT 1 FROM Detail WHERE %2)")
                      .arg(c.dialect().sameText(QStringLiteral("\"病案号\"")),
                           c.dialect().sameText(QStringLiteral("Detail.\"病案号\""))),
                  {number, number})
@@ -411,6 +418,114 @@ std::optional<RecordRow> readRecordRow(Connection &c, qint64 rowId)
     if (!c.next(q))
         return std::nullopt;
     return RecordRow{q.value(0).toLongLong(), text(q, 1), text(q, 2), text(q, 3), text(q, 4), text(q, 5)};
+}
+
+namespace {
+// A record's columns as a server statement returns them, then its photo list as a JSON array.
+const QString kRecordColumns = QStringLiteral("rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\"");
+// The photo list of a number as a JSON text (an empty list when it has none), on a server.
+QString serverPhotoList(const QString &numberColumn)
+{
+    return QStringLiteral("(SELECT coalesce(json_agg(photo.\"照片\" ORDER BY photo.rowid), '[]'::json)::text FROM photo "
+                          "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(%1 COLLATE \"C\"))")
+        .arg(numberColumn);
+}
+
+RecordWithPhotos recordWithPhotos(const QSqlQuery &q, int first)
+{
+    RecordWithPhotos r{{q.value(first).toLongLong(), text(q, first + 1), text(q, first + 2), text(q, first + 3),
+                        text(q, first + 4), text(q, first + 5)},
+                       {}};
+    for (const QJsonValue &p : QJsonDocument::fromJson(text(q, first + 6).toUtf8()).array())
+        r.photos << (p.isNull() ? QString() : p.toString());
+    return r;
+}
+
+QString photoListJson(const QStringList &photos)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(photos)).toJson(QJsonDocument::Compact));
+}
+} // namespace
+
+std::optional<RecordWithPhotos> readRecordWithPhotos(Connection &c, qint64 rowId)
+{
+    if (!server(c)) {
+        std::optional<RecordRow> row = readRecordRow(c, rowId);
+        if (!row)
+            return std::nullopt;
+        const QString number = row->number;
+        return RecordWithPhotos{std::move(*row), readPhotos(c, number)};
+    }
+    // The photo list comes along: one round trip instead of two.
+    QSqlQuery q = c.runOften(QStringLiteral("SELECT %1, %2 FROM Detail WHERE rowid = ?")
+                                 .arg(kRecordColumns, serverPhotoList(QStringLiteral("Detail.\"病案号\""))),
+                             {rowId});
+    if (!c.next(q))
+        return std::nullopt;
+    return recordWithPhotos(q, 0);
+}
+
+std::optional<RecordWithPhotos> takeRecordRow(Connection &c, qint64 rowId)
+{
+    if (!server(c)) {
+        std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
+        if (record)
+            c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
+        return record;
+    }
+    // Every part of one statement sees the archive as it was before it: the photo list is
+    // the one the row had.
+    QSqlQuery q = c.runOften(QStringLiteral("WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1) "
+                                            "SELECT %1, %2 FROM gone")
+                                 .arg(kRecordColumns, serverPhotoList(QStringLiteral("gone.\"病案号\""))),
+                             {rowId});
+    if (!c.next(q))
+        return std::nullopt;
+    return recordWithPhotos(q, 0);
+}
+
+std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, const QString &when,
+                                                   const QString &operatorName, const QString &workstation)
+{
+    const QString binColumns = QStringLiteral("deleted_at, operator_name, workstation, record_rowid, type_Name, "
+                                              "\"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos");
+    if (!server(c)) {
+        std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
+        if (!record)
+            return std::nullopt;
+        // The cells go over as they are stored, whatever their bytes.
+        QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (%1) SELECT ?, ?, ?, ?, type_Name, \"病案号\", "
+                                           "\"文件名\", \"路径名\", \"文件说明\", ? FROM Detail WHERE rowid = ? RETURNING rowid")
+                                .arg(binColumns),
+                            {when, operatorName, workstation, QString::number(rowId), photoListJson(record->photos), rowId});
+        if (!c.next(q))
+            return std::nullopt;
+        const qint64 binId = q.value(0).toLongLong();
+        q = QSqlQuery();
+        c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
+        deletePhotoRowsUnlessKept(c, record->row.number);
+        return RecordMovedToBin{binId, std::move(*record)};
+    }
+    // One statement, one round trip. Its parts all see the archive as it was before it:
+    // the photos read are the row's, and another row keeping the number is one other
+    // than the row going.
+    QSqlQuery q = c.runOften(
+        QStringLiteral("WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
+                       "listed AS (SELECT gone.rowid, %2 AS photos FROM gone), "
+                       "binned AS (INSERT INTO RecycleBin (%3) SELECT ?, ?, ?, gone.rowid::text, gone.type_Name, "
+                       "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos "
+                       "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
+                       "unkept AS (DELETE FROM photo USING gone "
+                       "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
+                       "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
+                       "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\"))) "
+                       "SELECT binned.rowid, gone.rowid, gone.type_Name, gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", "
+                       "gone.\"文件说明\", listed.photos FROM binned, gone JOIN listed ON listed.rowid = gone.rowid")
+            .arg(kRecordColumns, serverPhotoList(QStringLiteral("gone.\"病案号\"")), binColumns),
+        {rowId, when, operatorName, workstation});
+    if (!c.next(q))
+        return std::nullopt;
+    return RecordMovedToBin{q.value(0).toLongLong(), recordWithPhotos(q, 1)};
 }
 
 } // namespace store

@@ -51,6 +51,10 @@ struct HistoryRow {
 // The last entry's identity and hash; nothing when the trail is empty.
 std::optional<QPair<qint64, QString>> lastHistoryLink(Connection &c);
 void insertHistoryRow(Connection &c, const HistoryRow &row);
+// On a server, in one statement: the entry gets the identity one past the last, and its
+// hash, SHA-256 over "length:identity\n", then `content` (every other field as the chain
+// spells it), then the last entry's hash, is made there too. Needs the archive's write lock.
+void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &row, const QByteArray &content);
 // Every entry in the order of the chain.
 void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit);
 // One record's entries, newest first.
@@ -80,9 +84,13 @@ struct BinRow {
     RecordRow record;
     QString photos; // JSON array
 };
-// Copies one Detail row, its cells as stored, into the bin; returns the new entry's id.
-qint64 insertBinRowFromRecord(Connection &c, qint64 rowId, const QString &when, const QString &operatorName,
-                              const QString &workstation, const QString &photosJson);
+struct RecordWithPhotos;
+struct RecordMovedToBin;
+// Moves one Detail row, its cells as stored, into the bin with the photo list of its
+// number (the row leaves Detail), and removes the number's photo rows unless another row
+// keeps the number. Nothing when the row has gone. One statement on a server.
+std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, const QString &when,
+                                                   const QString &operatorName, const QString &workstation);
 // Newest deletion first.
 QVector<BinRow> readBinRows(Connection &c);
 std::optional<BinRow> readBinRow(Connection &c, qint64 binId);
@@ -102,5 +110,18 @@ int countPhotosWithNumber(Connection &c, const QString &number);
 QVector<qint64> recordRowIdsOfType(Connection &c, const QString &typeName);
 // One record row as stored, by identity.
 std::optional<RecordRow> readRecordRow(Connection &c, qint64 rowId);
+// The same with the photo list of its number, in order (one statement on a server).
+struct RecordWithPhotos {
+    RecordRow row;
+    QStringList photos;
+};
+std::optional<RecordWithPhotos> readRecordWithPhotos(Connection &c, qint64 rowId);
+// Removes one record row and says what it held (its photo rows stay); nothing when it has
+// gone. One statement on a server.
+std::optional<RecordWithPhotos> takeRecordRow(Connection &c, qint64 rowId);
+struct RecordMovedToBin {
+    qint64 binId = 0;
+    RecordWithPhotos record;
+};
 
 } // namespace store
