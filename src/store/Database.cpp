@@ -278,22 +278,9 @@ QHash<QString, Kept> &keptConnections()
 
 int serverOpens = 0;
 
-// The statements a session has prepared, by connection: the driver's by their text, the
-// pipeline's by name. Never freed at exit: the driver may be gone by then; a session's are
-// dropped when it is closed.
-struct SessionStatements {
-    QHash<QString, QSqlQuery> driver;
-    QSet<QByteArray> pipeline;
-};
-QHash<QString, SessionStatements> &preparedStatements()
-{
-    static auto *prepared = new QHash<QString, SessionStatements>;
-    return *prepared;
-}
-
 void closeConnectionNamed(const QString &name)
 {
-    preparedStatements().remove(name);
+    forgetSessionStatements(name);
     {
         QSqlDatabase db = QSqlDatabase::database(name, false);
         db.close();
@@ -567,7 +554,7 @@ void Connection::release()
             kept.erase(it);
         }
     }
-    preparedStatements().remove(m_name);
+    forgetSessionStatements(m_name);
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -650,36 +637,6 @@ void Connection::bindValues(QSqlQuery &q, const QVariantList &values)
     }
 }
 
-QSqlQuery Connection::runOften(const QString &sql, const QVariantList &values)
-{
-    // A session's first statement may meet a session the server has just ended; run()
-    // opens it again. The file's statements cost no round trip.
-    if (m_backend != Backend::PostgreSQL || !m_kept || values.isEmpty() || m_statements == 0 || m_sessionChanged)
-        return run(sql, values);
-    if (!m_atCommit.isEmpty())
-        sendPending(nullptr);
-    auto &prepared = preparedStatements()[m_name].driver;
-    auto it = prepared.find(sql);
-    if (it == prepared.end()) {
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        if (!q.prepare(sql))
-            fail(q.lastError());
-        it = prepared.insert(sql, std::move(q));
-    }
-    QSqlQuery &q = *it;
-    bindValues(q, values);
-    if (!q.exec())
-        fail(q.lastError());
-    ++m_statements;
-    // The caller's handle shares the kept one's result, which is the point: Qt deprecates
-    // the copy because it surprises those who expect two independent queries.
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    return q;
-    QT_WARNING_POP
-}
-
 void Connection::runAtCommit(const QByteArray &name, const QByteArray &sql, const QVariantList &values)
 {
     if (m_backend != Backend::PostgreSQL)
@@ -693,7 +650,7 @@ void Connection::sendPending(const char *finalCommand)
 {
     const QVector<PendingStatement> pending = std::exchange(m_atCommit, {});
     const std::optional<PipelineFailure> failure =
-        runPipelined(serverHandle(m_db), preparedStatements()[m_name].pipeline, pending, finalCommand);
+        runPipelined(serverHandle(m_db), pipelineStatementsOf(m_name), pending, finalCommand);
     if (!failure) {
         m_statements += int(pending.size()) + (finalCommand ? 1 : 0);
         return;

@@ -30,4 +30,9 @@ struct PipelineFailure {
 std::optional<PipelineFailure> runPipelined(PGconn *connection, QSet<QByteArray> &prepared,
                                             const QVector<PendingStatement> &statements, const char *finalCommand);
 
+// What a server session has prepared, by the driver's name of its connection; dropped with
+// the session.
+void forgetSessionStatements(const QString &connectionName);
+QSet<QByteArray> &pipelineStatementsOf(const QString &connectionName);
+
 } // namespace store
