@@ -489,43 +489,69 @@ std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, 
 {
     const QString binColumns = QStringLiteral("deleted_at, operator_name, workstation, record_rowid, type_Name, "
                                               "\"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos");
-    if (!server(c)) {
-        std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
-        if (!record)
-            return std::nullopt;
-        // The cells go over as they are stored, whatever their bytes.
-        QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (%1) SELECT ?, ?, ?, ?, type_Name, \"病案号\", "
-                                           "\"文件名\", \"路径名\", \"文件说明\", ? FROM Detail WHERE rowid = ? RETURNING rowid")
-                                .arg(binColumns),
-                            {when, operatorName, workstation, QString::number(rowId), photoListJson(record->photos), rowId});
-        if (!c.next(q))
-            return std::nullopt;
-        const qint64 binId = q.value(0).toLongLong();
-        q = QSqlQuery();
-        c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
-        deletePhotoRowsUnlessKept(c, record->row.number);
-        return RecordMovedToBin{binId, std::move(*record)};
-    }
-    // One statement, one round trip. Its parts all see the archive as it was before it:
-    // the photos read are the row's, and another row keeping the number is one other
-    // than the row going.
-    QSqlQuery q = c.runOften(
-        QStringLiteral("WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
-                       "listed AS (SELECT gone.rowid, %2 AS photos FROM gone), "
-                       "binned AS (INSERT INTO RecycleBin (%3) SELECT ?, ?, ?, gone.rowid::text, gone.type_Name, "
-                       "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos "
-                       "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
-                       "unkept AS (DELETE FROM photo USING gone "
-                       "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
-                       "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
-                       "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\"))) "
-                       "SELECT binned.rowid, gone.rowid, gone.type_Name, gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", "
-                       "gone.\"文件说明\", listed.photos FROM binned, gone JOIN listed ON listed.rowid = gone.rowid")
-            .arg(kRecordColumns, serverPhotoList(QStringLiteral("gone.\"病案号\"")), binColumns),
-        {rowId, when, operatorName, workstation});
+    std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
+    if (!record)
+        return std::nullopt;
+    // The cells go over as they are stored, whatever their bytes.
+    QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (%1) SELECT ?, ?, ?, ?, type_Name, \"病案号\", "
+                                       "\"文件名\", \"路径名\", \"文件说明\", ? FROM Detail WHERE rowid = ? RETURNING rowid")
+                            .arg(binColumns),
+                        {when, operatorName, workstation, QString::number(rowId), photoListJson(record->photos), rowId});
     if (!c.next(q))
         return std::nullopt;
-    return RecordMovedToBin{q.value(0).toLongLong(), recordWithPhotos(q, 1)};
+    const qint64 binId = q.value(0).toLongLong();
+    q = QSqlQuery();
+    c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
+    deletePhotoRowsUnlessKept(c, record->row.number);
+    return RecordMovedToBin{binId, std::move(*record)};
+}
+
+std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 rowId, const BinMoveEntry &entry)
+{
+    // The entry's hashed content, spelled as the chain spells it: each field's length in
+    // bytes, a colon, the field and a newline, then the last entry's hash.
+    QStringList hashed{QStringLiteral("n.id::text")};
+    for (const char *field : {"e.changed_at", "e.operator_name", "e.workstation", "e.kind", "e.record_number",
+                              "e.record_rowid", "e.subject", "e.before_state", "e.after_state", "e.detail"})
+        hashed << QString::fromLatin1(field);
+    QString content;
+    for (const QString &field : std::as_const(hashed))
+        content += QStringLiteral("octet_length(%1) || ':' || %1 || chr(10) || ").arg(field);
+    const QString binColumns = QStringLiteral("deleted_at, operator_name, workstation, record_rowid, type_Name, "
+                                              "\"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos");
+    // Its parts all see the archive as it was before it: the photos read are the row's,
+    // another row keeping the number is one other than the row going, and the last entry
+    // is the one before this.
+    QSqlQuery q = c.runOften(
+        QStringLiteral(
+            "WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
+            "listed AS (SELECT gone.rowid, (SELECT coalesce(json_agg(photo.\"照片\" ORDER BY photo.rowid), '[]'::json) "
+            "FROM photo WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")) AS photos FROM gone), "
+            "binned AS (INSERT INTO RecycleBin (%2) SELECT ?::text, ?::text, ?::text, gone.rowid::text, gone.type_Name, "
+            "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos::text "
+            "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
+            "unkept AS (DELETE FROM photo USING gone "
+            "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
+            "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
+            "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\"))), "
+            "e AS (SELECT ?::text AS changed_at, ?::text AS operator_name, ?::text AS workstation, ?::text AS kind, "
+            "coalesce(gone.\"病案号\", '') AS record_number, gone.rowid::text AS record_rowid, ''::text AS subject, "
+            "json_build_object('rowId', gone.rowid::text, 'type_Name', gone.type_Name, '病案号', gone.\"病案号\", "
+            "'文件名', gone.\"文件名\", '路径名', gone.\"路径名\", '文件说明', gone.\"文件说明\", '照片', listed.photos)::text "
+            "AS before_state, ''::text AS after_state, replace(?::text, ?::text, binned.rowid::text) AS detail, "
+            "coalesce(gone.\"文件名\", '') AS record_name FROM gone JOIN listed ON listed.rowid = gone.rowid CROSS JOIN binned), "
+            "n AS (SELECT coalesce(last.rowid, 0) + 1 AS id, coalesce(last.hash, '') AS previous FROM (SELECT 1) AS one "
+            "LEFT JOIN (SELECT rowid, hash FROM History ORDER BY rowid DESC LIMIT 1) AS last ON true), "
+            "written AS (INSERT INTO History (%3) SELECT n.id, e.changed_at, e.operator_name, e.workstation, e.kind, "
+            "e.record_number, e.record_rowid, e.subject, e.before_state, e.after_state, e.detail, e.record_name, "
+            "encode(sha256(convert_to(%4n.previous, 'UTF8')), 'hex') FROM e CROSS JOIN n RETURNING rowid) "
+            "SELECT binned.rowid FROM binned, written")
+            .arg(kRecordColumns, binColumns, kHistoryColumns, content),
+        {rowId, entry.when, entry.operatorName, entry.workstation, entry.when, entry.operatorName, entry.workstation,
+         entry.kind, entry.detailTemplate, QStringLiteral("%1")});
+    if (!c.next(q))
+        return std::nullopt;
+    return q.value(0).toLongLong();
 }
 
 } // namespace store

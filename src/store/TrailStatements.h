@@ -88,9 +88,21 @@ struct RecordWithPhotos;
 struct RecordMovedToBin;
 // Moves one Detail row, its cells as stored, into the bin with the photo list of its
 // number (the row leaves Detail), and removes the number's photo rows unless another row
-// keeps the number. Nothing when the row has gone. One statement on a server.
+// keeps the number. Nothing when the row has gone. On a server the one below does more in
+// one statement.
 std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, const QString &when,
                                                    const QString &operatorName, const QString &workstation);
+// The same on a server in one statement, which also writes the deletion's trail entry as
+// insertHistoryRowChainedByServer chains one: the record's state before as JSON, and
+// `detailTemplate` with %1 replaced by the bin entry's number. Returns that number.
+struct BinMoveEntry {
+    QString when;
+    QString operatorName;
+    QString workstation;
+    QString kind; // the trail's code
+    QString detailTemplate;
+};
+std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 rowId, const BinMoveEntry &entry);
 // Newest deletion first.
 QVector<BinRow> readBinRows(Connection &c);
 std::optional<BinRow> readBinRow(Connection &c, qint64 binId);
