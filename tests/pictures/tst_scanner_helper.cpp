@@ -67,7 +67,7 @@ class TestScannerHelper : public QObject {
         dll.close();
         QFile conf(m_config.filePath(QStringLiteral("test.conf")));
         QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        conf.write("number_of_devices 1\nmode Gray\ndepth 8\nresolution 75.0\nbr_x 80.0\nbr_y 100.0\n"
+        conf.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 75.0\nbr_x 80.0\nbr_y 100.0\n"
                    "read-limit true\nread-limit-size 4096\nread-delay true\nread-delay-duration 100000\n");
         conf.close();
     }
@@ -175,6 +175,26 @@ private slots:
         w.reset(); // returns: the helper is given its grace, then killed
         QCOMPARE(childProcesses(), QList<int>());
         QCOMPARE(filesThere(), QStringList());
+    }
+
+    void turningToTheOtherScannerEndsAWedgedHelper()
+    {
+        pictures::setScannerHelperGraceForTests(300);
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        const QList<int> helpers = childProcesses();
+        QCOMPARE(helpers.size(), 1);
+        QCOMPARE(::kill(helpers.first(), SIGSTOP), 0);
+        // The open scanner is closed first, which the wedged helper never answers.
+        QSignalSpy ready(w.get(), &frmScanner::scannerReady);
+        w->cboScanner->setCurrentIndex(1);
+        emit w->cboScanner->activated(1);
+        QVERIFY(ready.wait(kWait));
+        QCOMPARE(w->lblMessage->text(),
+                 QStringLiteral("扫描仪 test:1 无法打开：扫描仪的驱动程序意外中止。请关闭扫描窗口后重新打开。"));
+        QVERIFY(!w->cmdScan->isEnabled());
+        QCOMPARE(childProcesses(), QList<int>());
+        QVERIFY(platform.boxes.isEmpty());
     }
 
     void aHelperThatDiesInTheMiddleOfAPageEndsTheRunAsALostConnection()
