@@ -88,6 +88,7 @@ set(expected
   bin/casearchive-admin
   bin/casearchive-render
   bin/casearchive-ocr
+  bin/casearchive-scan
   lib/systemd/system/casearchive-backup.service
   lib/systemd/system/casearchive-backup.timer
   share/applications/casearchive.desktop
@@ -107,7 +108,7 @@ if(NOT installed STREQUAL expected)
   fail("installed files differ from the expected ones\n  missing: ${missing}\n  unexpected: ${extra}")
 endif()
 
-foreach(tool casearchive casearchive-admin casearchive-render casearchive-ocr)
+foreach(tool casearchive casearchive-admin casearchive-render casearchive-ocr casearchive-scan)
   unset(found CACHE)
   find_program(found ${tool} PATHS "${prefix}/bin" NO_DEFAULT_PATH NO_CACHE)
   if(NOT found)

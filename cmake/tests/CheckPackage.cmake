@@ -110,6 +110,7 @@ foreach(row ${rows})
   endif()
 endforeach()
 foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render
+               ./usr/bin/casearchive-scan
                ./usr/share/applications/casearchive.desktop
                ./usr/share/icons/hicolor/scalable/apps/casearchive.svg
                ./usr/share/icons/hicolor/48x48/apps/casearchive.png
@@ -118,7 +119,8 @@ foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casea
     fail("the package lacks ${needed}")
   endif()
 endforeach()
-foreach(program ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render)
+foreach(program ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render
+                ./usr/bin/casearchive-scan)
   if(NOT "${mode_${program}}" STREQUAL "-rwxr-xr-x")
     fail("${program} has mode ${mode_${program}}")
   endif()

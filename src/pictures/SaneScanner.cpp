@@ -1,4 +1,5 @@
-// SANE behind the scanner seam: the only file that speaks SANE's own calls.
+// SANE behind the scanner seam: the only file that speaks SANE's own calls. It runs in
+// the scanner helper (src/scan/main.cpp), never in the program itself (ScanHelperLink.h).
 #include "pictures/Scanner.h"
 
 #include <QByteArray>
@@ -268,6 +269,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<ScannerSystem> makeSaneSystem() { return std::make_unique<SaneSystem>(); }
+std::unique_ptr<ScannerSystem> makeSaneSystemInProcess() { return std::make_unique<SaneSystem>(); }
 
 } // namespace pictures

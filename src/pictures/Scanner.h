@@ -96,6 +96,11 @@ public:
 std::unique_ptr<ScannerSystem> makeScannerSystem();
 using ScannerSystemFactory = std::function<std::unique_ptr<ScannerSystem>()>;
 void setScannerSystemFactory(ScannerSystemFactory factory);
+// SANE as the program sees it: its drivers in the scanner helper, a process of their own.
 std::unique_ptr<ScannerSystem> makeSaneSystem();
+// SANE's drivers loaded into the calling process: for the scanner helper only.
+std::unique_ptr<ScannerSystem> makeSaneSystemInProcess();
+// How long a helper that was told to stop is given before it is killed; tests shorten it.
+void setScannerHelperGraceForTests(int milliseconds);
 
 } // namespace pictures

@@ -1,0 +1,223 @@
+// The scanner helper that holds SANE's drivers for the scan window: it lives exactly as
+// long as the window, and a helper that stops answering or dies cannot keep the window
+// from closing, nor leave a process behind.
+#include "TestSupport.h"
+
+#include "pictures/Scanner.h"
+#include "pictures/frmScanner.h"
+#include "store/Settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+
+using platform::Answer;
+using platform::Buttons;
+
+namespace {
+
+constexpr int kWait = 60000; // an upper bound only: every wait ends on the window's signal
+
+// The processes this test program started that have not been reaped, zombies included.
+QList<int> childProcesses()
+{
+    QList<int> pids;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks.filePath(task + QStringLiteral("/children")));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &pid : f.readAll().split(' '))
+            if (pid.trimmed().toInt() > 0)
+                pids << pid.trimmed().toInt();
+    }
+    return pids;
+}
+
+QString commandOf(int pid)
+{
+    QFile f(QStringLiteral("/proc/%1/comm").arg(pid));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().trimmed()) : QString();
+}
+
+} // namespace
+
+class TestScannerHelper : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_config; // SANE's configuration for this test program only
+    std::unique_ptr<QTemporaryDir> m_pages;
+    const QString m_number = QStringLiteral("240305140709");
+
+    // SANE's test driver, sending its page slowly: 4 KB every 100 ms.
+    void configureSlowPages()
+    {
+        QFile dll(m_config.filePath(QStringLiteral("dll.conf")));
+        QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        dll.write("test\n");
+        dll.close();
+        QFile conf(m_config.filePath(QStringLiteral("test.conf")));
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 75.0\nbr_x 80.0\nbr_y 100.0\n"
+                   "read-limit true\nread-limit-size 4096\nread-delay true\nread-delay-duration 100000\n");
+        conf.close();
+    }
+
+    std::unique_ptr<frmScanner> open()
+    {
+        auto w = std::make_unique<frmScanner>(m_number);
+        QSignalSpy ready(w.get(), &frmScanner::scannerReady);
+        w->show();
+        if (!ready.wait(kWait))
+            QTest::qFail("the scanner never opened", __FILE__, __LINE__);
+        return w;
+    }
+
+    // Starts a page and waits until some of it has come in; the helper's process number.
+    int scanningHelper(frmScanner *w)
+    {
+        QTest::mouseClick(w->cmdScan, Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return w->ProgressBar1->value() > 0; }, kWait))
+            return 0;
+        const QList<int> pids = childProcesses();
+        return pids.size() == 1 ? pids.first() : 0;
+    }
+
+    QStringList filesThere() const
+    {
+        return QDir(m_pages->filePath(m_number)).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("SANE_CONFIG_DIR", m_config.path().toLocal8Bit());
+    }
+
+    void init()
+    {
+        testing::isolateSettings();
+        m_pages = std::make_unique<QTemporaryDir>();
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_pages->path());
+        pictures::setScannerSystemFactory({});
+        pictures::setScannerHelperGraceForTests(0);
+        configureSlowPages();
+    }
+
+    void cleanup() { pictures::setScannerHelperGraceForTests(0); }
+
+    void theDriversLiveInAHelperThatEndsWithTheWindow()
+    {
+        QVERIFY(childProcesses().isEmpty());
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QCOMPARE(w->cboScanner->itemText(0), QStringLiteral("Noname frontend-tester (test:0)"));
+        const QList<int> helpers = childProcesses();
+        QCOMPARE(helpers.size(), 1);
+        QCOMPARE(commandOf(helpers.first()), QStringLiteral("casearchive-sca")); // as the kernel shortens it
+        // Closed in the middle of a page: the helper ends, and is reaped, with the window.
+        QSignalSpy finished(w.get(), &frmScanner::runFinished);
+        QVERIFY(scanningHelper(w.get()) > 0);
+        w->close();
+        QVERIFY(finished.wait(kWait));
+        w.reset();
+        QCOMPARE(childProcesses(), QList<int>());
+        QCOMPARE(filesThere(), QStringList());
+    }
+
+    void aHelperThatStopsAnsweringIsKilledAndTheWindowStillCloses()
+    {
+        pictures::setScannerHelperGraceForTests(300);
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = open();
+        QSignalSpy finished(w.get(), &frmScanner::runFinished);
+        const int helper = scanningHelper(w.get());
+        QVERIFY(helper > 0);
+        // A driver wedged for good, as one whose thread died holding a lock is.
+        QCOMPARE(::kill(helper, SIGSTOP), 0);
+        QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
+        QVERIFY(finished.wait(kWait));
+        QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描已取消。"));
+        QCOMPARE(childProcesses(), QList<int>()); // killed and reaped, not left stopped
+        QCOMPARE(filesThere(), QStringList());
+        // Without its helper the window says so, and still closes.
+        QVERIFY(w->cmdScan->isEnabled());
+        QTest::mouseClick(w->cmdScan, Qt::LeftButton);
+        QVERIFY(finished.wait(kWait));
+        const QString gone = QStringLiteral("扫描仪的驱动程序意外中止。请关闭扫描窗口后重新打开。");
+        QCOMPARE(w->lblMessage->text(), gone);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, gone);
+        QCOMPARE(platform.boxes[0].buttons, Buttons::Ok);
+        w.reset();
+        QCOMPARE(childProcesses(), QList<int>());
+    }
+
+    void aWindowClosedWhileItsHelperIsWedgedDoesNotWaitForIt()
+    {
+        pictures::setScannerHelperGraceForTests(300);
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        const int helper = scanningHelper(w.get());
+        QVERIFY(helper > 0);
+        QCOMPARE(::kill(helper, SIGSTOP), 0);
+        w.reset(); // returns: the helper is given its grace, then killed
+        QCOMPARE(childProcesses(), QList<int>());
+        QCOMPARE(filesThere(), QStringList());
+    }
+
+    void turningToTheOtherScannerEndsAWedgedHelper()
+    {
+        pictures::setScannerHelperGraceForTests(300);
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        const QList<int> helpers = childProcesses();
+        QCOMPARE(helpers.size(), 1);
+        QCOMPARE(::kill(helpers.first(), SIGSTOP), 0);
+        // The open scanner is closed first, which the wedged helper never answers.
+        QSignalSpy ready(w.get(), &frmScanner::scannerReady);
+        w->cboScanner->setCurrentIndex(1);
+        emit w->cboScanner->activated(1);
+        QVERIFY(ready.wait(kWait));
+        QCOMPARE(w->lblMessage->text(),
+                 QStringLiteral("扫描仪 test:1 无法打开：扫描仪的驱动程序意外中止。请关闭扫描窗口后重新打开。"));
+        QVERIFY(!w->cmdScan->isEnabled());
+        QCOMPARE(childProcesses(), QList<int>());
+        QVERIFY(platform.boxes.isEmpty());
+    }
+
+    void aHelperThatDiesInTheMiddleOfAPageEndsTheRunAsALostConnection()
+    {
+        testing::ScriptedPlatform platform;
+        platform.answer(Answer::Ok);
+        auto w = open();
+        QSignalSpy finished(w.get(), &frmScanner::runFinished);
+        const int helper = scanningHelper(w.get());
+        QVERIFY(helper > 0);
+        QCOMPARE(::kill(helper, SIGKILL), 0);
+        QVERIFY(finished.wait(kWait));
+        const QString lost = QStringLiteral("与扫描仪的连接中断（扫描仪可能已断开或关机）。请检查电源和连接线后再扫描。");
+        QCOMPARE(w->lblMessage->text(), lost);
+        QCOMPARE(platform.boxes.size(), 1);
+        QCOMPARE(platform.boxes[0].text, lost);
+        QVERIFY(w->scannedPaths().isEmpty());
+        QCOMPARE(filesThere(), QStringList());
+        QCOMPARE(childProcesses(), QList<int>()); // reaped as soon as it was found dead
+        w.reset();
+        QCOMPARE(childProcesses(), QList<int>());
+    }
+};
+
+QTEST_MAIN(TestScannerHelper)
+#include "tst_scanner_helper.moc"
