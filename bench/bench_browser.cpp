@@ -8,6 +8,7 @@
 #include "common/Module1.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
+#include "BenchSupport.h"
 #include "store/Archive.h"
 #include "store/Database.h"
 #include "store/Statements.h"
@@ -150,16 +151,6 @@ private:
     size_t m_sink = 0;
 };
 
-// The server's address for another database: postgresql://host/db?settings.
-QString withDatabase(const QString &address, const QString &database)
-{
-    const qsizetype hostStart = address.indexOf(QLatin1String("://")) + 3;
-    const qsizetype query = address.indexOf(QLatin1Char('?'));
-    qsizetype pathStart = address.indexOf(QLatin1Char('/'), hostStart);
-    if (pathStart < 0 || (query >= 0 && pathStart > query))
-        pathStart = query < 0 ? address.size() : query;
-    return address.left(pathStart) + QLatin1Char('/') + database + (query < 0 ? QString() : address.mid(query));
-}
 
 int shownRecords(QAbstractItemModel *model)
 {
@@ -209,7 +200,7 @@ int main(int argc, char *argv[])
                 maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
                 maintenance.run(QStringLiteral("CREATE DATABASE %1").arg(name));
             }
-            const QString address = withDatabase(server, name);
+            const QString address = bench::withDatabase(server, name);
             QElapsedTimer copied;
             copied.start();
             const store::TransferResult r = store::copyArchive(path, address);

@@ -6,6 +6,7 @@
 // database) the archive is built in a database of its own there.
 #include "pictures/PageRecognizer.h"
 #include "records/ArchiveTreeModel.h"
+#include "BenchSupport.h"
 #include "store/Archive.h"
 #include "store/Database.h"
 #include "store/PageText.h"
@@ -91,16 +92,6 @@ void benchRecognition(const QString &folder)
                 helperOfThree / 3000.0);
 }
 
-// The server's address for another database.
-QString withDatabase(const QString &address, const QString &database)
-{
-    const qsizetype hostStart = address.indexOf(QLatin1String("://")) + 3;
-    const qsizetype query = address.indexOf(QLatin1Char('?'));
-    qsizetype pathStart = address.indexOf(QLatin1Char('/'), hostStart);
-    if (pathStart < 0 || (query >= 0 && pathStart > query))
-        pathStart = query < 0 ? address.size() : query;
-    return address.left(pathStart) + QLatin1Char('/') + database + (query < 0 ? QString() : address.mid(query));
-}
 
 // Pages of words drawn from the paragraph's characters; one in every thousand also
 // carries the phrase looked for.
@@ -221,7 +212,7 @@ int main(int argc, char *argv[])
             store::Connection maintenance(server);
             maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
             maintenance.run(QStringLiteral("CREATE DATABASE %1").arg(name));
-            path = withDatabase(server, name);
+            path = bench::withDatabase(server, name);
         }
         store::initArchive(path);
         {

@@ -5,6 +5,7 @@
 // it is not a test and asserts nothing. With --server ADDRESS (a PostgreSQL server's
 // maintenance database; scripts/bench --server starts a throwaway one) the archive is a
 // database of its own on that server.
+#include "BenchSupport.h"
 #include "store/Archive.h"
 #include "store/Database.h"
 #include "store/RecycleBin.h"
@@ -31,15 +32,6 @@ double median(std::vector<double> v)
     return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
 }
 
-QString withDatabase(const QString &address, const QString &database)
-{
-    const qsizetype hostStart = address.indexOf(QLatin1String("://")) + 3;
-    const qsizetype query = address.indexOf(QLatin1Char('?'));
-    qsizetype pathStart = address.indexOf(QLatin1Char('/'), hostStart);
-    if (pathStart < 0 || (query >= 0 && pathStart > query))
-        pathStart = query < 0 ? address.size() : query;
-    return address.left(pathStart) + QLatin1Char('/') + database + (query < 0 ? QString() : address.mid(query));
-}
 
 const Actor kActor{QStringLiteral("甲"), QStringLiteral("bench-pc")};
 const QStringList kPhotos{QStringLiteral("/srv/photos/2024/03/01/a.jpg"), QStringLiteral("/srv/photos/2024/03/01/b.jpg")};
@@ -226,7 +218,7 @@ int main(int argc, char *argv[])
             Connection maintenance(server);
             maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
             maintenance.run(QStringLiteral("CREATE DATABASE %1").arg(name));
-            path = withDatabase(server, name);
+            path = bench::withDatabase(server, name);
         }
         initArchive(path);
         QElapsedTimer made;
