@@ -140,12 +140,7 @@ private slots:
         m_archive = std::make_unique<testing::TempArchive>();
         m_archive->addType(QStringLiteral("外科"));
         m_archive->addType(QStringLiteral("内科"));
-        app::DbPath = m_archive->path();
-        app::CurrentAuthority = QStringLiteral("超级权限");
-        app::CurrentOperator = kOperator;
-        app::setWorkstationNameForTests(kWorkstation);
-        app::SearchFilter.clear();
-        app::setEndProgramHook([] {});
+        testing::signIn(*m_archive, QStringLiteral("超级权限"), kOperator, kWorkstation);
         m_reloads = 0;
         frmRecycleBin::clock = [] { return QDateTime::currentDateTimeUtc(); };
     }

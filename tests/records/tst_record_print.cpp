@@ -104,18 +104,7 @@ class TestRecordPrint : public QObject {
     // Prints the record through the preview and a print dialog that chooses a PDF file.
     QString printToPdf(testing::ScriptedPlatform &platform, const QString &pdf)
     {
-        platform.onModal = [&](QDialog &d) {
-            auto *preview = qobject_cast<records::frmPrintPreview *>(&d);
-            if (!preview)
-                return int(QDialog::Rejected);
-            QTest::mouseClick(preview->cmdPrint, Qt::LeftButton);
-            return preview->result();
-        };
-        platform::setPrintHandler([pdf](QWidget *, QPrinter &printer) {
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setOutputFileName(pdf);
-            return true;
-        });
+        testing::printThroughPreviewTo(platform, pdf);
         records::printRecord(nullptr, kNumber, 0);
         return pdf;
     }

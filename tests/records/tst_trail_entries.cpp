@@ -95,12 +95,7 @@ private slots:
         m_archive = std::make_unique<testing::TempArchive>();
         m_archive->addType(QStringLiteral("外科"));
         m_archive->addType(QStringLiteral("内科"));
-        app::DbPath = m_archive->path();
-        app::CurrentAuthority = QStringLiteral("超级权限");
-        app::CurrentOperator = kOperator;
-        app::setWorkstationNameForTests(kWorkstation);
-        app::SearchFilter.clear();
-        app::setEndProgramHook([] {});
+        testing::signIn(*m_archive, QStringLiteral("超级权限"), kOperator, kWorkstation);
         frmNewForm::Now = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
     }
 
@@ -337,18 +332,7 @@ private slots:
                              QString(), QString(), {p1, p2});
         const qint64 rowId = recordsOf(QStringLiteral("240101080000")).at(0).rowId;
         const QString pdf = m_archive->folder() + QStringLiteral("/out.pdf");
-        platform.onModal = [&](QDialog &d) {
-            auto *preview = qobject_cast<records::frmPrintPreview *>(&d);
-            if (!preview)
-                return int(QDialog::Rejected);
-            QTest::mouseClick(preview->cmdPrint, Qt::LeftButton);
-            return preview->result();
-        };
-        platform::setPrintHandler([pdf](QWidget *, QPrinter &printer) {
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setOutputFileName(pdf);
-            return true;
-        });
+        testing::printThroughPreviewTo(platform, pdf);
         // Cancelled at the print dialog: nothing printed, nothing written.
         platform::setPrintHandler([](QWidget *, QPrinter &) { return false; });
         records::printRecord(nullptr, QStringLiteral("240101080000"), rowId);

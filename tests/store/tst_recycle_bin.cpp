@@ -46,6 +46,14 @@ void inTransaction(Connection &c, Work work)
 class TestRecycleBin : public QObject {
     Q_OBJECT
 
+    // The type 外科 with one record, 240101080000, and its one photo.
+    static void addOneRecord(TempArchive &a)
+    {
+        a.addType(QStringLiteral("外科"));
+        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
+                    {QStringLiteral("/p/a.jpg")});
+    }
+
 private slots:
     void init() { setHistoryClockForTests({}); }
 
@@ -194,9 +202,7 @@ private slots:
     void photosLeftUnderTheNumberAreNotDoubled()
     {
         TempArchive a;
-        a.addType(QStringLiteral("外科"));
-        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
-                    {QStringLiteral("/p/a.jpg")});
+        addOneRecord(a);
         Connection c(a.path());
         const qint64 rowId = rowIdOf(c, QStringLiteral("240101080000"));
         inTransaction(c, [&] { QVERIFY(moveRecordToBin(c, kClerk, rowId)); });
@@ -209,9 +215,7 @@ private slots:
     void aNumberAndARowTakenMeanwhile()
     {
         TempArchive a;
-        a.addType(QStringLiteral("外科"));
-        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
-                    {QStringLiteral("/p/a.jpg")});
+        addOneRecord(a);
         Connection c(a.path());
         const qint64 rowId = rowIdOf(c, QStringLiteral("240101080000"));
         setHistoryClockForTests([] { return QDateTime(QDate(2024, 3, 5), QTime(9, 30, 0), Qt::UTC); });
@@ -239,9 +243,7 @@ private slots:
     void purgedForGoodButNotFromTheTrail()
     {
         TempArchive a;
-        a.addType(QStringLiteral("外科"));
-        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
-                    {QStringLiteral("/p/a.jpg")});
+        addOneRecord(a);
         Connection c(a.path());
         const qint64 rowId = rowIdOf(c, QStringLiteral("240101080000"));
         const RecordState before = *readRecordState(c, rowId);
@@ -266,9 +268,7 @@ private slots:
     void aFailureHalfWayLeavesTheRecordWhereItWas()
     {
         TempArchive a;
-        a.addType(QStringLiteral("外科"));
-        a.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
-                    {QStringLiteral("/p/a.jpg")});
+        addOneRecord(a);
         Connection c(a.path());
         const qint64 rowId = rowIdOf(c, QStringLiteral("240101080000"));
         // The row is in the bin and gone from Detail when the trail refuses its entry.

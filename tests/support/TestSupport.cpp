@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include "common/CurrentOperator.h"
+#include "common/Module1.h"
 #include "platform/Desktop.h"
+#include "platform/PrintDialog.h"
+#include "records/RecordPrint.h"
 #include "store/Archive.h"
 #include "store/Database.h"
 
@@ -10,6 +14,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPrinter>
+#include <QPushButton>
 #include <QWidget>
 #include <QSettings>
 #include <QStandardPaths>
@@ -289,6 +295,34 @@ int TempArchive::count(const QString &table, const QString &where, const QVarian
         sql += QStringLiteral(" WHERE ") + where;
     QSqlQuery q = c.run(sql, values);
     return q.next() ? q.value(0).toInt() : -1;
+}
+
+void signIn(const TempArchive &archive, const QString &authority, const QString &operatorName, const QString &workstation)
+{
+    app::DbPath = archive.path();
+    app::CurrentAuthority = authority;
+    if (!operatorName.isNull())
+        app::CurrentOperator = operatorName;
+    if (!workstation.isNull())
+        app::setWorkstationNameForTests(workstation);
+    app::SearchFilter.clear();
+    app::setEndProgramHook([] {});
+}
+
+void printThroughPreviewTo(ScriptedPlatform &platform, const QString &pdf)
+{
+    platform.onModal = [](QDialog &d) {
+        auto *preview = qobject_cast<records::frmPrintPreview *>(&d);
+        if (!preview)
+            return int(QDialog::Rejected);
+        QTest::mouseClick(preview->cmdPrint, Qt::LeftButton);
+        return preview->result();
+    };
+    platform::setPrintHandler([pdf](QWidget *, QPrinter &printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
 }
 
 void isolateSettings()

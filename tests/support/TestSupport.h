@@ -130,6 +130,16 @@ private:
 // Points the settings store at a scratch location of this process and empties it.
 void isolateSettings();
 
+// The program signed in to the archive as an operator of that level, on that workstation:
+// what the login leaves behind. The search filter is cleared and ending the program does
+// nothing.
+void signIn(const TempArchive &archive, const QString &authority, const QString &operatorName = QString(),
+            const QString &workstation = QString());
+
+// Answers the record's print preview with its print button and the print dialog by
+// choosing a PDF file at `pdf`. The print seam is left set: the test's cleanup resets it.
+void printThroughPreviewTo(ScriptedPlatform &platform, const QString &pdf);
+
 // Writes a picture of the given size and format into a folder; returns its path.
 QString makePicture(const QString &folder, const QString &name, int width, int height,
                     const char *format = "PNG");
