@@ -160,7 +160,7 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
         store::insertRecordRow(connection, stored);
     } else {
         // Gone meanwhile, and the operator asked for it back: saved again under its number.
-        store::insertRecord(connection, stored);
+        stored.rowId = store::insertRecord(connection, stored);
     }
     // The photos are keyed by number. The list shown is every photo row of the number (a
     // second record of the earlier system with this number shows the same list), so the
@@ -171,17 +171,16 @@ frmModifyForm::Outcome frmModifyForm::saveRecord(bool saveAgain)
     store::Change change;
     change.kind = store::ChangeKind::RecordModified;
     change.number = number;
-    if (target != 0) {
-        change.rowId = target;
-    } else {
+    change.rowId = stored.rowId;
+    if (target == 0) {
         // Saved again after it was deleted elsewhere: a new row, which the trail calls an addition.
         change.kind = store::ChangeKind::RecordAdded;
         change.detail = QStringLiteral("病案已不在档案中，按修改窗口所填重新保存");
-        const QVector<store::RecordRow> saved = store::readRecord(connection, number);
-        change.rowId = saved.isEmpty() ? 0 : saved.back().rowId;
     }
     change.before = before;
-    change.after = store::readRecordState(connection, change.rowId);
+    // What was just written, as written: the row, and the number's photo rows, which are
+    // now the list as edited.
+    change.after = store::RecordState{stored, photoPaths()};
     // Saved as it was: nothing changed, so the trail has nothing to say.
     if (!(change.before && change.after && *change.before == *change.after))
         store::appendHistory(connection, app::currentActor(), change);

@@ -122,18 +122,20 @@ frmNewForm::SaveResult frmNewForm::Save()
             setRecordNumber(number);
         const store::RecordRow record = enteredRecord(number);
         saveTypeOf(connection, record);
-        store::insertRecord(connection, record);
+        const qint64 rowId = store::insertRecord(connection, record);
+        if (rowId == 0)
+            throw store::StoreError(QStringLiteral("病案 %1 保存后读不回来，没有保存。").arg(number));
         for (const QString &photo : photoPaths())
             store::insertPhoto(connection, number, photo);
-        // The number was free, so the row just written is the only one that carries it.
-        const QVector<store::RecordRow> saved = store::readRecord(connection, number);
-        if (saved.isEmpty())
-            throw store::StoreError(QStringLiteral("病案 %1 保存后读不回来，没有保存。").arg(number));
+        // The number was free: the row and the photo rows just written are all it has, as
+        // they were typed (a cell is stored as it is given).
         store::Change change;
         change.kind = store::ChangeKind::RecordAdded;
         change.number = number;
-        change.rowId = saved.back().rowId;
-        change.after = store::readRecordState(connection, change.rowId);
+        change.rowId = rowId;
+        store::RecordRow saved = record;
+        saved.rowId = rowId;
+        change.after = store::RecordState{saved, photoPaths()};
         store::appendHistory(connection, app::currentActor(), change);
         transaction.commit();
         // Their words are read in the background, for the search.

@@ -295,11 +295,12 @@ void deletePhotoRows(Connection &c, const QString &number)
     c.runOften(QStringLiteral("DELETE FROM photo WHERE ") + same(c, QStringLiteral("\"病案号\"")), {number});
 }
 
-void insertRecord(Connection &c, const RecordRow &r)
+qint64 insertRecord(Connection &c, const RecordRow &r)
 {
-    c.runOften(QStringLiteral("INSERT INTO Detail (type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
-                         "VALUES (?, ?, ?, ?, ?)"),
-          {r.typeName, r.number, r.name, r.path, r.description});
+    QSqlQuery q = c.runOften(QStringLiteral("INSERT INTO Detail (type_Name, \"病案号\", \"文件名\", \"路径名\", \"文件说明\") "
+                                            "VALUES (?, ?, ?, ?, ?) RETURNING rowid"),
+                             {r.typeName, r.number, r.name, r.path, r.description});
+    return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 
 void insertRecordRow(Connection &c, const RecordRow &r)

@@ -93,7 +93,8 @@ int deleteRecordRow(Connection &c, qint64 rowId);
 // How many rows carry the record number (normally none or one).
 int countRecordsWithNumber(Connection &c, const QString &number);
 void deletePhotoRows(Connection &c, const QString &number);
-void insertRecord(Connection &c, const RecordRow &record);
+// Returns the new row's identity.
+qint64 insertRecord(Connection &c, const RecordRow &record);
 // Puts a row back under its own identity (record.rowId): a modification replaces a row in
 // place, so the browser's hold on it and its place among its type's records stay.
 void insertRecordRow(Connection &c, const RecordRow &record);

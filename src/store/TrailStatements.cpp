@@ -484,18 +484,52 @@ std::optional<RecordWithPhotos> takeRecordRow(Connection &c, qint64 rowId)
     return recordWithPhotos(q, 0);
 }
 
+namespace {
+// What a move into the bin writes: every column but the entry's identity.
+const QString kBinWrittenColumns = kBinColumns.mid(QStringLiteral("rowid, ").size());
+
+// The parts of a move into the bin on a server that one statement does: `gone` is the
+// row, `listed` its number's photo list, `binned` the bin entry, `unkept` the photo rows
+// no other row keeps. They all see the archive as it was before the statement: the
+// photos read are the row's, and another row keeping the number is one other than the
+// row going. Takes the row's identity, then the bin entry's time, operator and workstation.
+QString serverBinMoveParts()
+{
+    return QStringLiteral(
+               "WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
+               "listed AS (SELECT gone.rowid, (SELECT coalesce(json_agg(photo.\"照片\" ORDER BY photo.rowid), '[]'::json) "
+               "FROM photo WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")) AS photos FROM gone), "
+               "binned AS (INSERT INTO RecycleBin (%2) SELECT ?::text, ?::text, ?::text, gone.rowid::text, gone.type_Name, "
+               "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos::text "
+               "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
+               "unkept AS (DELETE FROM photo USING gone "
+               "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
+               "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
+               "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")))")
+        .arg(kRecordColumns, kBinWrittenColumns);
+}
+} // namespace
+
 std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, const QString &when,
                                                    const QString &operatorName, const QString &workstation)
 {
-    const QString binColumns = QStringLiteral("deleted_at, operator_name, workstation, record_rowid, type_Name, "
-                                              "\"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos");
+    if (server(c)) {
+        QSqlQuery q = c.runOften(serverBinMoveParts()
+                                     + QStringLiteral(" SELECT binned.rowid, gone.rowid, gone.type_Name, gone.\"病案号\", "
+                                                      "gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos "
+                                                      "FROM gone JOIN listed ON listed.rowid = gone.rowid CROSS JOIN binned"),
+                                 {rowId, when, operatorName, workstation});
+        if (!c.next(q))
+            return std::nullopt;
+        return RecordMovedToBin{q.value(0).toLongLong(), recordWithPhotos(q, 1)};
+    }
     std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
     if (!record)
         return std::nullopt;
     // The cells go over as they are stored, whatever their bytes.
     QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (%1) SELECT ?, ?, ?, ?, type_Name, \"病案号\", "
                                        "\"文件名\", \"路径名\", \"文件说明\", ? FROM Detail WHERE rowid = ? RETURNING rowid")
-                            .arg(binColumns),
+                            .arg(kBinWrittenColumns),
                         {when, operatorName, workstation, QString::number(rowId), photoListJson(record->photos), rowId});
     if (!c.next(q))
         return std::nullopt;
@@ -517,23 +551,12 @@ std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 
     QString content;
     for (const QString &field : std::as_const(hashed))
         content += QStringLiteral("octet_length(%1) || ':' || %1 || chr(10) || ").arg(field);
-    const QString binColumns = QStringLiteral("deleted_at, operator_name, workstation, record_rowid, type_Name, "
-                                              "\"病案号\", \"文件名\", \"路径名\", \"文件说明\", photos");
-    // Its parts all see the archive as it was before it: the photos read are the row's,
-    // another row keeping the number is one other than the row going, and the last entry
+    // The entry's parts see the archive as it was before the statement too: the last entry
     // is the one before this.
     QSqlQuery q = c.runOften(
-        QStringLiteral(
-            "WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
-            "listed AS (SELECT gone.rowid, (SELECT coalesce(json_agg(photo.\"照片\" ORDER BY photo.rowid), '[]'::json) "
-            "FROM photo WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")) AS photos FROM gone), "
-            "binned AS (INSERT INTO RecycleBin (%2) SELECT ?::text, ?::text, ?::text, gone.rowid::text, gone.type_Name, "
-            "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos::text "
-            "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
-            "unkept AS (DELETE FROM photo USING gone "
-            "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
-            "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
-            "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\"))), "
+        serverBinMoveParts()
+            + QStringLiteral(
+            ", "
             "e AS (SELECT ?::text AS changed_at, ?::text AS operator_name, ?::text AS workstation, ?::text AS kind, "
             "coalesce(gone.\"病案号\", '') AS record_number, gone.rowid::text AS record_rowid, ''::text AS subject, "
             "json_build_object('rowId', gone.rowid::text, 'type_Name', gone.type_Name, '病案号', gone.\"病案号\", "
@@ -546,7 +569,7 @@ std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 
             "e.record_number, e.record_rowid, e.subject, e.before_state, e.after_state, e.detail, e.record_name, "
             "encode(sha256(convert_to(%4n.previous, 'UTF8')), 'hex') FROM e CROSS JOIN n RETURNING rowid) "
             "SELECT binned.rowid FROM binned, written")
-            .arg(kRecordColumns, binColumns, kHistoryColumns, content),
+                  .arg(kHistoryColumns, content),
         {rowId, entry.when, entry.operatorName, entry.workstation, entry.when, entry.operatorName, entry.workstation,
          entry.kind, entry.detailTemplate, QStringLiteral("%1")});
     if (!c.next(q))

@@ -4,6 +4,7 @@
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
 #include "records/frmModifyForm.h"
+#include "store/History.h"
 #include "store/Settings.h"
 
 #include <QComboBox>
@@ -350,6 +351,13 @@ private slots:
         QCOMPARE(rows[0].name, QStringLiteral("胆囊切除术后"));
         QCOMPARE(rows[0].typeName, QStringLiteral("外科"));
         QCOMPARE(photosOf(kNumber), (QStringList{m_photoA, m_photoB}));
+        // The trail calls it an addition: of the row written now, as it was written.
+        store::Connection c(m_archive->path());
+        const QVector<store::HistoryEntry> entries = store::readRecordHistory(c, kNumber, rows[0].rowId);
+        QVERIFY(!entries.isEmpty());
+        QCOMPARE(entries[0].change.kind, store::ChangeKind::RecordAdded);
+        QCOMPARE(entries[0].change.rowId, rows[0].rowId);
+        QVERIFY(entries[0].change.after && *entries[0].change.after == *store::readRecordState(c, rows[0].rowId));
     }
 
     void lineBreaksAreStoredAsTypedOrRead()

@@ -72,6 +72,14 @@ class TestTrailEntries : public QObject {
         return k;
     }
 
+    // What the archive holds for a row, to hold an entry's state against.
+    store::RecordState storedState(qint64 rowId)
+    {
+        store::Connection c(m_archive->path());
+        const std::optional<store::RecordState> state = store::readRecordState(c, rowId);
+        return state ? *state : store::RecordState{};
+    }
+
     QVector<store::RecordRow> recordsOf(const QString &number)
     {
         store::Connection c(m_archive->path());
@@ -137,6 +145,7 @@ private slots:
         QCOMPARE(added.after->row.typeName, QStringLiteral("眼科"));
         QCOMPARE(added.after->row.path, QStringLiteral("/病案/胆囊.doc"));
         QCOMPARE(added.after->photos, (QStringList{QStringLiteral("/照片/一.jpg"), QStringLiteral("/照片/二.jpg")}));
+        QVERIFY(*added.after == storedState(rows[0].rowId));
 
         // A second record under a type that exists adds no type entry.
         lineField(w.get(), 0)->insert(QStringLiteral("阑尾炎"));
@@ -217,6 +226,7 @@ private slots:
         QCOMPARE(c.before->photos, QStringList{QStringLiteral("/p1.jpg")});
         QCOMPARE(c.after->photos, QStringList{QStringLiteral("/p1.jpg")});
         QCOMPARE(c.after->row.rowId, rowId);
+        QVERIFY(*c.after == storedState(rowId));
 
         // Saved again as it stands: nothing changed, nothing written.
         browser->cmdLoad_Click();
