@@ -1,5 +1,7 @@
 #include "store/History.h"
 
+#include "store/HistoryWords.h"
+#include "store/PageText.h"
 #include "store/TrailStatements.h"
 
 #include <QCryptographicHash>
@@ -155,6 +157,28 @@ HistoryFilter filterOf(const HistoryQuery &q)
     return f;
 }
 
+// Beyond this many entries offered by the words index a record's text is a common one: the
+// entries read newest first fill a page long before the trail's end, and the index would
+// only make the engine fetch and sort them all.
+constexpr qint64 kFewEntries = 20000;
+
+// The filter of a query, with the trail's words index to find the entries of a record
+// text when that is the quicker way.
+HistoryFilter filterFor(Connection &c, const HistoryQuery &q)
+{
+    HistoryFilter f = filterOf(q);
+    const QString run = trigramQuery(f.record);
+    if (run.isEmpty())
+        return f;
+    if (c.backend() == Backend::PostgreSQL) {
+        f.wordsRun = run; // the server's planner weighs the index against the others
+        return f;
+    }
+    if (catchUpHistoryWords(c) && countHistoryWordCandidates(c, run, kFewEntries) < kFewEntries)
+        f.wordsRun = run;
+    return f;
+}
+
 } // namespace
 
 QDateTime historyNow()
@@ -298,7 +322,7 @@ QVector<HistoryEntry> readHistory(Connection &c, const HistoryQuery &query)
     QVector<HistoryEntry> entries;
     if (readSchemaVersion(c) < 2 || query.limit <= 0)
         return entries;
-    forEachFilteredHistoryRow(c, filterOf(query), query.offset, query.limit,
+    forEachFilteredHistoryRow(c, filterFor(c, query), query.offset, query.limit,
                               [&](const HistoryRow &r) { entries << entryOf(r); });
     return entries;
 }
@@ -307,14 +331,14 @@ qint64 countHistory(Connection &c, const HistoryQuery &query)
 {
     if (readSchemaVersion(c) < 2)
         return 0;
-    return countFilteredHistoryRows(c, filterOf(query));
+    return countFilteredHistoryRows(c, filterFor(c, query));
 }
 
 void forEachHistoryEntry(Connection &c, const HistoryQuery &query, const std::function<void(const HistoryEntry &)> &visit)
 {
     if (readSchemaVersion(c) < 2)
         return;
-    forEachFilteredHistoryRow(c, filterOf(query), 0, -1, [&](const HistoryRow &r) { visit(entryOf(r)); });
+    forEachFilteredHistoryRow(c, filterFor(c, query), 0, -1, [&](const HistoryRow &r) { visit(entryOf(r)); });
 }
 
 ChainReport verifyHistoryChain(Connection &c)

@@ -1,5 +1,7 @@
 #include "store/TrailStatements.h"
 
+#include "store/HistoryWords.h"
+
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -101,6 +103,15 @@ QString filterCondition(Connection &c, const HistoryFilter &f, QVariantList &val
         parts << QStringLiteral("kind IN (%1)").arg(marks.join(QStringLiteral(", ")));
     }
     if (!f.record.isEmpty()) {
+        if (!f.wordsRun.isEmpty()) {
+            if (server(c)) {
+                parts << QStringLiteral("(%1) ILIKE ?").arg(historyWordsServerExpression());
+                values << QString(QLatin1Char('%') + f.wordsRun + QLatin1Char('%'));
+            } else {
+                parts << historyWordsFileCondition();
+                values << historyWordsFileValues(f.wordsRun);
+            }
+        }
         parts << QStringLiteral("(%1 OR %2)").arg(c.dialect().containsText(QStringLiteral("record_number")),
                                                  c.dialect().containsText(QStringLiteral("record_name")));
         values << containsPattern(f.record) << containsPattern(f.record);
@@ -136,7 +147,7 @@ QStringList trailSchema(const Dialect &dialect)
                            "photos TEXT)"),
             QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin (deleted_at)"),
         };
-    return {
+    return QStringList{
         QStringLiteral("CREATE TABLE History (changed_at TEXT, operator_name TEXT, workstation TEXT, kind TEXT, "
                        "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
                        "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
@@ -153,7 +164,7 @@ QStringList trailSchema(const Dialect &dialect)
                        "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
         QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin ((deleted_at COLLATE \"C\"), rowid)"),
         QStringLiteral("CREATE TABLE ArchiveVersion (version INTEGER)"),
-    };
+    } + historyWordsServerSchema();
 }
 
 namespace {

@@ -66,6 +66,9 @@ struct HistoryFilter {
     QString operatorName;
     QStringList kinds; // codes
     QString record;    // typed text, * and ? as wildcards
+    // A run of the record text that the trail's words index finds entries by (see
+    // HistoryWords.h); empty: the pattern alone is applied to every entry read.
+    QString wordsRun;
     int sortColumn = 0; // 0 time, 1 operator, 2 workstation, 3 kind, 4 number
     bool descending = true;
 };

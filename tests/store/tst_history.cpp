@@ -193,6 +193,72 @@ private slots:
         QCOMPARE(exported, (QList<qint64>{5, 3, 1}));
     }
 
+    // A record text of three characters and more is found through the trail's words index
+    // (made and brought up to date by the search itself on a file); the pattern's own rules
+    // decide what it offers, and a search that cannot bring it up to date reads every entry.
+    void aRecordTextFoundThroughTheWordsIndexFollowsThePattern()
+    {
+        TempArchive a;
+        Connection c(a.path());
+        int hour = 0;
+        setHistoryClockForTests([&hour] { return kStart.addSecs(3600 * hour++); });
+        const Actor jia{QStringLiteral("甲"), QStringLiteral("pc-1")};
+        auto added = [&](Connection &on, const char *number, const char *name) {
+            const RecordState s = state(QString::fromUtf8(number), QString::fromUtf8(name));
+            append(on, jia, {ChangeKind::RecordAdded, s.row.number, 1, {}, std::nullopt, s, {}});
+        };
+        added(c, "240101080000", "张三丰 急性阑尾炎"); // 1
+        added(c, "240299990000", "ABCdef 胆囊");       // 2
+        added(c, "240301000000", "abc_def");           // 3
+        added(c, "240401000000", "ÄBC 外科");          // 4
+        added(c, "240501000000", "X%Yz 眼科");         // 5
+        auto found = [&](const QString &text) {
+            HistoryQuery q;
+            q.record = text;
+            const QList<qint64> page = ids(readHistory(c, q));
+            if (countHistory(c, q) != page.size())
+                return QList<qint64>{-1};
+            return page;
+        };
+        QCOMPARE(found(QStringLiteral("急性阑尾炎")), QList<qint64>{1});
+        QCOMPARE(found(QStringLiteral("0101080")), QList<qint64>{1});
+        QCOMPARE(found(QStringLiteral("2402*0000")), QList<qint64>{2});
+        QCOMPARE(found(QStringLiteral("张三丰*炎")), QList<qint64>{1});
+        // ASCII letters in either case; beyond them case counts, though the index offers both.
+        QCOMPARE(found(QStringLiteral("abcDEF")), QList<qint64>{2});
+        QCOMPARE(found(QStringLiteral("äbc")), QList<qint64>{});
+        QCOMPARE(found(QStringLiteral("ÄBC")), QList<qint64>{4});
+        // "%" and "_" are themselves: the index offers 2 for "abc_def" too.
+        QCOMPARE(found(QStringLiteral("abc_def")), QList<qint64>{3});
+        QCOMPARE(found(QStringLiteral("X%Yz 眼科")), QList<qint64>{5});
+        QCOMPARE(found(QStringLiteral("X_Yz 眼科")), QList<qint64>{});
+
+        // Entries written since the last search are found by the next.
+        added(c, "240601000000", "急性阑尾炎 复发");
+        QCOMPARE(found(QStringLiteral("急性阑尾炎")), (QList<qint64>{6, 1}));
+
+        // Another workstation's write lock keeps the file's index behind: every entry is read.
+        added(c, "240701000000", "急性阑尾炎 三次");
+        setBusyTimeout(100);
+        {
+            Connection other(a.path());
+            Connection reader(a.path());
+            Transaction held(other);
+            HistoryQuery q;
+            q.record = QStringLiteral("急性阑尾炎");
+            QCOMPARE(ids(readHistory(reader, q)), (QList<qint64>{7, 6, 1}));
+            QCOMPARE(countHistory(reader, q), 3);
+        }
+        setBusyTimeout(5000);
+        QCOMPARE(found(QStringLiteral("急性阑尾炎")), (QList<qint64>{7, 6, 1}));
+
+        // The index is no part of what the admin tool's check holds against the archive.
+        QCOMPARE(integrityProblems(c, 10), QStringList{QStringLiteral("ok")});
+        const ChainReport chain = verifyHistoryChain(c);
+        QVERIFY(chain.whole);
+        QCOMPARE(chain.entries, 7);
+    }
+
     void aChangeWhoseEntryFailsIsNotMade()
     {
         TempArchive a;

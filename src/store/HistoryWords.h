@@ -1,0 +1,37 @@
+#pragma once
+
+#include "store/Database.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace store {
+
+// The trail's words: a trigram index over each entry's record number and name, so that
+// the whole-trail window finds one record's entries among a million without reading
+// every entry. It is a finder only: what it offers is held against the typed pattern.
+//
+// On a server it is an index of the trail's table, made with the trail by the tables'
+// owner. On a file it is an index of its own, brought up to the newest entry when a
+// search needs it rather than by every write: each write of the trail costs the file a
+// flush of every page it touches, and a trigram index touches many.
+
+// The server's index (part of the trail's schema; each statement may be run again).
+QStringList historyWordsServerSchema();
+// The server's expression that the index holds, which a condition must spell alike.
+QString historyWordsServerExpression();
+
+// File: makes the index if need be and adds the entries written since it was last
+// brought up to date, in steps short enough not to keep other workstations waiting.
+// False when it cannot (an archive the user may only read, a lock held too long): the
+// search then reads every entry.
+bool catchUpHistoryWords(Connection &c);
+// File: how many entries the index offers for a run of three or more characters, counting
+// no further than `atMost`.
+qint64 countHistoryWordCandidates(Connection &c, const QString &run, qint64 atMost);
+// File: the condition on History's rows of the entries the index offers for a run, and
+// its values.
+QString historyWordsFileCondition();
+QVariantList historyWordsFileValues(const QString &run);
+
+} // namespace store
