@@ -216,6 +216,8 @@ bool upgradeSchema(Connection &c)
         return false;
     for (const QString &statement : trailSchema(c.dialect()))
         c.run(statement);
+    if (c.backend() == Backend::PostgreSQL)
+        addHistoryWordsOnServer(c);
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }

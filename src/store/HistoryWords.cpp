@@ -53,6 +53,28 @@ QStringList historyWordsServerSchema()
     };
 }
 
+void addHistoryWordsOnServer(Connection &c)
+{
+    // A failed statement spoils the whole transaction on a server: it is tried behind a
+    // savepoint, which the failure rolls back to. (Outside a transaction there is no
+    // savepoint to take, and nothing a failure could spoil.)
+    bool savepoint = true;
+    try {
+        c.run(QStringLiteral("SAVEPOINT history_words"));
+    } catch (const StoreError &) {
+        savepoint = false;
+    }
+    try {
+        for (const QString &statement : historyWordsServerSchema())
+            c.run(statement);
+        if (savepoint)
+            c.run(QStringLiteral("RELEASE SAVEPOINT history_words"));
+    } catch (const StoreError &) {
+        if (savepoint)
+            c.run(QStringLiteral("ROLLBACK TO SAVEPOINT history_words"));
+    }
+}
+
 QString historyWordsServerExpression()
 {
     // A newline never stands in a filter typed into one line, so no run of the filter's
@@ -70,9 +92,12 @@ bool catchUpHistoryWords(Connection &c)
             Transaction t(c);
             // The trail's entries are only ever added, one past the last: an entry above
             // the mark is one the index has not seen. A copy or a restore that replaced
-            // the trail replaced this index and its mark with it, or left neither.
+            // the trail replaced this index and its mark with it, or left neither. The
+            // index keeps no copy of the words: it only names entries, which the pattern
+            // then reads in the trail itself; and an engine's check of the archive does
+            // not take the entries it has not reached yet for damage.
             c.run(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS history_words USING fts5(record_number, "
-                                 "record_name, content='History', content_rowid='id', tokenize='trigram')"));
+                                 "record_name, content='', tokenize='trigram')"));
             c.run(QStringLiteral("CREATE TABLE IF NOT EXISTS history_words_mark (last_id INTEGER)"));
             const qint64 from = lastIndexed(c);
             const qint64 newest = newestEntry(c);

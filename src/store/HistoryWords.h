@@ -16,8 +16,13 @@ namespace store {
 // search needs it rather than by every write: each write of the trail costs the file a
 // flush of every page it touches, and a trigram index touches many.
 
-// The server's index (part of the trail's schema; each statement may be run again).
+// The server's index; each statement may be run again. It needs pg_trgm, which comes
+// with most servers and which a database's owner may add from PostgreSQL 13 on.
 QStringList historyWordsServerSchema();
+// Server: makes the index where the server and the user's rights allow, inside the
+// transaction that makes or upgrades the trail; where they do not, the search reads every
+// entry, and the owner may make it later with the statements the grants print.
+void addHistoryWordsOnServer(Connection &c);
 // The server's expression that the index holds, which a condition must spell alike.
 QString historyWordsServerExpression();
 

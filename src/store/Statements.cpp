@@ -1,6 +1,7 @@
 #include "store/Statements.h"
 
 #include "store/TrailStatements.h"
+#include "store/HistoryWords.h"
 #include "store/PageText.h"
 
 #include <QRegularExpression>
@@ -156,10 +157,12 @@ QStringList serverGrants(const QString &address, const QString &role)
     }
     if (!sequences.isEmpty())
         lines << QStringLiteral("GRANT USAGE ON SEQUENCE %1 TO %2;").arg(sequences.join(QStringLiteral(", ")), who);
-    // The photos' words have a table of their own, which the owner makes here if it is
-    // not there yet: the workstations' role could not.
-    for (const QString &statement : pageTextSchema(Dialect::of(Backend::PostgreSQL)))
-        lines << statement + QLatin1Char(';');
+    // The trail's words index, where it could not be made with the trail; and the photos'
+    // words, which have a table of their own: the owner makes them here if they are not
+    // there yet (the workstations' role could not). Both need pg_trgm: asked for once.
+    for (const QString &statement : historyWordsServerSchema() + pageTextSchema(Dialect::of(Backend::PostgreSQL)))
+        if (!lines.contains(statement + QLatin1Char(';')))
+            lines << statement + QLatin1Char(';');
     lines << pageTextGrants(who);
     return lines;
 }
@@ -324,6 +327,8 @@ void createSchema(Connection &c)
     // A new archive starts at the current version, with its trail.
     for (const QString &s : trailSchema(c.dialect()))
         c.run(s);
+    if (c.backend() == Backend::PostgreSQL)
+        addHistoryWordsOnServer(c);
     writeSchemaVersion(c, 2);
 }
 

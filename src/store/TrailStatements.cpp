@@ -147,7 +147,7 @@ QStringList trailSchema(const Dialect &dialect)
                            "photos TEXT)"),
             QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin (deleted_at)"),
         };
-    return QStringList{
+    return {
         QStringLiteral("CREATE TABLE History (changed_at TEXT, operator_name TEXT, workstation TEXT, kind TEXT, "
                        "record_number TEXT, record_rowid TEXT, subject TEXT, before_state TEXT, after_state TEXT, "
                        "detail TEXT, record_name TEXT, hash TEXT, rowid BIGINT PRIMARY KEY)"),
@@ -164,7 +164,7 @@ QStringList trailSchema(const Dialect &dialect)
                        "\"文件说明\" TEXT, photos TEXT, rowid BIGSERIAL PRIMARY KEY)"),
         QStringLiteral("CREATE INDEX idx_bin_time ON RecycleBin ((deleted_at COLLATE \"C\"), rowid)"),
         QStringLiteral("CREATE TABLE ArchiveVersion (version INTEGER)"),
-    } + historyWordsServerSchema();
+    };
 }
 
 namespace {

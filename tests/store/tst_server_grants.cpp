@@ -41,7 +41,11 @@ private slots:
         QCOMPARE(all.mid(all.size() - 2),
                  (QStringList{QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE \"page_text\" TO \"clerk\";"),
                               QStringLiteral("GRANT USAGE ON SEQUENCE \"page_text_rowid_seq\" TO \"clerk\";")}));
-        QVERIFY(all.at(9).startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (")));
+        // Before them the trail's words index, and pg_trgm, which both need, asked for once.
+        QCOMPARE(all.at(9), QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm;"));
+        QVERIFY(all.at(10).startsWith(QStringLiteral("CREATE INDEX IF NOT EXISTS idx_history_words ON History USING gin (")));
+        QVERIFY(all.at(11).startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (")));
+        QCOMPARE(all.count(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm;")), 1);
         // Without a database in the address, the database-wide lines are left out.
         QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), all.size() - 2);
     }
