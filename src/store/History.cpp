@@ -174,8 +174,12 @@ HistoryFilter filterFor(Connection &c, const HistoryQuery &q)
         f.wordsRun = run; // the server's planner weighs the index against the others
         return f;
     }
-    if (catchUpHistoryWords(c) && countHistoryWordCandidates(c, run, kFewEntries) < kFewEntries)
-        f.wordsRun = run;
+    try {
+        if (catchUpHistoryWords(c) && countHistoryWordCandidates(c, run, kFewEntries) < kFewEntries)
+            f.wordsRun = run;
+    } catch (const StoreError &) {
+        // An index the engine cannot read (a build without FTS5): every entry is read.
+    }
     return f;
 }
 

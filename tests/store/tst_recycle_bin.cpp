@@ -212,6 +212,47 @@ private slots:
         QCOMPARE(readPhotos(c, QStringLiteral("240101080000")), QStringList{QStringLiteral("/p/left.jpg")});
     }
 
+    // The move itself, which the deletion wraps with its trail entry: the row with its
+    // photo list into the bin, the photo rows gone unless another row keeps the number.
+    void aRowMovedIntoTheBinTakesItsPhotoListAndLeavesKeptPhotos()
+    {
+        TempArchive a;
+        a.addType(QStringLiteral("外科"));
+        const QString number = QStringLiteral("240101080000");
+        a.addRecord(QStringLiteral("外科"), number, QStringLiteral("张三"), QStringLiteral("/d/a.pdf"), QStringLiteral("说明"),
+                    {QStringLiteral("/p/2.jpg"), QStringLiteral("/p/1.jpg")});
+        a.addRecord(QStringLiteral("外科"), number, QStringLiteral("张三 旧"));
+        Connection c(a.path());
+        const qint64 first = rowIdOf(c, number, 0);
+        const qint64 second = rowIdOf(c, number, 1);
+        const std::optional<RecordState> before = readRecordState(c, first);
+        QVERIFY(before);
+        const qint64 entries = countHistoryRows(c);
+
+        std::optional<RecordMovedToBin> moved;
+        inTransaction(c, [&] { moved = moveRecordRowToBin(c, first, QStringLiteral("2024-03-01T08:00:00.000Z"),
+                                                          kClerk.operatorName, kClerk.workstation); });
+        QVERIFY(moved);
+        QCOMPARE((RecordState{moved->record.row, moved->record.photos}), *before);
+        const QVector<BinEntry> bin = readBin(c);
+        QCOMPARE(bin.size(), 1);
+        QCOMPARE(bin[0].id, moved->binId);
+        QCOMPARE(bin[0].record, *before);
+        QCOMPARE(bin[0].operatorName, kClerk.operatorName);
+        // The other row of the number keeps the photos; no trail entry of its own.
+        QCOMPARE(readPhotos(c, number), (QStringList{QStringLiteral("/p/2.jpg"), QStringLiteral("/p/1.jpg")}));
+        QCOMPARE(countHistoryRows(c), entries);
+
+        inTransaction(c, [&] { QVERIFY(moveRecordRowToBin(c, second, QStringLiteral("2024-03-01T09:00:00.000Z"),
+                                                          kClerk.operatorName, kClerk.workstation)); });
+        QCOMPARE(readPhotos(c, number), QStringList{});
+        QCOMPARE(readBin(c).size(), 2);
+        // A row already gone moves nothing.
+        inTransaction(c, [&] { QVERIFY(!moveRecordRowToBin(c, second, QStringLiteral("2024-03-01T10:00:00.000Z"),
+                                                           kClerk.operatorName, kClerk.workstation)); });
+        QCOMPARE(readBin(c).size(), 2);
+    }
+
     void aNumberAndARowTakenMeanwhile()
     {
         TempArchive a;
