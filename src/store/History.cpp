@@ -170,15 +170,12 @@ HistoryFilter filterFor(Connection &c, const HistoryQuery &q)
     const QString run = trigramQuery(f.record);
     if (run.isEmpty())
         return f;
-    if (c.backend() == Backend::PostgreSQL) {
-        f.wordsRun = run; // the server's planner weighs the index against the others
-        return f;
-    }
     try {
         if (catchUpHistoryWords(c) && countHistoryWordCandidates(c, run, kFewEntries) < kFewEntries)
             f.wordsRun = run;
     } catch (const StoreError &) {
-        // An index the engine cannot read (a build without FTS5): every entry is read.
+        // An index the engine cannot read (a file's SQLite without FTS5, a server archive
+        // whose index the workstation may not read): every entry is read.
     }
     return f;
 }

@@ -5,8 +5,12 @@
 namespace store {
 
 namespace {
-// Entries added to the file's index per transaction: about a second of work at most.
-constexpr qint64 kCatchUpStep = 50000;
+// Entries added to the index per step: about a second of work at most. A file's step is
+// a write transaction, which other workstations wait for.
+constexpr qint64 kFileStep = 50000;
+constexpr qint64 kServerStep = 20000;
+
+bool onServer(const Connection &c) { return c.backend() == Backend::PostgreSQL; }
 
 bool fileHasWords(Connection &c)
 {
@@ -26,10 +30,61 @@ qint64 newestEntry(Connection &c)
     return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 
-// Every three characters of the run as the index holds them, all required, in any order
-// and either column: a cheap superset of the entries that hold the run. (Asked for as a
-// phrase, the index reads every position of every common trigram first.) The run holds
-// no double quote, the only character a quoted term does not take as itself.
+bool catchUpFile(Connection &c)
+{
+    // Read first: a search that finds the index up to date writes nothing.
+    if (fileHasWords(c) && lastIndexed(c) >= newestEntry(c))
+        return true;
+    for (;;) {
+        Transaction t(c);
+        // The trail's entries are only ever added, one past the last: an entry above the
+        // mark is one the index has not seen. A copy or a restore that replaced the trail
+        // replaced this index and its mark with it, or left neither. The index keeps no
+        // copy of the words: it only names entries, and an engine's check of the archive
+        // does not take the entries it has not reached yet for damage.
+        c.run(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS history_words USING fts5(record_number, "
+                             "record_name, content='', tokenize='trigram')"));
+        c.run(QStringLiteral("CREATE TABLE IF NOT EXISTS history_words_mark (last_id INTEGER)"));
+        const qint64 from = lastIndexed(c);
+        const qint64 newest = newestEntry(c);
+        if (from >= newest) {
+            t.commit(); // the index made, empty as the trail
+            return true;
+        }
+        const qint64 to = qMin(newest, from + kFileStep);
+        c.run(QStringLiteral("INSERT INTO history_words (rowid, record_number, record_name) "
+                             "SELECT id, coalesce(record_number, ''), coalesce(record_name, '') FROM History "
+                             "WHERE id > ? AND id <= ? ORDER BY id"),
+              {from, to});
+        c.run(QStringLiteral("DELETE FROM history_words_mark"));
+        c.run(QStringLiteral("INSERT INTO history_words_mark (last_id) VALUES (?)"), {to});
+        t.commit();
+        if (to >= newest)
+            return true;
+    }
+}
+
+bool catchUpServer(Connection &c)
+{
+    // Each step is one statement, whole or not at all, and takes no lock that a writer
+    // waits for. Writers commit their entries in the order of their numbers (under the
+    // archive's write lock), so an entry above the highest one indexed is one not seen
+    // yet; two searches catching up at once skip what the other added.
+    for (;;) {
+        QSqlQuery q = c.run(QStringLiteral("INSERT INTO history_words (rowid, words) SELECT rowid, %1 FROM History "
+                                           "WHERE rowid > (SELECT coalesce(max(rowid), 0) FROM history_words) "
+                                           "ORDER BY rowid LIMIT %2 ON CONFLICT (rowid) DO NOTHING")
+                                .arg(QStringLiteral("coalesce(record_number, '') || chr(10) || coalesce(record_name, '')"))
+                                .arg(kServerStep));
+        if (q.numRowsAffected() < kServerStep)
+            return true;
+    }
+}
+
+// Every three characters of the run as the file's index holds them, all required, in any
+// order and either column: a cheap superset of the entries that hold the run. (Asked for
+// as a phrase, the index reads every position of every common trigram first.) The run
+// holds no double quote, the only character a quoted term does not take as itself.
 QString trigramsOf(const QString &run)
 {
     const QList<uint> points = run.toUcs4();
@@ -41,23 +96,20 @@ QString trigramsOf(const QString &run)
     }
     return terms.join(QStringLiteral(" AND "));
 }
-} // namespace
 
-QStringList historyWordsServerSchema()
+// The index's rows that may hold the run. A newline never stands in a filter typed into
+// one line, so no run spans a server row's number and name.
+QString candidates(const Connection &c)
 {
-    return {
-        // pg_trgm comes with the server and may be added by a database's owner.
-        QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS idx_history_words ON History USING gin ((%1) gin_trgm_ops)")
-            .arg(historyWordsServerExpression()),
-    };
+    return onServer(c) ? QStringLiteral("SELECT rowid FROM history_words WHERE words ILIKE ?")
+                       : QStringLiteral("SELECT rowid FROM history_words WHERE history_words MATCH ?");
 }
 
-void addHistoryWordsOnServer(Connection &c)
+// A failed statement spoils the whole transaction on a server: each group is tried behind
+// a savepoint, which its failure rolls back to. (Outside a transaction there is no
+// savepoint to take, and nothing a failure could spoil.)
+void tryOnServer(Connection &c, const QStringList &statements)
 {
-    // A failed statement spoils the whole transaction on a server: it is tried behind a
-    // savepoint, which the failure rolls back to. (Outside a transaction there is no
-    // savepoint to take, and nothing a failure could spoil.)
     bool savepoint = true;
     try {
         c.run(QStringLiteral("SAVEPOINT history_words"));
@@ -65,7 +117,7 @@ void addHistoryWordsOnServer(Connection &c)
         savepoint = false;
     }
     try {
-        for (const QString &statement : historyWordsServerSchema())
+        for (const QString &statement : statements)
             c.run(statement);
         if (savepoint)
             c.run(QStringLiteral("RELEASE SAVEPOINT history_words"));
@@ -74,48 +126,36 @@ void addHistoryWordsOnServer(Connection &c)
             c.run(QStringLiteral("ROLLBACK TO SAVEPOINT history_words"));
     }
 }
+} // namespace
 
-QString historyWordsServerExpression()
+QStringList historyWordsServerSchema()
 {
-    // A newline never stands in a filter typed into one line, so no run of the filter's
-    // spans the two.
-    return QStringLiteral("coalesce(record_number, '') || chr(10) || coalesce(record_name, '')");
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS history_words (rowid BIGINT PRIMARY KEY, words TEXT)"),
+        // pg_trgm comes with the server and may be added by a database's owner.
+        QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS idx_history_words ON history_words USING gin (words gin_trgm_ops)"),
+    };
+}
+
+QString historyWordsGrant(const QString &quotedRole)
+{
+    // The search brings the index up to date under the searching workstation's login.
+    return QStringLiteral("GRANT SELECT, INSERT ON TABLE \"history_words\" TO %1;").arg(quotedRole);
+}
+
+void addHistoryWordsOnServer(Connection &c)
+{
+    const QStringList schema = historyWordsServerSchema();
+    // Without pg_trgm the table still spares a search reading the whole trail.
+    tryOnServer(c, schema.mid(0, 1));
+    tryOnServer(c, schema.mid(1));
 }
 
 bool catchUpHistoryWords(Connection &c)
 {
     try {
-        // Read first: a search that finds the index up to date writes nothing.
-        if (fileHasWords(c) && lastIndexed(c) >= newestEntry(c))
-            return true;
-        for (;;) {
-            Transaction t(c);
-            // The trail's entries are only ever added, one past the last: an entry above
-            // the mark is one the index has not seen. A copy or a restore that replaced
-            // the trail replaced this index and its mark with it, or left neither. The
-            // index keeps no copy of the words: it only names entries, which the pattern
-            // then reads in the trail itself; and an engine's check of the archive does
-            // not take the entries it has not reached yet for damage.
-            c.run(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS history_words USING fts5(record_number, "
-                                 "record_name, content='', tokenize='trigram')"));
-            c.run(QStringLiteral("CREATE TABLE IF NOT EXISTS history_words_mark (last_id INTEGER)"));
-            const qint64 from = lastIndexed(c);
-            const qint64 newest = newestEntry(c);
-            if (from >= newest) {
-                t.commit(); // the index made, empty as the trail
-                return true;
-            }
-            const qint64 to = qMin(newest, from + kCatchUpStep);
-            c.run(QStringLiteral("INSERT INTO history_words (rowid, record_number, record_name) "
-                                 "SELECT id, coalesce(record_number, ''), coalesce(record_name, '') FROM History "
-                                 "WHERE id > ? AND id <= ? ORDER BY id"),
-                  {from, to});
-            c.run(QStringLiteral("DELETE FROM history_words_mark"));
-            c.run(QStringLiteral("INSERT INTO history_words_mark (last_id) VALUES (?)"), {to});
-            t.commit();
-            if (to >= newest)
-                return true;
-        }
+        return onServer(c) ? catchUpServer(c) : catchUpFile(c);
     } catch (const StoreError &) {
         return false;
     }
@@ -123,18 +163,23 @@ bool catchUpHistoryWords(Connection &c)
 
 qint64 countHistoryWordCandidates(Connection &c, const QString &run, qint64 atMost)
 {
-    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM (SELECT rowid FROM history_words WHERE history_words MATCH ? LIMIT ?)"),
-                        {trigramsOf(run), atMost});
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM (%1 LIMIT ?) AS offered").arg(candidates(c)),
+                        historyWordsValues(c, run) << atMost);
     return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 
-QString historyWordsFileCondition()
+QString historyWordsCondition(Connection &c)
 {
-    // The tokenizer folds more letters to one case than the pattern does: the pattern
-    // decides after it.
-    return QStringLiteral("id IN (SELECT rowid FROM history_words WHERE history_words MATCH ?)");
+    // The index folds more letters to one case than the pattern does: the pattern decides
+    // after it.
+    return (onServer(c) ? QStringLiteral("rowid IN (%1)") : QStringLiteral("id IN (%1)")).arg(candidates(c));
 }
 
-QVariantList historyWordsFileValues(const QString &run) { return {trigramsOf(run)}; }
+QVariantList historyWordsValues(Connection &c, const QString &run)
+{
+    if (onServer(c))
+        return {QString(QLatin1Char('%') + run + QLatin1Char('%'))};
+    return {trigramsOf(run)};
+}
 
 } // namespace store

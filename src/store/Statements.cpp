@@ -163,6 +163,7 @@ QStringList serverGrants(const QString &address, const QString &role)
     for (const QString &statement : historyWordsServerSchema() + pageTextSchema(Dialect::of(Backend::PostgreSQL)))
         if (!lines.contains(statement + QLatin1Char(';')))
             lines << statement + QLatin1Char(';');
+    lines << historyWordsGrant(who);
     lines << pageTextGrants(who);
     return lines;
 }

@@ -104,13 +104,8 @@ QString filterCondition(Connection &c, const HistoryFilter &f, QVariantList &val
     }
     if (!f.record.isEmpty()) {
         if (!f.wordsRun.isEmpty()) {
-            if (server(c)) {
-                parts << QStringLiteral("(%1) ILIKE ?").arg(historyWordsServerExpression());
-                values << QString(QLatin1Char('%') + f.wordsRun + QLatin1Char('%'));
-            } else {
-                parts << historyWordsFileCondition();
-                values << historyWordsFileValues(f.wordsRun);
-            }
+            parts << historyWordsCondition(c);
+            values << historyWordsValues(c, f.wordsRun);
         }
         parts << QStringLiteral("(%1 OR %2)").arg(c.dialect().containsText(QStringLiteral("record_number")),
                                                  c.dialect().containsText(QStringLiteral("record_name")));
@@ -225,6 +220,9 @@ QStringList grantTrailToWorkstations(Connection &c)
     QStringList roles;
     while (c.next(q))
         roles << text(q, 0);
+    // The trail's words index is made where the server allows (see HistoryWords.h).
+    QSqlQuery words = c.run(QStringLiteral("SELECT to_regclass('history_words') IS NOT NULL"));
+    const bool hasHistoryWords = c.next(words) && words.value(0).toBool();
     for (const QString &role : std::as_const(roles))
         for (const QString &grant : serverGrants(QString(), role))
             // The photos' words have a table of their own, made by the ocr command or the
@@ -232,7 +230,8 @@ QStringList grantTrailToWorkstations(Connection &c)
             if (grant.contains(QLatin1String("page_text")))
                 continue;
             else if (grant.contains(QLatin1String("\"history\"")) || grant.contains(QLatin1String("\"recyclebin\""))
-                || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE")))
+                || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE"))
+                || (grant.contains(QLatin1String("\"history_words\"")) && hasHistoryWords))
                 c.run(grant);
     return roles;
 }
