@@ -64,20 +64,31 @@ bool catchUpFile(Connection &c)
     }
 }
 
+qint64 newestOnServer(Connection &c, const char *table)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM %1").arg(QLatin1String(table)));
+    return c.next(q) ? q.value(0).toLongLong() : 0;
+}
+
 bool catchUpServer(Connection &c)
 {
     // Each step is one statement, whole or not at all, and takes no lock that a writer
     // waits for. Writers commit their entries in the order of their numbers (under the
     // archive's write lock), so an entry above the highest one indexed is one not seen
-    // yet; two searches catching up at once skip what the other added.
-    for (;;) {
-        QSqlQuery q = c.run(QStringLiteral("INSERT INTO history_words (rowid, words) SELECT rowid, %1 FROM History "
-                                           "WHERE rowid > (SELECT coalesce(max(rowid), 0) FROM history_words) "
-                                           "ORDER BY rowid LIMIT %2 ON CONFLICT (rowid) DO NOTHING")
-                                .arg(QStringLiteral("coalesce(record_number, '') || chr(10) || coalesce(record_name, '')"))
-                                .arg(kServerStep));
-        if (q.numRowsAffected() < kServerStep)
+    // yet. Two searches catching up at once skip what the other added; neither stops
+    // before the index holds every entry there was when it began.
+    const qint64 target = newestOnServer(c, "History");
+    const qint64 start = newestOnServer(c, "history_words");
+    for (qint64 step = 0;; ++step) {
+        if (newestOnServer(c, "history_words") >= target)
             return true;
+        if (step > (target - start) / kServerStep + 100)
+            return false; // another search ahead of this one all along, or entries missing
+        c.run(QStringLiteral("INSERT INTO history_words (rowid, words) SELECT rowid, coalesce(record_number, '') "
+                             "|| chr(10) || coalesce(record_name, '') FROM History "
+                             "WHERE rowid > (SELECT coalesce(max(rowid), 0) FROM history_words) "
+                             "ORDER BY rowid LIMIT %1 ON CONFLICT (rowid) DO NOTHING")
+                  .arg(kServerStep));
     }
 }
 
@@ -150,6 +161,13 @@ void addHistoryWordsOnServer(Connection &c)
     // Without pg_trgm the table still spares a search reading the whole trail.
     tryOnServer(c, schema.mid(0, 1));
     tryOnServer(c, schema.mid(1));
+}
+
+void dropHistoryWords(Connection &c)
+{
+    c.run(QStringLiteral("DROP TABLE IF EXISTS history_words"));
+    if (!onServer(c))
+        c.run(QStringLiteral("DROP TABLE IF EXISTS history_words_mark"));
 }
 
 bool catchUpHistoryWords(Connection &c)

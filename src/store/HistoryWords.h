@@ -28,6 +28,9 @@ QString historyWordsGrant(const QString &quotedRole);
 // the owner may make them later with the statements the grants print.
 void addHistoryWordsOnServer(Connection &c);
 
+// Removes the index with the archive's tables (a copy cut short, or replaced).
+void dropHistoryWords(Connection &c);
+
 // Makes the file's index if need be and adds the entries written since it was last
 // brought up to date, in steps short enough not to keep other workstations waiting. False
 // when it cannot (an archive the user may only read, a lock held too long, a server

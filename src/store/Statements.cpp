@@ -588,6 +588,7 @@ void dropArchiveTables(Connection &c)
 {
     for (ArchiveTable table : archiveTables() + trailTables())
         c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QString::fromUtf8(shapeOf(table).name)));
+    dropHistoryWords(c);
     forgetSchemaVersion(c);
     if (c.backend() == Backend::PostgreSQL)
         c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveVersion"));
