@@ -11,7 +11,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
-#include <QtEndian>
 
 #include <atomic>
 #include <cerrno>
@@ -111,10 +110,7 @@ public:
     {
         if (m_pid < 0)
             return false;
-        QByteArray frame(4, Qt::Uninitialized);
-        qToBigEndian<qint32>(qint32(request.size()), frame.data());
-        frame += request;
-        if (!sendAll(frame) || !receive(reply)) {
+        if (!sendAll(helper::framed(request)) || !receive(reply)) {
             kill();
             return false;
         }
@@ -204,36 +200,17 @@ private:
 
     bool sendAll(const QByteArray &frame)
     {
-        const char *from = frame.constData();
-        qint64 left = frame.size();
-        while (left > 0) {
-            if (!wait(m_requests, POLLOUT))
-                return false;
-            const ssize_t n = ::send(m_requests, from, size_t(left), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0)
-                return false;
-            from += n;
-            left -= n;
-        }
-        return true;
+        return helper::transferAll(
+            frame.constData(), frame.size(),
+            [this](const char *at, qint64 left) { return ::send(m_requests, at, size_t(left), MSG_NOSIGNAL | MSG_DONTWAIT); },
+            [this] { return wait(m_requests, POLLOUT); }, true);
     }
 
     bool receiveExactly(char *to, qint64 size)
     {
-        while (size > 0) {
-            if (!wait(m_replies, POLLIN))
-                return false;
-            const ssize_t n = ::recv(m_replies, to, size_t(size), MSG_DONTWAIT);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0)
-                return false;
-            to += n;
-            size -= n;
-        }
-        return true;
+        return helper::transferAll(
+            to, size, [this](char *at, qint64 left) { return ::recv(m_replies, at, size_t(left), MSG_DONTWAIT); },
+            [this] { return wait(m_replies, POLLIN); }, true);
     }
 
     bool receive(QByteArray &reply)
@@ -241,8 +218,8 @@ private:
         char head[4];
         if (!receiveExactly(head, 4))
             return false;
-        const qint32 size = qFromBigEndian<qint32>(head);
-        if (size < 0 || size > helper::kMaxFrame)
+        const qint32 size = helper::announcedSize(head);
+        if (size < 0)
             return false;
         reply.resize(size);
         return receiveExactly(reply.data(), size);

@@ -2,7 +2,6 @@
 
 #include <QtEndian>
 
-#include <cerrno>
 #include <unistd.h>
 
 namespace pictures::helper {
@@ -11,37 +10,31 @@ namespace {
 
 bool readExactly(int fd, char *to, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, to, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        to += n;
-        size -= n;
-    }
-    return true;
+    return transferAll(
+        to, size, [fd](char *at, qint64 left) { return ::read(fd, at, size_t(left)); }, [] { return true; }, false);
 }
 
 } // namespace
 
-bool writeFrame(int fd, const QByteArray &payload)
+QByteArray framed(const QByteArray &payload)
 {
     QByteArray frame(4, Qt::Uninitialized);
     qToBigEndian<qint32>(qint32(payload.size()), frame.data());
-    frame += payload;
-    const char *from = frame.constData();
-    qint64 left = frame.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, from, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        from += n;
-        left -= n;
-    }
-    return true;
+    return frame + payload;
+}
+
+qint32 announcedSize(const char *head)
+{
+    const qint32 size = qFromBigEndian<qint32>(head);
+    return size < 0 || size > kMaxFrame ? -1 : size;
+}
+
+bool writeFrame(int fd, const QByteArray &payload)
+{
+    const QByteArray frame = framed(payload);
+    return transferAll(
+        frame.constData(), frame.size(), [fd](const char *at, qint64 left) { return ::write(fd, at, size_t(left)); },
+        [] { return true; }, false);
 }
 
 bool readFrame(int fd, QByteArray &payload)
@@ -49,8 +42,8 @@ bool readFrame(int fd, QByteArray &payload)
     char head[4];
     if (!readExactly(fd, head, 4))
         return false;
-    const qint32 size = qFromBigEndian<qint32>(head);
-    if (size < 0 || size > kMaxFrame)
+    const qint32 size = announcedSize(head);
+    if (size < 0)
         return false;
     payload.resize(size);
     return readExactly(fd, payload.data(), size);

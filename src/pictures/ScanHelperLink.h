@@ -13,6 +13,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <cerrno>
+
 namespace pictures::helper {
 
 enum Op : qint32 { Devices = 1, Open, Apply, Start, Format, Read, Cancel, Close };
@@ -31,5 +33,31 @@ inline QDataStream &stream(QDataStream &s)
 // Whole frames over a descriptor; false when the other side is gone or the frame is bad.
 bool writeFrame(int fd, const QByteArray &payload);
 bool readFrame(int fd, QByteArray &payload);
+
+// A payload with its four-byte head; and the length a head announces, -1 when no frame of
+// ours is that long.
+QByteArray framed(const QByteArray &payload);
+qint32 announcedSize(const char *head);
+
+// Moves `size` bytes at `at` by repeated `step(at, left)` (a read or a write of up to
+// `left` bytes, which returns what ::read does): a step interrupted is tried again, and so
+// is one that would block on a descriptor that `ready()` polls first. False when `ready`
+// gives up, or a step fails or meets the end of the stream.
+template <typename Byte, typename Step, typename Ready>
+bool transferAll(Byte *at, qint64 size, Step step, Ready ready, bool polled)
+{
+    while (size > 0) {
+        if (!ready())
+            return false;
+        const auto n = step(at, size);
+        if (n < 0 && (errno == EINTR || (polled && errno == EAGAIN)))
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= n;
+    }
+    return true;
+}
 
 } // namespace pictures::helper
