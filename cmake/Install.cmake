@@ -41,12 +41,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 # installation knows: the package installs under /usr, `cmake --install` under its
 # --prefix (/usr/local by default). A path fixed when configuring named /usr/local in the
 # package, and the nightly backup could never start.
+# Each installation configures its own copy, keyed by where it installs: two installs of
+# one build tree at once (the install tests, a package built while installing) once shared
+# one file, and one of them failed or got the other's prefix.
 install(CODE "
   set(CASEARCHIVE_ADMIN \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/casearchive-admin\")
   set(CASEARCHIVE_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+  string(MD5 casearchive_install_key \"\$ENV{DESTDIR}|\${CMAKE_INSTALL_PREFIX}\")
+  set(casearchive_unit \"${CMAKE_BINARY_DIR}/systemd/\${casearchive_install_key}/casearchive-backup.service\")
   configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.service.in\"
-                 \"${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service\" @ONLY)
+                 \"\${casearchive_unit}\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\" TYPE FILE FILES
+       \"\${casearchive_unit}\"
+       \"${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.timer\")
 ")
-install(FILES ${CMAKE_BINARY_DIR}/systemd/casearchive-backup.service
-              ${PROJECT_SOURCE_DIR}/resources/systemd/casearchive-backup.timer
-        DESTINATION lib/systemd/system)
