@@ -1,6 +1,7 @@
 // The scan window against SANE's own "test" backend, a real SANE driver that delivers
 // test pages (enabled through a private SANE_CONFIG_DIR), and against a device of the
 // test's own for what that driver cannot do (a cable pulled in the middle of a page).
+#include "SaneTestDriver.h"
 #include "TestSupport.h"
 
 #include "common/Module1.h"
@@ -132,24 +133,17 @@ void useFake(const FakeSetUp &setUp)
 class TestScanner : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_config; // SANE's configuration for this test program only
-    std::unique_ptr<QTemporaryDir> m_pages;
+    testing::SaneTestDriver m_sane;
     const QString m_number = QStringLiteral("240305140709");
 
     // The test driver's settings for the next window (read when SANE starts).
     void configure(const QStringList &extraLines, bool withTestDriver = true)
     {
-        QFile dll(m_config.filePath(QStringLiteral("dll.conf")));
-        QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        dll.write(withTestDriver ? "test\n" : "");
-        dll.close();
-        QFile conf(m_config.filePath(QStringLiteral("test.conf")));
-        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        conf.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\n"
-                   "test-picture \"Color pattern\"\nbr_x 80.0\nbr_y 100.0\n");
+        QByteArray conf("number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\n"
+                        "test-picture \"Color pattern\"\nbr_x 80.0\nbr_y 100.0\n");
         for (const QString &l : extraLines)
-            conf.write(l.toUtf8() + '\n');
-        conf.close();
+            conf += l.toUtf8() + '\n';
+        QVERIFY(m_sane.configure(conf, withTestDriver));
     }
 
     std::unique_ptr<frmScanner> open()
@@ -182,7 +176,7 @@ class TestScanner : public QObject {
         return finished.wait(kWait);
     }
 
-    QString folder() const { return m_pages->filePath(m_number); }
+    QString folder() const { return QDir(m_sane.pagesFolder()).filePath(m_number); }
     QStringList filesThere() const
     {
         return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
@@ -214,16 +208,12 @@ class TestScanner : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_config.isValid());
-        qputenv("SANE_CONFIG_DIR", m_config.path().toLocal8Bit());
+        QVERIFY(m_sane.useOwnConfiguration());
     }
 
     void init()
     {
-        testing::isolateSettings();
-        m_pages = std::make_unique<QTemporaryDir>();
-        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_pages->path());
-        pictures::setScannerSystemFactory({});
+        m_sane.freshTest();
         configure({});
     }
 

@@ -1,6 +1,7 @@
 // The scanner helper that holds SANE's drivers for the scan window: it lives exactly as
 // long as the window, and a helper that stops answering or dies cannot keep the window
 // from closing, nor leave a process behind.
+#include "SaneTestDriver.h"
 #include "TestSupport.h"
 
 #include "pictures/Scanner.h"
@@ -54,22 +55,14 @@ QString commandOf(int pid)
 class TestScannerHelper : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_config; // SANE's configuration for this test program only
-    std::unique_ptr<QTemporaryDir> m_pages;
+    testing::SaneTestDriver m_sane;
     const QString m_number = QStringLiteral("240305140709");
 
     // SANE's test driver, sending its page slowly: 4 KB every 100 ms.
-    void configureSlowPages()
+    bool configureSlowPages()
     {
-        QFile dll(m_config.filePath(QStringLiteral("dll.conf")));
-        QVERIFY(dll.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        dll.write("test\n");
-        dll.close();
-        QFile conf(m_config.filePath(QStringLiteral("test.conf")));
-        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        conf.write("number_of_devices 2\nmode Gray\ndepth 8\nresolution 75.0\nbr_x 80.0\nbr_y 100.0\n"
-                   "read-limit true\nread-limit-size 4096\nread-delay true\nread-delay-duration 100000\n");
-        conf.close();
+        return m_sane.configure("number_of_devices 2\nmode Gray\ndepth 8\nresolution 75.0\nbr_x 80.0\nbr_y 100.0\n"
+                                "read-limit true\nread-limit-size 4096\nread-delay true\nread-delay-duration 100000\n");
     }
 
     std::unique_ptr<frmScanner> open()
@@ -92,26 +85,29 @@ class TestScannerHelper : public QObject {
         return pids.size() == 1 ? pids.first() : 0;
     }
 
+    // Starts a page and, once some of it has come in, sends the helper the signal.
+    bool signalHelperMidPage(frmScanner *w, int signal)
+    {
+        const int helper = scanningHelper(w);
+        return helper > 0 && ::kill(helper, signal) == 0;
+    }
+
     QStringList filesThere() const
     {
-        return QDir(m_pages->filePath(m_number)).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        return QDir(QDir(m_sane.pagesFolder()).filePath(m_number)).entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_config.isValid());
-        qputenv("SANE_CONFIG_DIR", m_config.path().toLocal8Bit());
+        QVERIFY(m_sane.useOwnConfiguration());
     }
 
     void init()
     {
-        testing::isolateSettings();
-        m_pages = std::make_unique<QTemporaryDir>();
-        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_pages->path());
-        pictures::setScannerSystemFactory({});
+        m_sane.freshTest();
         pictures::setScannerHelperGraceForTests(0);
-        configureSlowPages();
+        QVERIFY(configureSlowPages());
     }
 
     void cleanup() { pictures::setScannerHelperGraceForTests(0); }
@@ -142,10 +138,8 @@ private slots:
         platform.answer(Answer::Ok);
         auto w = open();
         QSignalSpy finished(w.get(), &frmScanner::runFinished);
-        const int helper = scanningHelper(w.get());
-        QVERIFY(helper > 0);
         // A driver wedged for good, as one whose thread died holding a lock is.
-        QCOMPARE(::kill(helper, SIGSTOP), 0);
+        QVERIFY(signalHelperMidPage(w.get(), SIGSTOP));
         QTest::mouseClick(w->cmdCancel, Qt::LeftButton);
         QVERIFY(finished.wait(kWait));
         QCOMPARE(w->lblMessage->text(), QStringLiteral("扫描已取消。"));
@@ -169,9 +163,7 @@ private slots:
         pictures::setScannerHelperGraceForTests(300);
         testing::ScriptedPlatform platform;
         auto w = open();
-        const int helper = scanningHelper(w.get());
-        QVERIFY(helper > 0);
-        QCOMPARE(::kill(helper, SIGSTOP), 0);
+        QVERIFY(signalHelperMidPage(w.get(), SIGSTOP));
         w.reset(); // returns: the helper is given its grace, then killed
         QCOMPARE(childProcesses(), QList<int>());
         QCOMPARE(filesThere(), QStringList());
@@ -203,9 +195,7 @@ private slots:
         platform.answer(Answer::Ok);
         auto w = open();
         QSignalSpy finished(w.get(), &frmScanner::runFinished);
-        const int helper = scanningHelper(w.get());
-        QVERIFY(helper > 0);
-        QCOMPARE(::kill(helper, SIGKILL), 0);
+        QVERIFY(signalHelperMidPage(w.get(), SIGKILL));
         QVERIFY(finished.wait(kWait));
         const QString lost = QStringLiteral("与扫描仪的连接中断（扫描仪可能已断开或关机）。请检查电源和连接线后再扫描。");
         QCOMPARE(w->lblMessage->text(), lost);
