@@ -63,10 +63,13 @@ const char *const kUsage =
     "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
     "      are. The program does it itself on a file; a server's database is upgraded\n"
     "      by its owner with this command, then the grants printed again and run\n"
-    "  casearchive-admin check PATH\n"
+    "  casearchive-admin check PATH [--trail-mark ENTRY:HASH]\n"
     "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
     "      (naming the first entry that does not fit), the records whose type is\n"
     "      not in Catalog, and the records whose attached file or photo is missing.\n"
+    "      It prints the trail's newest entry as a mark; given a mark noted earlier,\n"
+    "      the trail must still hold that entry unchanged, which shows newest entries\n"
+    "      taken out and a trail written anew, as the chain alone cannot.\n"
     "      PATH a backup folder (or the archive file inside one): the archive and every\n"
     "      copied file compared with the sizes and SHA-256 of the backup's checksum list.\n"
     "      Exit code 0 when all is well, 1 when damaged (archive, copy or checksum list)\n"
@@ -482,15 +485,22 @@ int main(int argc, char *argv[])
         if (command == QLatin1String("restore"))
             return restoreCommand(path, args);
         if (command == QLatin1String("check")) {
+            std::optional<store::TrailMark> noted;
+            if (args.size() == 2 && args.first() == QLatin1String("--trail-mark")) {
+                noted = store::parseTrailMark(args.last());
+                if (!noted)
+                    return usage("--trail-mark takes the mark a check printed: ENTRY:HASH (64 hex digits)");
+                args.clear();
+            }
             if (!args.isEmpty())
-                return usage("check takes only PATH");
+                return usage("check takes PATH, and --trail-mark ENTRY:HASH");
             const QString backup = store::isServerAddress(path) ? QString() : store::backupFolderOf(path);
             if (!backup.isEmpty()) {
-                const store::BackupReport report = store::checkBackup(backup);
+                const store::BackupReport report = store::checkBackup(backup, noted);
                 std::fputs(report.text().toUtf8().constData(), stdout);
                 return report.exitCode();
             }
-            const store::ArchiveReport report = store::checkArchive(path);
+            const store::ArchiveReport report = store::checkArchive(path, true, noted);
             std::fputs(report.text().toUtf8().constData(), stdout);
             return report.exitCode();
         }

@@ -27,7 +27,7 @@ QString missingReason(const QString &path)
     return QString();
 }
 
-ArchiveReport checkArchive(const QString &path, bool checkFiles)
+ArchiveReport checkArchive(const QString &path, bool checkFiles, const std::optional<TrailMark> &noted)
 {
     ArchiveReport report;
     report.path = path;
@@ -46,7 +46,7 @@ ArchiveReport checkArchive(const QString &path, bool checkFiles)
                 report.counts = countTables(c);
                 forEachRecordWithoutType(c, [&](const RecordRow &r) { report.untyped.push_back(r); });
                 report.schemaVersion = schemaVersion(c);
-                report.chain = verifyHistoryChain(c);
+                report.chain = verifyHistoryChain(c, noted);
             }
         } catch (const StoreError &e) {
             report.archiveTables = false;
@@ -114,7 +114,7 @@ QString ArchiveReport::text() const
                          .arg(schemaVersion);
         else
             lines << QStringLiteral("schema version: %1").arg(schemaVersion);
-        if (schemaVersion >= 2) {
+        if (schemaVersion >= 2 || !chain.whole) {
             if (chain.whole)
                 lines << QStringLiteral("trail: %1 entries, hash chain whole").arg(chain.entries);
             else
@@ -122,7 +122,13 @@ QString ArchiveReport::text() const
                              .arg(chain.entries)
                              .arg(chain.firstBadId)
                              .arg(chain.problem);
-            lines << QStringLiteral("recycle bin: %1 records").arg(countText(counts.bin));
+            if (chain.newest)
+                lines << QStringLiteral("trail mark: %1 (note it where the archive's users cannot write; "
+                                        "check PATH --trail-mark %1 then shows that no entry up to it was "
+                                        "taken out or written anew)")
+                             .arg(chain.newest->text());
+            if (schemaVersion >= 2)
+                lines << QStringLiteral("recycle bin: %1 records").arg(countText(counts.bin));
         }
     }
     if (!untyped.isEmpty()) {

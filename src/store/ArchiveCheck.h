@@ -43,9 +43,11 @@ struct ArchiveReport {
     QString text() const;
 };
 
-// Examines the file; checkFiles also looks for every file its records name. Never
-// throws: whatever goes wrong is part of the report. Runs no statement that writes.
-ArchiveReport checkArchive(const QString &path, bool checkFiles = true);
+// Examines the file; checkFiles also looks for every file its records name; a trail mark
+// noted earlier must still be in the trail. Never throws: whatever goes wrong is part of
+// the report. Runs no statement that writes.
+ArchiveReport checkArchive(const QString &path, bool checkFiles = true,
+                           const std::optional<TrailMark> &noted = std::nullopt);
 
 // Why a file named by a record cannot be found, or an empty text when it is there.
 QString missingReason(const QString &path);

@@ -176,7 +176,7 @@ QString backupFolderOf(const QString &path)
     return QString();
 }
 
-BackupReport checkBackup(const QString &folder)
+BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &noted)
 {
     BackupReport report;
     report.folder = folder;
@@ -230,7 +230,7 @@ BackupReport checkBackup(const QString &folder)
         }
     }
     if (report.archiveDiffers != QLatin1String("is missing"))
-        report.archive = checkArchive(dir.filePath(report.archiveName), false);
+        report.archive = checkArchive(dir.filePath(report.archiveName), false, noted);
     return report;
 }
 

@@ -68,6 +68,6 @@ struct BackupReport {
 // an empty text when the path is no backup.
 QString backupFolderOf(const QString &path);
 // Checks a backup against its checksum list. Never throws; writes nothing.
-BackupReport checkBackup(const QString &folder);
+BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &noted = std::nullopt);
 
 } // namespace store

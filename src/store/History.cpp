@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <pwd.h>
@@ -344,11 +345,35 @@ void forEachHistoryEntry(Connection &c, const HistoryQuery &query, const std::fu
     forEachFilteredHistoryRow(c, filterFor(c, query), 0, -1, [&](const HistoryRow &r) { visit(entryOf(r)); });
 }
 
-ChainReport verifyHistoryChain(Connection &c)
+QString TrailMark::text() const
+{
+    return QString::number(id) + QLatin1Char(':') + hash;
+}
+
+std::optional<TrailMark> parseTrailMark(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([1-9][0-9]{0,17}):([0-9A-Fa-f]{64})$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    return TrailMark{m.captured(1).toLongLong(), m.captured(2).toLower()};
+}
+
+ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &noted)
 {
     ChainReport report;
-    if (readSchemaVersion(c) < 2)
+    const auto checkNoted = [&] {
+        if (!noted || !report.whole || report.entries >= noted->id)
+            return;
+        // Fewer entries than the mark names, each one fitting: the newest were taken out.
+        report.whole = false;
+        report.firstBadId = report.entries + 1;
+        report.problem = QStringLiteral("记下的第 %1 条不见了：第 %2 条起的条目被删除过").arg(noted->id).arg(report.entries + 1);
+    };
+    if (readSchemaVersion(c) < 2) {
+        checkNoted();
         return report;
+    }
     qint64 expected = 1;
     QString previous;
     forEachHistoryRow(c, [&](const HistoryRow &r) {
@@ -370,10 +395,16 @@ ChainReport verifyHistoryChain(Connection &c)
             bad(QStringLiteral("第 %1 条的变更类别“%2”不是本系统写的").arg(r.id).arg(r.kind));
         } else if (r.recordName != nameOf(stateFromJson(r.before), stateFromJson(r.after))) {
             bad(QStringLiteral("第 %1 条的病案名称与它记下的内容不符（被修改过）").arg(r.id));
+        } else if (noted && r.id == noted->id && r.hash != noted->hash) {
+            // Every hash fits, yet not the one noted: the trail up to here was written anew.
+            bad(QStringLiteral("第 %1 条的校验值不是记下的值：到第 %1 条为止的条目被改写过").arg(r.id));
         }
         previous = r.hash;
         ++expected;
     });
+    checkNoted();
+    if (report.whole && report.entries > 0)
+        report.newest = TrailMark{report.entries, previous};
     return report;
 }
 

@@ -134,13 +134,26 @@ qint64 countHistory(Connection &c, const HistoryQuery &query); // ignores offset
 void forEachHistoryEntry(Connection &c, const HistoryQuery &query,
                          const std::function<void(const HistoryEntry &)> &visit);
 
+// An entry's place and hash, noted outside the archive ("7:9f86d0…"). The chain alone
+// cannot show that its newest entries were taken out, nor a trail rewritten from its
+// first entry on with every hash computed anew; a mark noted earlier can.
+struct TrailMark {
+    qint64 id = 0;
+    QString hash; // 64 hex digits, lower case
+    QString text() const; // "ID:HASH"
+};
+// Reads "ID:HASH"; nothing when it is not one.
+std::optional<TrailMark> parseTrailMark(const QString &text);
+
 // The chain check: whole, or the first entry that does not fit and why.
 struct ChainReport {
     bool whole = true;
     qint64 entries = 0;
     qint64 firstBadId = 0; // 0 when whole
     QString problem;       // what the operator reads about that entry
+    std::optional<TrailMark> newest; // the newest entry's mark, when the chain is whole
 };
-ChainReport verifyHistoryChain(Connection &c);
+// With a mark, the trail must still hold that entry with that hash.
+ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &noted = std::nullopt);
 
 } // namespace store

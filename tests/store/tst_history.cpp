@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlRecord>
 
 using namespace store;
@@ -331,6 +332,65 @@ private slots:
         QVERIFY2(check.out.contains(QStringLiteral("hash chain BROKEN at entry %1: %2\n").arg(firstBad).arg(problem)),
                  qPrintable(check.out));
         QVERIFY(check.out.endsWith(QStringLiteral("result: FAULT (the trail has been tampered with from entry %1 on)\n").arg(firstBad)));
+    }
+
+    // The chain cannot show its newest entries taken out, nor a trail written anew with
+    // every hash computed again; the mark a check printed earlier shows both.
+    void aNotedTrailMarkShowsNewestEntriesTakenOutAndATrailWrittenAnew()
+    {
+        const auto markIn = [](const QString &out) {
+            static const QRegularExpression line(QStringLiteral("\ntrail mark: ([0-9]+:[0-9a-f]{64}) "));
+            return line.match(out).captured(1);
+        };
+        TempArchive a;
+        TempArchive rewritten;
+        QString mark;
+        {
+            Connection c(a.path());
+            int hour = 0;
+            fillTrail(c, &hour);
+            const Run check = admin({QStringLiteral("check"), a.path()});
+            QCOMPARE(check.exitCode, 0);
+            mark = markIn(check.out);
+            QCOMPARE(mark, verifyHistoryChain(c).newest->text());
+            QVERIFY(mark.startsWith(QStringLiteral("5:")));
+            QCOMPARE(admin({QStringLiteral("check"), a.path(), QStringLiteral("--trail-mark"), mark}).exitCode, 0);
+            // The same changes an hour later: every entry fits, none is the one noted.
+            Connection r(rewritten.path());
+            int later = 1;
+            fillTrail(r, &later);
+            // An entry after the mark is what a trail in use gets; the mark still fits.
+            append(c, {QStringLiteral("甲"), QStringLiteral("pc-1")},
+                   {ChangeKind::TypeAdded, {}, 0, QStringLiteral("外科"), std::nullopt, std::nullopt, {}});
+        }
+        const Run grown = admin({QStringLiteral("check"), a.path(), QStringLiteral("--trail-mark"), mark.toUpper()});
+        QCOMPARE(grown.exitCode, 0);
+        QVERIFY2(grown.out.contains(QStringLiteral("trail: 6 entries, hash chain whole\ntrail mark: 6:")), qPrintable(grown.out));
+
+        const Run other = admin({QStringLiteral("check"), rewritten.path(), QStringLiteral("--trail-mark"), mark});
+        QCOMPARE(other.exitCode, 1);
+        QVERIFY2(other.out.contains(QStringLiteral("trail: 5 entries, hash chain BROKEN at entry 5: "
+                                                   "第 5 条的校验值不是记下的值：到第 5 条为止的条目被改写过\n")),
+                 qPrintable(other.out));
+        QVERIFY(!other.out.contains(QStringLiteral("trail mark:")));
+
+        // The newest entries up to the mark taken out: the chain alone still fits.
+        a.exec(QStringLiteral("DELETE FROM History WHERE rowid >= 5"));
+        QCOMPARE(admin({QStringLiteral("check"), a.path()}).exitCode, 0);
+        const Run cut = admin({QStringLiteral("check"), a.path(), QStringLiteral("--trail-mark"), mark});
+        QCOMPARE(cut.exitCode, 1);
+        QVERIFY2(cut.out.contains(QStringLiteral("trail: 4 entries, hash chain BROKEN at entry 5: "
+                                                 "记下的第 5 条不见了：第 5 条起的条目被删除过\n")),
+                 qPrintable(cut.out));
+        QVERIFY(cut.out.endsWith(QStringLiteral("result: FAULT (the trail has been tampered with from entry 5 on)\n")));
+
+        // A mark that is none is refused before anything is read.
+        for (const QString &bad : {QStringLiteral("5"), QStringLiteral("0:") + mark.mid(2), mark + QLatin1Char('0'),
+                                   QStringLiteral("5:") + QString(64, QLatin1Char('g'))}) {
+            const Run refused = admin({QStringLiteral("check"), a.path(), QStringLiteral("--trail-mark"), bad});
+            QCOMPARE(refused.exitCode, 2);
+            QVERIFY2(refused.err.contains(QStringLiteral("--trail-mark takes the mark a check printed")), qPrintable(bad));
+        }
     }
 
     void anOldArchiveIsUpgradedOnceAndOnlyOnce()
