@@ -297,6 +297,8 @@ int backupCommand(const QString &archive, QStringList args)
     for (const store::MissingFile &m : r.missing)
         std::printf("  missing: record %s (%s): %s - %s\n", qPrintable(m.reference.number),
                     qPrintable(m.reference.recordName), qPrintable(m.reference.path), qPrintable(m.why));
+    if (r.trailMark)
+        std::printf("trail mark: %s\n", qPrintable(r.trailMark->text()));
     int code = r.missing.isEmpty() ? 0 : 3;
     if (keep > 0) {
         const store::KeepResult kept = store::keepNewestBackups(options.targetFolder, keep);

@@ -602,6 +602,7 @@ void BackupRun::verify()
                           .arg(m_result.counts.detail)
                           .arg(check.counts.photo)
                           .arg(m_result.counts.photo)};
+    m_result.trailMark = check.chain.newest;
     QString error;
     m_dbSha256 = sha256OfFile(QDir(m_partial).filePath(m_dbName), m_dbSize, error);
     if (m_dbSha256.isEmpty())

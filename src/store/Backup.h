@@ -47,6 +47,9 @@ struct BackupResult {
     qint64 filesCopied = 0;
     qint64 bytesCopied = 0; // of the attached files and photos
     QVector<MissingFile> missing; // named by records but not there to copy
+    // The copy's newest trail entry, printed so that a scheduled backup's log keeps a mark
+    // for "check --trail-mark"; nothing when its trail is empty or does not fit together.
+    std::optional<TrailMark> trailMark;
     // ".partial" folders of earlier backups that were cut short, found in the target folder:
     // removed (older than this backup and no longer being written), or kept, with their sizes.
     QStringList leftoversRemoved;

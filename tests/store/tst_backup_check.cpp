@@ -248,6 +248,15 @@ private slots:
         a.addType(QStringLiteral("外科"));
         a.addRecord(QStringLiteral("外科"), QStringLiteral("1"), QStringLiteral("甲"), QString(), QString(),
                     {photo, files.filePath(QStringLiteral("gone.jpg"))});
+        QString mark; // the trail's newest entry, which the backup's log keeps
+        {
+            store::Connection c(a.path());
+            store::Transaction tx(c);
+            store::appendHistory(c, {QStringLiteral("甲"), QStringLiteral("pc-1")},
+                                 {store::ChangeKind::TypeAdded, {}, 0, QStringLiteral("外科"), std::nullopt, std::nullopt, {}});
+            tx.commit();
+            mark = store::verifyHistoryChain(c).newest->text();
+        }
         const QDir t(target.path());
         writeFile(t.filePath(QStringLiteral("病案备份-20200101-000000/备份清单.txt")), "old");
         writeFile(t.filePath(QStringLiteral("病案备份-20200101-000000-10/manifest.sha256")), "old");
@@ -272,8 +281,9 @@ private slots:
         QCOMPARE(run({QStringLiteral("backup"), a.path(), target.path(), QStringLiteral("--with-files")}), 3);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY2(out.contains(QStringLiteral("verified: 1 records, 2 photos, 1 files copied, 1 missing\n"
-                                             "  missing: record 1 (甲): %1 - not found\n")
-                                  .arg(files.filePath(QStringLiteral("gone.jpg")))),
+                                             "  missing: record 1 (甲): %1 - not found\n"
+                                             "trail mark: %2\n")
+                                  .arg(files.filePath(QStringLiteral("gone.jpg")), mark)),
                  qPrintable(out));
         const QStringList made = t.entryList({QStringLiteral("病案备份-2*")}, QDir::Dirs, QDir::Name);
         QCOMPARE(made.size(), 5);
