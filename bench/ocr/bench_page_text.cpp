@@ -4,10 +4,10 @@
 // trigram index, and for a text too short for it) against a bare scan of the same words.
 // Figures only; it asserts nothing. With --server ADDRESS (a PostgreSQL server's maintenance
 // database) the archive is built in a database of its own there.
-#include "pictures/PageRecognizer.h"
+#include "ocr/PageRecognizer.h"
 #include "records/ArchiveTreeModel.h"
 #include "BenchSupport.h"
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/PageText.h"
 #include "store/Statements.h"

@@ -9,10 +9,10 @@
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
 #include "BenchSupport.h"
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/Statements.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

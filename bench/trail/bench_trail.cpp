@@ -8,10 +8,10 @@
 // that flushes every commit to disk, as a records office's server does) the archive is a
 // database of its own on that server.
 #include "BenchSupport.h"
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/PageText.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/Statements.h"
 #include "store/StoredRows.h"
 #include "store/TrailStatements.h"

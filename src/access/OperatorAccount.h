@@ -2,7 +2,7 @@
 // Setting an operator's account from outside the program: the recovery for an office that
 // has locked itself out (for example by deleting its last operator of level "超级权限").
 // The admin tool's command "operator" calls this.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QString>
 #include <QStringList>

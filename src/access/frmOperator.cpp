@@ -6,7 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 

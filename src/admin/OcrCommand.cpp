@@ -1,6 +1,6 @@
 #include "admin/OcrCommand.h"
 
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 #include "store/Database.h"
 #include "store/PageText.h"
 

@@ -7,7 +7,7 @@
 #include "common/Module1.h"
 #include "platform/Dialogs.h"
 #include "platform/InstanceGuard.h"
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 #include "records/frmManager.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "store/Archive.h"
+#include "archive/Archive.h"
 
 #include "store/Database.h"
 #include "store/FileModes.h"

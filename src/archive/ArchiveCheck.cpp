@@ -1,4 +1,4 @@
-#include "store/ArchiveCheck.h"
+#include "archive/ArchiveCheck.h"
 #include "store/Dialect.h"
 
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // Examining an archive file: is it sound, does it hold the archive's tables, and do the
 // files its records name still exist. The admin tool's "check" prints this; the backup
 // runs the same examination on its copy.
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Statements.h"
 
 #include <QString>

@@ -1,10 +1,10 @@
-#include "store/Backup.h"
+#include "archive/Backup.h"
 
-#include "store/BackupManifest.h"
+#include "archive/BackupManifest.h"
 #include "store/Database.h"
 #include "store/Statements.h"
 #include "store/FileModes.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -7,8 +7,8 @@
 // been written, flushed to the disk and checked; a backup that fails or is cancelled
 // removes what it wrote, and whatever could not be removed keeps the ".partial" name.
 // A folder with the dated name is therefore always a complete, verified backup, and holds
-// the checksum list (store/BackupManifest.h) that "casearchive-admin check" proves it by.
-#include "store/ArchiveCheck.h"
+// the checksum list (archive/BackupManifest.h) that "casearchive-admin check" proves it by.
+#include "archive/ArchiveCheck.h"
 
 #include <QDateTime>
 #include <QString>

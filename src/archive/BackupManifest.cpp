@@ -1,6 +1,6 @@
-#include "store/BackupManifest.h"
+#include "archive/BackupManifest.h"
 
-#include "store/Backup.h"
+#include "archive/Backup.h"
 
 #include <QCryptographicHash>
 #include <QDir>

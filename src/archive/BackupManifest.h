@@ -12,7 +12,7 @@
 // characters written as %XX. Checking a backup compares the archive and every copied file
 // with their sizes and SHA-256 there; the records' own paths (the live originals) play no
 // part, so a backup checks good after a disk failure took the originals.
-#include "store/ArchiveCheck.h"
+#include "archive/ArchiveCheck.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "store/BackupSet.h"
+#include "archive/BackupSet.h"
 
-#include "store/Backup.h"
-#include "store/BackupManifest.h"
+#include "archive/Backup.h"
+#include "archive/BackupManifest.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,10 +1,10 @@
-#include "store/Restore.h"
+#include "archive/Restore.h"
 
-#include "store/Backup.h"
-#include "store/BackupManifest.h"
+#include "archive/Backup.h"
+#include "archive/BackupManifest.h"
 #include "store/Database.h"
 #include "store/Dialect.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

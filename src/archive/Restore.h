@@ -4,7 +4,7 @@
 // deleted; the archive file is written under another name and renamed once its bytes
 // are those of the backup; the copied files go back where the records name them (or
 // under a folder given), never over a file that is there.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QString>
 #include <QStringList>

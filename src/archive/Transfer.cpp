@@ -1,8 +1,8 @@
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include "store/StoredRows.h"
 #include "store/FileModes.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/TrailStatements.h"
 
 #include <QDir>

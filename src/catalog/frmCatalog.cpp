@@ -5,7 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Who is at the keyboard: the login name the operator gave and the host name of this
 // workstation. Every change a window writes names them in the archive's trail.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // Photos come from outside and can be made to take any time and any memory while they
 // are decoded and recognised. The program never does either itself: it copies each page
 // into a private folder and starts this helper there, under limits on processor time,
-// address space and output, with a clock of its own per page (pictures/PageRecognizer.h).
+// address space and output, with a clock of its own per page (ocr/PageRecognizer.h).
 // One helper reads several pages in turn, so that the language models are loaded once.
 //
 //   casearchive-ocr LANGUAGES PAGE...

@@ -1,4 +1,4 @@
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

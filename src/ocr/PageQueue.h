@@ -1,7 +1,7 @@
 #pragma once
 // The queue of photos whose words are still to be read (store/PageText.h), and those who
 // work it: the admin tool in the foreground, the program in the background.
-#include "pictures/PageRecognizer.h"
+#include "ocr/PageRecognizer.h"
 #include "store/PageText.h"
 
 #include <QObject>

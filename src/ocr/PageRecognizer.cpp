@@ -1,4 +1,4 @@
-#include "pictures/PageRecognizer.h"
+#include "ocr/PageRecognizer.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

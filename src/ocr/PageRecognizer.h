@@ -1,5 +1,5 @@
 #pragma once
-// Reads the words on photos of pages through the helper casearchive-ocr (src/ocr/main.cpp),
+// Reads the words on photos of pages through the helper casearchive-ocr (src/ocr/OcrHelperMain.cpp),
 // never in this process: each page is copied into a private folder (hashed as it is
 // copied, so that the hash is of exactly the bytes read) and the helper reads the copies
 // there under limits. A page the helper cannot finish (past its time, out of memory,

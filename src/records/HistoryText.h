@@ -2,7 +2,7 @@
 // How the history windows put the trail into words: the fields of a record side by side
 // before and after a change, times as the operator reads them, and the trail written out
 // as CSV for a spreadsheet.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QIODevice>
 #include <QString>

@@ -3,11 +3,11 @@
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "pictures/SelectFile.h"
-#include "pictures/frmScanner.h"
+#include "scan/frmScanner.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Settings.h"
 
 #include <QAction>

@@ -7,7 +7,7 @@
 #include "platform/PrintDialog.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Statements.h"
 
 #include <QDir>

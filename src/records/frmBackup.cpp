@@ -4,7 +4,7 @@
 #include "pictures/SelectPath.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
-#include "store/Backup.h"
+#include "archive/Backup.h"
 #include "store/Settings.h"
 
 #include <QCheckBox>

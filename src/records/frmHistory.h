@@ -1,7 +1,7 @@
 #pragma once
 // "操作历史...": the whole trail for a super-user, filtered by time span, operator, kind of
 // change and record, sorted by a column header, read a page at a time, and exported to CSV.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QDialog>
 

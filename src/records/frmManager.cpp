@@ -1,7 +1,7 @@
 #include "records/frmManager.h"
 
 #include "common/Module1.h"
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 #include "pictures/frmScan.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"

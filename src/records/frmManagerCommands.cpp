@@ -18,7 +18,7 @@
 #include "records/frmRecycleBin.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/PageText.h"
 #include "store/Statements.h"
 

@@ -2,11 +2,11 @@
 
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Database.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
 

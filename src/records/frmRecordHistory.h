@@ -1,7 +1,7 @@
 #pragma once
 // "历史记录...": the entries of one record's trail, newest first; below them the fields of
 // the chosen entry before and after the change, the changed ones highlighted.
-#include "store/History.h"
+#include "trail/History.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
 #pragma once
 // "回收站": the records deleted from the browser or with their type, for a super-user to
 // restore (恢复) or let go for good (彻底删除, asked twice). Files on disk are never touched.
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 
 #include <QDialog>
 

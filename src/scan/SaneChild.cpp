@@ -2,8 +2,8 @@
 // each call a request to the helper and its reply. A helper that was told to stop, or
 // whose scan was cancelled, gets a grace period to answer and is then killed and reaped,
 // so that a scan window always closes and leaves no process behind.
-#include "pictures/ScanHelperLink.h"
-#include "pictures/Scanner.h"
+#include "scan/ScanHelperLink.h"
+#include "scan/Scanner.h"
 
 #include <QCoreApplication>
 #include <QDir>

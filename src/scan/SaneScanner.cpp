@@ -1,6 +1,6 @@
 // SANE behind the scanner seam: the only file that speaks SANE's own calls. It runs in
-// the scanner helper (src/scan/main.cpp), never in the program itself (ScanHelperLink.h).
-#include "pictures/Scanner.h"
+// the scanner helper (src/scan/ScanHelperMain.cpp), never in the program itself (ScanHelperLink.h).
+#include "scan/Scanner.h"
 
 #include <QByteArray>
 #include <QMutex>

@@ -1,4 +1,4 @@
-#include "pictures/ScanHelperLink.h"
+#include "scan/ScanHelperLink.h"
 
 #include <QtEndian>
 

@@ -1,5 +1,5 @@
 #pragma once
-// What the program and its scanner helper (casearchive-scan, src/scan/main.cpp) say to
+// What the program and its scanner helper (casearchive-scan, src/scan/ScanHelperMain.cpp) say to
 // each other. The drivers run in the helper, never in the program: SANE ends a driver's
 // reader thread with an asynchronous cancel wherever that thread happens to be, and one
 // ended inside malloc, fork or strerror leaves the C library's (or the sanitizer's) lock

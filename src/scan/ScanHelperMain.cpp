@@ -4,12 +4,12 @@
 // thread with an asynchronous cancel, wherever that thread is; a thread stopped inside
 // malloc, fork or strerror leaves a lock of the C library held for good, and the process
 // then hangs at its next dlclose, fork or setlocale. Here that can only wedge this helper,
-// which the program kills (pictures/ScanHelperLink.h describes the conversation).
+// which the program kills (scan/ScanHelperLink.h describes the conversation).
 //
 // Standard input: requests; standard output: replies; descriptor 3: one byte per cancel.
 // The helper ends, closing its drivers, when its standard input ends.
-#include "pictures/ScanHelperLink.h"
-#include "pictures/Scanner.h"
+#include "scan/ScanHelperLink.h"
+#include "scan/Scanner.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "pictures/ScanSession.h"
+#include "scan/ScanSession.h"
 
 #include "pictures/PictureLoader.h"
 

@@ -2,7 +2,7 @@
 // The scan window's worker: lives on a thread of its own, where every scanner call may
 // block as long as the device likes, and reports to the window through queued signals.
 // Pages are assembled from the device's frames and saved whole or not at all.
-#include "pictures/Scanner.h"
+#include "scan/Scanner.h"
 
 #include <QImage>
 #include <QMutex>

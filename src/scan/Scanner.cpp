@@ -1,4 +1,4 @@
-#include "pictures/Scanner.h"
+#include "scan/Scanner.h"
 
 namespace pictures {
 

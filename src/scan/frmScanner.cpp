@@ -1,7 +1,7 @@
-#include "pictures/frmScanner.h"
+#include "scan/frmScanner.h"
 
 #include "common/Module1.h"
-#include "pictures/ScanSession.h"
+#include "scan/ScanSession.h"
 #include "platform/Dialogs.h"
 #include "platform/Twips.h"
 #include "store/Dialect.h"

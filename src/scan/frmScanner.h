@@ -4,7 +4,7 @@
 // and a page-at-a-time or whole-feeder run, shows each page as it arrives, and hands the
 // saved pages' paths to the window that opened it. Every scanner call runs on a worker
 // thread, so the window answers (and 取消 works) while a device takes its time.
-#include "pictures/Scanner.h"
+#include "scan/Scanner.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "store/History.h"
+#include "trail/History.h"
 
 #include "store/HistoryWords.h"
 #include "store/PageText.h"

@@ -1,4 +1,4 @@
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 
 #include "store/TrailStatements.h"
 

@@ -2,8 +2,8 @@
 // Deleted records are kept, with every column and their photo list, until a super-user
 // restores them or lets them go. Files on disk are never touched by either: the archive
 // holds paths only. Every function works in the caller's transaction and writes its
-// entry to the trail (store/History.h) there.
-#include "store/History.h"
+// entry to the trail (trail/History.h) there.
+#include "trail/History.h"
 
 #include <QDateTime>
 #include <QVector>

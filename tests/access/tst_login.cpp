@@ -1,4 +1,5 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "access/Password.h"
 #include "access/frmLogin.h"

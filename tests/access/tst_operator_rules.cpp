@@ -1,4 +1,5 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "access/OperatorAccount.h"
 #include "access/Password.h"

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/Statements.h"
 

@@ -1,9 +1,9 @@
 // The verified backup and the archive check, on archives made on the spot.
 #include "FileBytes.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/ArchiveCheck.h"
-#include "store/Backup.h"
+#include "archive/ArchiveCheck.h"
+#include "archive/Backup.h"
 #include "store/Database.h"
 
 #include <QCoreApplication>

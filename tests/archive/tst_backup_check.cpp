@@ -3,11 +3,11 @@
 // missing copies; the records' live originals playing no part. And what a backup does
 // with the ".partial" folders earlier backups left.
 #include "FileBytes.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/ArchiveCheck.h"
-#include "store/Backup.h"
-#include "store/BackupManifest.h"
+#include "archive/ArchiveCheck.h"
+#include "archive/Backup.h"
+#include "archive/BackupManifest.h"
 #include "store/Database.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // Saves made while a backup copies an archive too large for one step: they go through at
 // once, and the backup is still one state of the archive, counted and checked.
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/ArchiveCheck.h"
-#include "store/Backup.h"
+#include "archive/ArchiveCheck.h"
+#include "archive/Backup.h"
 #include "store/Database.h"
 #include "store/Statements.h"
 

@@ -1,12 +1,12 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "common/Installation.h"
 #include "common/Module1.h"
-#include "store/Archive.h"
-#include "store/Backup.h"
+#include "archive/Archive.h"
+#include "archive/Backup.h"
 #include "store/Database.h"
 #include "store/FileModes.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QDirIterator>
 

@@ -2,11 +2,11 @@
 // archive (moved aside with its journal, its mode kept) and onto a server; a damaged
 // backup restores nothing.
 #include "FileBytes.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/Backup.h"
+#include "archive/Backup.h"
 #include "store/Database.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/StoredRows.h"
 #include "store/TrailStatements.h"
 

@@ -1,8 +1,8 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
 #include "store/Statements.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,12 +3,12 @@
 // file to server to file byte for byte, or the copy is refused naming the row and column;
 // a copy is never called verified with one byte different. And a copy cut short is
 // recognised by the next one.
-#include "TestSupport.h"
+#include "TempArchive.h"
 
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/StoredRows.h"
-#include "store/Transfer.h"
+#include "archive/Transfer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,5 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "app/Main.h"
 #include "app/frmMain.h"
@@ -6,7 +7,7 @@
 #include "common/Module1.h"
 #include "platform/Twips.h"
 #include "records/frmManager.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/Settings.h"
 
 #include <QEnterEvent>

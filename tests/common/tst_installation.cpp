@@ -1,10 +1,11 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "access/frmLogin.h"
 #include "app/frmSplash.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
-#include "store/Archive.h"
+#include "archive/Archive.h"
 #include "store/Settings.h"
 
 #include <QComboBox>

@@ -1,4 +1,5 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "common/Module1.h"
 #include "platform/Dialogs.h"

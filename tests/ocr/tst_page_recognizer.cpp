@@ -1,12 +1,12 @@
 #include "HostileSamples.h"
 #include "PageDrawing.h"
-#include "TestSupport.h"
 
-#include "pictures/PageRecognizer.h"
+#include "ocr/PageRecognizer.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtTest>
 
 using pictures::PageReading;
 using pictures::PageRecognizer;

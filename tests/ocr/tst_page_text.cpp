@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "records/ArchiveTreeModel.h"
 #include "store/Database.h"

@@ -1,5 +1,5 @@
 #include "PageDrawing.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
 #include "store/PageText.h"

@@ -6,7 +6,7 @@
 // or left in the temporary folder. Not a timing test: the limits are lowered so that
 // the run stays short, and a case only has to end.
 #include "HostileSamples.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "pictures/Metafile.h"
 #include "pictures/PictureFetch.h"

@@ -1,7 +1,7 @@
 // The picture loader on its own: metafiles drawn byte by byte, broken and hostile ones,
 // pictures that declare enormous sizes, and files that are no pictures at all.
 #include "HostileSamples.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "pictures/Metafile.h"
 #include "pictures/PictureLoader.h"

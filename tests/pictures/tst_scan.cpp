@@ -1,5 +1,6 @@
 #include "HostileSamples.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "pictures/PictureFetch.h"
 

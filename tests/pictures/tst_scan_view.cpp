@@ -1,5 +1,6 @@
 // The page viewer's keys, page number, fitting, zoom, panning and turning.
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "pictures/PictureFetch.h"
 #include "pictures/frmScan.h"

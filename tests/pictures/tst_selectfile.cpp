@@ -1,5 +1,6 @@
 #include "MetafileSamples.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "pictures/PictureFetch.h"
 

@@ -1,7 +1,8 @@
 // The picture chooser's choice and its bounds: what a cancelled drive change leaves, the
 // corner button at the end of its range, which volume holds a path, and which files the
 // chooser may delete when a window restricts it.
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "pictures/FileSystemLists.h"
 #include "pictures/SelectFile.h"

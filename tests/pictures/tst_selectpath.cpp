@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "ScriptedPlatform.h"
 
 #include "pictures/FileSystemLists.h"
 #include "pictures/SelectPath.h"

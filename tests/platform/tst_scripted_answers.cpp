@@ -1,7 +1,7 @@
 // The scripted answers that every window test relies on: an answer queued by one test
 // function is never left for the next one, and a test that leaves one unused fails at once
 // instead of hanging a later test on a real message box.
-#include "TestSupport.h"
+#include "ScriptedPlatform.h"
 
 #include <QApplication>
 #include <QProcess>

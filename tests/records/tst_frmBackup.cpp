@@ -1,11 +1,12 @@
 // The backup window, driven as the operator drives it, and its place on the browser's menu.
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "common/Module1.h"
 #include "platform/Twips.h"
 #include "records/frmBackup.h"
 #include "records/frmManager.h"
-#include "store/Backup.h"
+#include "archive/Backup.h"
 #include "store/Settings.h"
 
 #include <QAction>

@@ -1,9 +1,8 @@
-#include "TestSupport.h"
-
 #include "records/HistoryText.h"
 
 #include <QDir>
 #include <QFile>
+#include <QtTest>
 
 namespace {
 

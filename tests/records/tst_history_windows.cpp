@@ -9,7 +9,7 @@
 #include "records/frmManager.h"
 #include "records/frmRecordHistory.h"
 #include "records/frmRecycleBin.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/Settings.h"
 
 #include <QAction>

@@ -4,7 +4,7 @@
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
 #include "records/frmModifyForm.h"
-#include "store/History.h"
+#include "trail/History.h"
 #include "store/Settings.h"
 
 #include <QComboBox>

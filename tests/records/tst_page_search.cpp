@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "common/Module1.h"
-#include "pictures/PageQueue.h"
+#include "ocr/PageQueue.h"
 #include "pictures/frmScan.h"
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"

@@ -5,7 +5,7 @@
 
 #include "common/Module1.h"
 #include "pictures/frmScan.h"
-#include "pictures/frmScanner.h"
+#include "scan/frmScanner.h"
 #include "platform/PrintDialog.h"
 #include "platform/Twips.h"
 #include "records/ArchiveTreeModel.h"

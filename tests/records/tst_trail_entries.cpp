@@ -12,7 +12,7 @@
 #include "records/frmManager.h"
 #include "records/frmModifyForm.h"
 #include "records/frmNewForm.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -5,7 +5,7 @@
 
 #include "TestSupport.h"
 
-#include "pictures/Scanner.h"
+#include "scan/Scanner.h"
 #include "store/Settings.h"
 
 #include <QFile>

@@ -2,12 +2,13 @@
 // test pages (enabled through a private SANE_CONFIG_DIR), and against a device of the
 // test's own for what that driver cannot do (a cable pulled in the middle of a page).
 #include "SaneTestDriver.h"
-#include "TestSupport.h"
+#include "TempArchive.h"
+#include "ScriptedPlatform.h"
 
 #include "common/Module1.h"
-#include "pictures/ScanSession.h"
-#include "pictures/Scanner.h"
-#include "pictures/frmScanner.h"
+#include "scan/ScanSession.h"
+#include "scan/Scanner.h"
+#include "scan/frmScanner.h"
 #include "records/frmNewForm.h"
 #include "store/Database.h"
 #include "store/Settings.h"

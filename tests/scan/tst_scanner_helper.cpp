@@ -2,10 +2,11 @@
 // long as the window, and a helper that stops answering or dies cannot keep the window
 // from closing, nor leave a process behind.
 #include "SaneTestDriver.h"
-#include "TestSupport.h"
+#include "ScriptedPlatform.h"
+#include "TempArchive.h"
 
-#include "pictures/Scanner.h"
-#include "pictures/frmScanner.h"
+#include "scan/Scanner.h"
+#include "scan/frmScanner.h"
 #include "store/Settings.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 // One server connection per address kept for the run: reused, never shared by two
 // operations at once, checked before use, and left clean for the next operation.
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
 #include "store/Statements.h"

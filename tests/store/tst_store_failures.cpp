@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
 #include "store/Statements.h"

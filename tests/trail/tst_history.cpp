@@ -2,13 +2,13 @@
 // that shows an entry edited, removed or moved, the upgrade of an archive made before the
 // trail existed, and the admin tool's copies and restores that carry the trail and add
 // their own entries.
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "access/OperatorAccount.h"
-#include "store/ArchiveCheck.h"
-#include "store/Backup.h"
+#include "archive/ArchiveCheck.h"
+#include "archive/Backup.h"
 #include "store/Database.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/StoredRows.h"
 
 #include <QCoreApplication>

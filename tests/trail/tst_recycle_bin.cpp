@@ -1,10 +1,10 @@
 // The recycle bin: a deleted record keeps every column and its photo list until it is
 // restored (under its own number and row identity where free) or purged; two workstations
 // deleting and restoring at once never lose or double a record.
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/StoredRows.h"
 #include "store/TrailStatements.h"
 

@@ -1,8 +1,8 @@
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "store/Database.h"
 #include "store/PageText.h"
-#include "store/RecycleBin.h"
+#include "trail/RecycleBin.h"
 #include "store/Statements.h"
 
 #include <QCoreApplication>
