@@ -16,6 +16,7 @@
 #include "records/frmNewForm.h"
 #include "records/frmRecordHistory.h"
 #include "records/frmRecycleBin.h"
+#include "records/frmManagerShared.h"
 #include "records/frmSearchForm.h"
 #include "store/Database.h"
 #include "trail/RecycleBin.h"
@@ -28,13 +29,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTreeView>
-
-namespace {
-
-const QString kOnlyAdd = QStringLiteral("只能添加");
-const QString kSuperUser = QStringLiteral("超级权限");
-
-} // namespace
 
 void frmManager::MnuSearchFile_Click()
 {

@@ -1,7 +1,11 @@
 #pragma once
 // Every statement the program issues, one function each. Values are always bound as
 // parameters, so an apostrophe, a quote or a semicolon is stored and found as typed.
-// Text comparisons ignore letter case, as operators have always relied on.
+// Text comparisons ignore letter case, as operators have always relied on. Here those of
+// the operators, the types and the records; those of the archive as a whole (its schema,
+// checks, counts and the copy of whole tables) are in store/ArchiveStatements.h, which
+// comes with this header.
+#include "store/ArchiveStatements.h"
 #include "store/Database.h"
 #include "store/SearchFilter.h"
 
@@ -99,90 +103,5 @@ qint64 insertRecord(Connection &c, const RecordRow &record);
 // place, so the browser's hold on it and its place among its type's records stay.
 void insertRecordRow(Connection &c, const RecordRow &record);
 void insertPhoto(Connection &c, const QString &number, const QString &photoPath);
-
-// ---- Schema: made only by the admin tool and by tests ----
-void createSchema(Connection &c);
-// The statements that give a server's login role what the program needs on the archive at
-// `address`, and nothing more: to connect, to read and change the rows of the archive's
-// tables, and to number new rows. Not ownership: the role cannot drop, alter or create
-// tables, nor read other databases.
-QStringList serverGrants(const QString &address, const QString &role);
-// True when the file holds the four tables of an archive, table User with the columns
-// UID, PWD and 权限 first: tells an archive from another program's database.
-bool isArchive(Connection &c);
-
-// ---- Checking and backing up the archive ----
-// "ok" alone when the file is sound, else the problems the engine found (at most maxProblems).
-QStringList integrityProblems(Connection &c, int maxProblems);
-// The tables the file holds, as stored.
-QStringList tableNames(Connection &c);
-struct TableCounts {
-    qint64 catalog = -1;
-    qint64 detail = -1;
-    qint64 photo = -1;
-    qint64 user = -1;
-    qint64 history = -1; // 0 when the archive has no trail yet
-    qint64 bin = -1;
-    bool operator==(const TableCounts &o) const
-    {
-        return catalog == o.catalog && detail == o.detail && photo == o.photo && user == o.user
-            && history == o.history && bin == o.bin;
-    }
-    bool operator!=(const TableCounts &o) const { return !(*this == o); }
-};
-TableCounts countTables(Connection &c);
-// A file a record names: its attached file, or one of its photos.
-struct FileReference {
-    QString number;     // 病案号
-    QString recordName; // 文件名
-    QString path;
-    bool photo = false;
-};
-// Every record's attached file (when it names one) and every photo of a record that
-// exists, in the order stored; photo rows left behind by deleted records are skipped.
-void forEachFileReference(Connection &c, const std::function<void(const FileReference &)> &visit);
-// The first record that names the file as its attached file or as one of its photos
-// (the attached files first); an empty path when no record names it.
-FileReference findFileReference(Connection &c, const QString &path);
-// Photo rows whose record no longer exists (left behind when a type was deleted).
-qint64 countOrphanPhotos(Connection &c);
-// Records whose type is not in Catalog (none, or a name no type has, letter case of A-Z
-// ignored as the tree ignores it), in the order stored: the tree has no type to show them under.
-void forEachRecordWithoutType(Connection &c, const std::function<void(const RecordRow &)> &visit);
-// A read that sees one state of the archive from its first statement to endRead: on the
-// file while other programs wait to write, on the server while they go on writing.
-void beginRead(Connection &c);
-void endRead(Connection &c);
-
-// ---- Copying a whole archive, row by row with each row's identity ----
-// History and RecycleBin are the trail's (store/TrailStatements.h: trailTables()), present
-// from schema version 2 on.
-enum class ArchiveTable { Catalog, Detail, Photo, User, History, RecycleBin };
-// The four tables in the order a copy takes them.
-QVector<ArchiveTable> archiveTables();
-QString tableName(ArchiveTable table); // as the operator reads it
-struct TableRow {
-    qint64 rowId = 0;
-    QVariantList values; // the table's columns in order; a row without a value holds an invalid QVariant
-    bool operator==(const TableRow &o) const;
-};
-// The rows of one table in the order stored, walked one at a time.
-class TableRows {
-public:
-    TableRows(Connection &c, ArchiveTable table);
-    bool next(TableRow &row);
-
-private:
-    Connection &m_connection;
-    QSqlQuery m_query;
-    int m_columns = 0;
-};
-// Adds rows under their own identities, many in one statement.
-void insertTableRows(Connection &c, ArchiveTable table, const QVector<TableRow> &rows);
-// After rows came in with identities of their own: the server's next new row gets an
-// identity past them all (the file does that by itself).
-void continueRowIdentities(Connection &c);
-// Removes the archive's tables, the trail's with them (a copy that failed its verification).
-void dropArchiveTables(Connection &c);
 
 } // namespace store

@@ -1,7 +1,8 @@
 #pragma once
 // The statements of the change trail (table History), of the recycle bin (RecycleBin) and
-// of the schema version, one function each, values bound. trail/History.h and
-// trail/RecycleBin.h build on these; nothing else should need them.
+// of the schema version, one function each, values bound (the bin's are written in
+// BinStatements.cpp). trail/History.h and trail/RecycleBin.h build on these; nothing
+// else should need them.
 #include "store/Database.h"
 #include "store/Statements.h"
 
