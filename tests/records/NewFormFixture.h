@@ -39,9 +39,7 @@ protected:
     std::unique_ptr<frmNewForm> open()
     {
         auto w = std::make_unique<frmNewForm>();
-        w->show();
-        QApplication::setActiveWindow(w.get());
-        if (!QTest::qWaitForWindowActive(w.get()))
+        if (!showActive(w.get()))
             qWarning("window not active");
         return w;
     }

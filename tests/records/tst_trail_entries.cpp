@@ -33,9 +33,7 @@ QLineEdit *lineField(QWidget *w, int i) { return testing::child<QLineEdit>(w, QS
 template <typename W>
 std::unique_ptr<W> shown(std::unique_ptr<W> w)
 {
-    w->show();
-    QApplication::setActiveWindow(w.get());
-    if (!QTest::qWaitForWindowActive(w.get()))
+    if (!testing::showActive(w.get()))
         qWarning("window not active");
     return w;
 }
