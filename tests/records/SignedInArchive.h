@@ -56,13 +56,7 @@ protected:
         app::setBrowserReloadTarget([this] { ++m_reloads; });
     }
 
-    std::unique_ptr<frmManager> openBrowser()
-    {
-        auto w = std::make_unique<frmManager>();
-        w->resize(1000, 650);
-        w->show();
-        return w;
-    }
+    std::unique_ptr<frmManager> openBrowser() { return testing::openBrowser(*m_archive, QSize(1000, 650)); }
 
     QVector<store::RecordRow> recordsOf(const QString &number)
     {
