@@ -44,13 +44,7 @@ class TestLogin : public QObject {
     {
         auto *box = testing::child<QLineEdit>(&w, QStringLiteral("txtPassword"));
         box->clear();
-        bool ascii = true;
-        for (QChar c : password)
-            ascii = ascii && c.unicode() < 0x80;
-        if (ascii)
-            QTest::keyClicks(box, password);
-        else
-            box->insert(password); // key clicks carry Latin-1 only
+        testing::typeText(box, password);
         QTest::mouseClick(testing::child<QPushButton>(&w, QStringLiteral("cmdOK")), Qt::LeftButton);
     }
 

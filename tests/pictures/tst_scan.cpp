@@ -1,6 +1,7 @@
 #include "HostileSamples.h"
 #include "TempArchive.h"
 #include "ScriptedPlatform.h"
+#include "SlowConverter.h"
 
 #include "pictures/PictureFetch.h"
 
@@ -525,17 +526,8 @@ private slots:
     // and the converter is killed when the operator has gone on.
     void aSlowPhotoLeavesTheViewerFree()
     {
-        const QString pidFile = m_dir.filePath(QStringLiteral("converter.pid"));
-        QFile::remove(pidFile);
-        const QString converter = m_dir.filePath(QStringLiteral("never-ends.sh"));
-        writeFile(converter, "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 600\n");
-        QFile::setPermissions(converter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        pictures::setConverterForTests(pictures::MetafileKind::Wmf, converter);
-        pictures::setPatienceForTests(0);
-        const auto restore = qScopeGuard([] {
-            pictures::setPatienceForTests(-1);
-            pictures::setConverterForTests(pictures::MetafileKind::Wmf, QString());
-        });
+        const testing::SlowConverter converter(m_dir.path());
+        const QString pidFile = converter.pidFile();
         const QString slow = m_dir.filePath(QStringLiteral("slow.wmf"));
         writeFile(slow, samples::wmf(300, 200));
         auto converterGone = [&pidFile] {

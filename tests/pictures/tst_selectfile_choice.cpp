@@ -1,37 +1,22 @@
 // The picture chooser's choice and its bounds: what a cancelled drive change leaves, the
 // corner button at the end of its range, which volume holds a path, and which files the
 // chooser may delete when a window restricts it.
-#include "TempArchive.h"
-#include "ScriptedPlatform.h"
-
-#include "pictures/FileSystemLists.h"
-#include "pictures/SelectFile.h"
+#include "SelectFileFixture.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
-#include <QPushButton>
-#include <QScrollBar>
 #include <memory>
 
 using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 
-class TestSelectFileChoice : public QObject {
+class TestSelectFileChoice : public testing::SelectFileFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_volume; // stands for a drive
-    QString m_absent; // a drive without a medium
-    QString m_pics;
-    QString m_startFolder;
     QStringList m_removed;
 
+    // Started in the folder of pictures, deleting as the rule allows.
     std::unique_ptr<SelectFile> open(const pictures::DeletionRule &rule = {})
     {
         auto w = std::make_unique<SelectFile>(nullptr, nullptr, m_pics);
@@ -40,57 +25,22 @@ class TestSelectFileChoice : public QObject {
         return w;
     }
 
-    template <typename T>
-    static T *c(QWidget *w, const char *name)
-    {
-        return testing::child<T>(w, QString::fromUtf8(name));
-    }
-    static QLineEdit *text1(QWidget *w) { return c<QLineEdit>(w, "Text1"); }
-    static QListWidget *file1(QWidget *w) { return c<QListWidget>(w, "File1"); }
+    // The pictures load on the loader thread, as they do for the operator.
+    bool picturesAtOnce() const override { return false; }
 
-    static void clickFile(QWidget *w, const QString &name)
+    void setUp() override
     {
-        QListWidget *list = file1(w);
-        const QList<QListWidgetItem *> found = list->findItems(name, Qt::MatchExactly);
-        QVERIFY2(found.size() == 1, qPrintable(name));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
-    }
-
-private slots:
-    void initTestCase()
-    {
-        testing::isolateSettings();
-        m_startFolder = QDir::currentPath();
-    }
-
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir top(m_dir->path());
-        m_volume = top.filePath(QStringLiteral("vol"));
-        m_absent = top.filePath(QStringLiteral("cdrom"));
-        m_pics = QDir(m_volume).filePath(QStringLiteral("pics"));
-        QDir().mkpath(m_pics);
+        setUpDrives(false);
         testing::makePicture(m_pics, QStringLiteral("a.bmp"), 20, 10, "BMP");
         testing::makePicture(m_pics, QStringLiteral("big.bmp"), 600, 700, "BMP");
-        const QList<pictures::Volume> fake = {{m_volume, QString()}, {m_absent, QString()}};
-        pictures::setVolumeSource([fake] { return fake; });
         m_removed.clear();
         pictures::setFileRemover([this](const QString &path) {
             m_removed << path;
             return QFile::remove(path);
         });
-        QDir::setCurrent(m_pics);
     }
 
-    void cleanup()
-    {
-        QDir::setCurrent(m_startFolder);
-        pictures::setVolumeSource({});
-        pictures::setFileRemover({});
-        m_dir.reset();
-    }
-
+private slots:
     void aCancelledDriveChangeClearsTheChoiceWithThePath()
     {
         testing::ScriptedPlatform platform;

@@ -1,107 +1,31 @@
-#include "TestSupport.h"
+// The browser: its tree, the details of the record clicked, the splitter, opening a record's
+// photos and file, archive texts shown as plain text, records gone or unreadable, its menu,
+// failures of the store and the end of the program.
+#include "BrowserFixture.h"
 
-#include "common/Module1.h"
 #include "pictures/frmScan.h"
-#include "records/ArchiveTreeModel.h"
-#include "records/frmManager.h"
 #include "store/Settings.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMap>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
-#include <memory>
 
 using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
-using Kind = ArchiveTreeModel::Kind;
 
 using testing::childTexts;
 using testing::typeNode;
 
-namespace {
-
-QString role(const QModelIndex &i, int r) { return i.data(r).toString(); }
-
-
-} // namespace
-
-class TestBrowser : public QObject {
+class TestBrowser : public testing::BrowserFixture {
     Q_OBJECT
 
-    QMap<QString, bool> m_toolbar;
-    int m_endings = 0;
-
-    std::unique_ptr<frmManager> open(const testing::TempArchive &archive)
-    {
-        app::DbPath = archive.path();
-        auto w = std::make_unique<frmManager>();
-        w->resize(1200, 700);
-        w->show();
-        return w;
-    }
-
-    bool enabled(frmManager *w, const char *action) { return testing::child<QAction>(w, action)->isEnabled(); }
-
-    // Menu items Add, Modify, Delete, Open and toolbar Add, Modify, Delete, Search as one text.
-    QString states(frmManager *w)
-    {
-        auto b = [](bool on) { return on ? QLatin1Char('1') : QLatin1Char('0'); };
-        QString s;
-        s += b(enabled(w, "MnuAddFile"));
-        s += b(enabled(w, "MnuModifyFile"));
-        s += b(enabled(w, "MnuDeleteFile"));
-        s += b(enabled(w, "MnuOpenFile"));
-        s += b(enabled(w, "MnuSearchFile"));
-        s += QLatin1Char(' ');
-        for (const char *k : {"Add", "Modify", "Delete", "Search"})
-            s += b(m_toolbar.value(QLatin1String(k)));
-        return s;
-    }
-
-    QString field(frmManager *w, int i) { return w->fieldText(i); }
-
-    void click(frmManager *w, const QModelIndex &node)
-    {
-        QTreeView *tree = testing::child<QTreeView>(w, "TreeView");
-        tree->scrollTo(node);
-        // Near the start of the label: a long one reaches past the visible part of the tree.
-        const QRect r = tree->visualRect(node);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.left() + qMin(r.width() / 2, 24), r.center().y()));
-    }
-
 private slots:
-    void initTestCase() { testing::isolateSettings(); }
-
-    void init()
-    {
-        testing::isolateSettings();
-        m_toolbar.clear();
-        m_endings = 0;
-        app::setToolButtonTarget({[this](const QString &k, bool on) { m_toolbar[k] = on; },
-                                  [this](const QString &k) { return m_toolbar.value(k); }});
-        app::setEndProgramHook([this] { ++m_endings; });
-        app::CurrentAuthority = QStringLiteral("超级权限");
-        app::SearchFilter.clear();
-        app::BrowserLoaded = false;
-    }
-
-    void cleanup()
-    {
-        app::setToolButtonTarget({});
-        app::setEndProgramHook({});
-        app::SearchFilter.clear();
-    }
-
     void treeShapeKeysTagsImagesAndOrder()
     {
         testing::ScriptedPlatform platform;
@@ -292,75 +216,6 @@ private slots:
         QVERIFY(platform.boxes.isEmpty());
     }
 
-    void enabledStatesForAnOrdinaryLevel_data()
-    {
-        // "不能修改" (may not modify) is held back only in the record types window: here it
-        // modifies and deletes like the others.
-        QTest::addColumn<QString>("level");
-        for (const char *level : {"可以修改", "不能修改", "超级权限!", ""})
-            QTest::newRow(*level ? level : "none") << QString::fromUtf8(level);
-    }
-
-    void enabledStatesForAnOrdinaryLevel()
-    {
-        QFETCH(QString, level);
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
-                          QStringLiteral("/a.doc"));
-        app::CurrentAuthority = level;
-        m_toolbar[QStringLiteral("Add")] = true;
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        const QModelIndex type = typeNode(m, QStringLiteral("内科"));
-        // Columns: menu Add Modify Delete Open Search, toolbar Add Modify Delete Search.
-        QCOMPARE(states(w.get()), QStringLiteral("00001 1001"));
-        click(w.get(), type);
-        QCOMPARE(states(w.get()), QStringLiteral("10001 1001"));
-        click(w.get(), m->rootIndex());
-        QCOMPARE(states(w.get()), QStringLiteral("00001 1001"));
-        click(w.get(), m->index(0, 0, type));
-        QCOMPARE(states(w.get()), QStringLiteral("11111 1111"));
-        w->cmdLoad_Click();
-        QCOMPARE(states(w.get()), QStringLiteral("00001 1001"));
-    }
-
-    void onlyAddLevelNeverLoadsDetails()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
-                          QStringLiteral("/a.doc"), QStringLiteral("说明"));
-        app::CurrentAuthority = QStringLiteral("只能添加");
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        QCOMPARE(states(w.get()), QStringLiteral("10000 1000"));
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        QCOMPARE(w->recordNumber(), QStringLiteral("240101080000"));
-        QCOMPARE(field(w.get(), 1), QString());
-        QCOMPARE(field(w.get(), 2), QString());
-        QCOMPARE(states(w.get()), QStringLiteral("10000 1000"));
-    }
-
-    void onlyModifyLevelIsNeverOfferedAdd()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"));
-        app::CurrentAuthority = QStringLiteral("只能修改");
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        QCOMPARE(states(w.get()), QStringLiteral("01001 0101"));
-        const QModelIndex type = typeNode(m, QStringLiteral("内科"));
-        click(w.get(), type);
-        QCOMPARE(states(w.get()), QStringLiteral("00001 0001"));
-        click(w.get(), m->index(0, 0, type));
-        QCOMPARE(states(w.get()), QStringLiteral("01001 0101"));
-    }
-
     void splitterRule()
     {
         testing::ScriptedPlatform platform;
@@ -434,101 +289,6 @@ private slots:
         w.resize(800, 600);
         w.show();
         QCOMPARE(w.splitterLeft(), 800 * 15 - 2700);
-    }
-
-    void deletionAnsweredNoThenYes()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("肝炎病例"),
-                          QStringLiteral("/a.doc"), QString(), {QStringLiteral("/p1.jpg"), QStringLiteral("/p2.jpg")});
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080001"), QStringLiteral("肝炎病例"));
-        app::SearchFilter.text = QStringLiteral("肝");
-        app::SearchFilter.inName = true;
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-
-        platform.answer(Answer::No);
-        testing::child<QAction>(w.get(), "MnuDeleteFile")->trigger();
-        QCOMPARE(platform.boxes.size(), 1);
-        const testing::RecordedBox &box = platform.boxes[0];
-        QCOMPARE(box.text, QStringLiteral("真的要删除病案［肝炎病例］吗？     \r\n [是/否]？     "));
-        QCOMPARE(box.title, QStringLiteral("删除后将不能恢复!"));
-        QCOMPARE(box.buttons, Buttons::YesNo);
-        QCOMPARE(box.icon, Icon::Critical);
-        QCOMPARE(box.defaultButton, Answer::No);
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 2);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 2);
-        QCOMPARE(w->recordNumber(), QStringLiteral("240101080000"));
-
-        platform.answer(Answer::Yes);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(platform.boxes.size(), 2);
-        QCOMPARE(archive.count(QStringLiteral("Detail"), QStringLiteral("\"病案号\" = '240101080000'")), 0);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 0);
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 1); // same name, other number: kept
-        QVERIFY(app::SearchFilter.isEmpty());
-        QCOMPARE(w->recordNumber(), QString());
-        QCOMPARE(w->recordCaption(), QStringLiteral("病案库"));
-        QCOMPARE(field(w.get(), 1), QString());
-        QCOMPARE(w->photoList()->count(), 0);
-        QCOMPARE(m->rowCount(typeNode(m, QStringLiteral("内科"))), 1);
-        QCOMPARE(states(w.get()), QStringLiteral("00001 0001"));
-    }
-
-    void deletionLeavesTheFilesOnTheDisk()
-    {
-        // The archive holds paths only: its rows go, the files they named stay.
-        testing::ScriptedPlatform platform;
-        QTemporaryDir files;
-        const QString photo = testing::makePicture(files.path(), QStringLiteral("p.png"), 8, 8);
-        const QString attached = files.filePath(QStringLiteral("a.txt"));
-        {
-            QFile f(attached);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("x");
-        }
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"), attached,
-                          QString(), {photo});
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        platform.answer(Answer::Yes);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 0);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 0);
-        QVERIFY(QFileInfo::exists(photo));
-        QVERIFY(QFileInfo::exists(attached));
-    }
-
-    void failedDeletionRollsBack()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
-                          QString(), QString(), {QStringLiteral("/p1.jpg")});
-        archive.failWrites(QStringLiteral("keep_photos"), QStringLiteral("BEFORE DELETE ON photo"),
-                           QStringLiteral("photo is locked"));
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        platform.answer(Answer::Yes);
-        platform.answer(Answer::Ok);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(platform.boxes.size(), 2);
-        QVERIFY(platform.boxes[1].text.contains(QStringLiteral("photo is locked")));
-        QCOMPARE(platform.boxes[1].title, QStringLiteral("错误提示"));
-        QCOMPARE(platform.boxes[1].buttons, Buttons::Ok);
-        QCOMPARE(platform.boxes[1].icon, Icon::Critical);
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 1);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 1);
-        // Not reloaded: the record stays chosen.
-        QCOMPARE(w->recordNumber(), QStringLiteral("240101080000"));
     }
 
     void photoDoubleClickOpensViewerAndFileOpens()
@@ -644,52 +404,6 @@ private slots:
         platform.answer(Answer::No);
         w->MnuDeleteFile_Click();
         QCOMPARE(platform.boxes.last().text, QStringLiteral("真的要删除病案［") + hidden + QStringLiteral("］吗？     \r\n [是/否]？     "));
-    }
-
-    void deletingOneOfTwoRecordsThatShareANumber()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"), QString(), QString(),
-                          {QStringLiteral("/p1.jpg"), QStringLiteral("/p2.jpg")});
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("乙"));
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        platform.answer(Answer::Yes);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(platform.boxes.last().text, QStringLiteral("真的要删除病案［甲］吗？     \r\n [是/否]？     "));
-        // 乙 was not named in the question and stays, with the photos it shows too.
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 1);
-        QCOMPARE(archive.count(QStringLiteral("Detail"), QStringLiteral("\"文件名\" = '乙'")), 1);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 2);
-        QCOMPARE(childTexts(m, typeNode(m, QStringLiteral("内科"))), QStringList{QStringLiteral("乙")});
-
-        // The last record of the number takes the photos with it.
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        platform.answer(Answer::Yes);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 0);
-        QCOMPARE(archive.count(QStringLiteral("photo")), 0);
-        QCOMPARE(platform.boxes.size(), 2);
-    }
-
-    void recordWithAnEmptyNumberCanBeDeleted()
-    {
-        testing::ScriptedPlatform platform;
-        testing::TempArchive archive;
-        archive.addType(QStringLiteral("内科"));
-        archive.addRecord(QStringLiteral("内科"), QString(), QStringLiteral("无号"));
-        archive.addRecord(QStringLiteral("内科"), QStringLiteral("1"), QStringLiteral("有号"));
-        auto w = open(archive);
-        ArchiveTreeModel *m = w->treeModel();
-        click(w.get(), m->index(0, 0, typeNode(m, QStringLiteral("内科"))));
-        QVERIFY(enabled(w.get(), "MnuDeleteFile"));
-        platform.answer(Answer::Yes);
-        w->MnuDeleteFile_Click();
-        QCOMPARE(archive.count(QStringLiteral("Detail")), 1);
-        QCOMPARE(childTexts(m, typeNode(m, QStringLiteral("内科"))), QStringList{QStringLiteral("有号")});
     }
 
     void vanishedRecordIsToldAndNotOfferedForDeletion()

@@ -1,22 +1,16 @@
-#include "TestSupport.h"
+// The window that adds records: as drawn, saving with and without photos, the numbers it
+// gives, the type box, the question on closing, failures of the store, and the browser's
+// command that opens it.
+#include "NewFormFixture.h"
 
-#include "pictures/SelectFile.h"
-
-#include "common/Module1.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/frmManager.h"
-#include "records/frmNewForm.h"
 #include "store/Settings.h"
 
-#include <QAction>
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <memory>
 
@@ -27,12 +21,6 @@ using platform::Icon;
 using testing::tabChain;
 
 namespace {
-
-const QString kBlank = QStringLiteral("病案名称、路径、类别均不能空，且不能重复,请检查!");
-const QString kApostrophe = QStringLiteral("该项目之中有特殊字符<'>,请删除。");
-
-QLineEdit *lineField(QWidget *w, int i) { return testing::child<QLineEdit>(w, QStringLiteral("txtFields(%1)").arg(i)); }
-QPlainTextEdit *description(QWidget *w) { return testing::child<QPlainTextEdit>(w, QStringLiteral("txtFields(2)")); }
 
 // Every label and button shows its whole caption, the frame its whole number, every
 // control lies inside the frame and no two controls overlap.
@@ -70,79 +58,12 @@ void verifyCaptionsWhole(QDialog *w)
     }
 }
 
-
 } // namespace
 
-class TestNewForm : public QObject {
+class TestNewForm : public testing::NewFormFixture {
     Q_OBJECT
 
-    std::unique_ptr<testing::TempArchive> m_archive;
-    QDateTime m_now;
-    int m_reloads = 0;
-
-    std::unique_ptr<frmNewForm> open()
-    {
-        auto w = std::make_unique<frmNewForm>();
-        w->show();
-        QApplication::setActiveWindow(w.get());
-        if (!QTest::qWaitForWindowActive(w.get()))
-            qWarning("window not active");
-        return w;
-    }
-
-    // Text as the operator would put it in: the field has the focus while it changes.
-    void type(frmNewForm *w, int field, const QString &text)
-    {
-        w->txtFields[field]->setFocus(Qt::MouseFocusReason);
-        if (field == 2)
-            description(w)->insertPlainText(text);
-        else
-            lineField(w, field)->insert(text);
-    }
-
-    int count(const QString &table, const QString &where = QString(), const QVariantList &values = {})
-    {
-        return m_archive->count(table, where, values);
-    }
-
-    QStringList photosOf(const QString &number)
-    {
-        store::Connection c(m_archive->path());
-        return store::readPhotos(c, number);
-    }
-
-    QVector<store::RecordRow> recordsOf(const QString &number)
-    {
-        store::Connection c(m_archive->path());
-        return store::readRecord(c, number);
-    }
-
 private slots:
-    void initTestCase() { testing::isolateSettings(); }
-
-    void init()
-    {
-        testing::isolateSettings();
-        m_archive = std::make_unique<testing::TempArchive>();
-        m_archive->addType(QStringLiteral("外科"));
-        m_archive->addType(QStringLiteral("内科"));
-        app::DbPath = m_archive->path();
-        app::CurrentAuthority = QStringLiteral("超级权限");
-        m_now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
-        frmNewForm::Now = [this] { return m_now; };
-        m_reloads = 0;
-        app::BrowserLoaded = true;
-        app::setBrowserReloadTarget([this] { ++m_reloads; });
-    }
-
-    void cleanup()
-    {
-        app::setBrowserReloadTarget({});
-        app::setEndProgramHook({});
-        app::BrowserLoaded = false;
-        frmNewForm::Now = [] { return QDateTime::currentDateTime(); };
-    }
-
     void windowAsDrawn()
     {
         testing::ScriptedPlatform platform;
@@ -338,70 +259,6 @@ private slots:
         QCOMPARE(m_reloads, 1);
     }
 
-    void photoPickedThroughThePreviewChooser()
-    {
-        testing::ScriptedPlatform platform;
-        QTemporaryDir photos;
-        const QString picture = testing::makePicture(photos.path(), QStringLiteral("术中.png"), 64, 48);
-        settings::write(QStringLiteral("Config"), QStringLiteral("Add"), photos.filePath(QStringLiteral("earlier.jpg")));
-        auto w = open();
-        platform.onModal = [&](QDialog &d) {
-            auto *chooser = qobject_cast<SelectFile *>(&d);
-            if (!chooser)
-                return int(QDialog::Rejected);
-            // The chooser starts in the folder of the last photo chosen.
-            chooser->File1_Click(QStringLiteral("术中.png"));
-            QTest::mouseClick(testing::child<QPushButton>(chooser, QStringLiteral("Command1")), Qt::LeftButton);
-            return chooser->result();
-        };
-        auto *item = testing::child<QAction>(w.get(), QStringLiteral("MnuPreviewPhoto"));
-        QCOMPARE(item->text(), QStringLiteral("用图片选择器添加(&P)..."));
-        QVERIFY(w->List1->actions().contains(item));
-        item->trigger();
-        QCOMPARE(platform.modals, QStringList{QStringLiteral("SelectFile")});
-        QCOMPARE(w->List1->count(), 1);
-        QCOMPARE(w->List1->item(0)->text(), picture);
-        QCOMPARE(settings::read(QStringLiteral("Config"), QStringLiteral("Add")), picture);
-        // Cancelled: nothing added.
-        platform.onModal = [](QDialog &) { return int(QDialog::Rejected); };
-        item->trigger();
-        QCOMPARE(w->List1->count(), 1);
-    }
-
-    void photosAloneDoNotMakeTheCloseAsk()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        platform.answerFile(QStringLiteral("/照片/一.jpg"));
-        platform.answerFile(QStringLiteral("/照片/二.jpg"));
-        w->Command1_Click();
-        w->Command1_Click();
-        w->Combo1->setEditText(QStringLiteral("外科"));
-        QCOMPARE(w->List1->count(), 2);
-
-        // Removing needs a selected entry.
-        w->List1->clearSelection();
-        w->List1->setCurrentRow(-1);
-        w->Command2_Click();
-        QCOMPARE(w->List1->count(), 2);
-        w->List1->setCurrentRow(0);
-        QTest::mouseClick(w->Command2, Qt::LeftButton);
-        QCOMPARE(w->List1->count(), 1);
-        QCOMPARE(w->List1->item(0)->text(), QStringLiteral("/照片/二.jpg"));
-
-        // A cancelled dialog changes nothing and leaves the focus on the list.
-        platform.answerFile(QString());
-        w->Command1_Click();
-        QCOMPARE(w->List1->count(), 1);
-        QCOMPARE(QApplication::focusWidget(), w->List1);
-
-        QVERIFY(!w->recordDirty());
-        w->close(); // an unexpected question would fail the test
-        QVERIFY(!w->isVisible());
-        QVERIFY(platform.boxes.isEmpty());
-        QCOMPARE(m_reloads, 0);
-    }
-
     void twoSavesWithinOneSecondGetTwoNumbers()
     {
         testing::ScriptedPlatform platform;
@@ -463,63 +320,6 @@ private slots:
         QCOMPARE(frmNewForm::numberAfter(QStringLiteral("240228235959")), QStringLiteral("240229000000"));
         QCOMPARE(frmNewForm::numberAfter(QStringLiteral("991231235959")), QStringLiteral("000101000000"));
         QCOMPARE(frmNewForm::numberAfter(QStringLiteral("24013")), QString());
-    }
-
-    void aChosenPathIsKeptWholeAndTypingIsLimited()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        QString longPath = QStringLiteral("/档案/");
-        while (longPath.size() < 116)
-            longPath += QStringLiteral("子目录/");
-        longPath = longPath.left(116) + QStringLiteral(".doc");
-        QCOMPARE(longPath.size(), 120);
-
-        platform.answerFile(longPath);
-        lineField(w.get(), 1)->setFocus();
-        QTest::keyClick(lineField(w.get(), 1), Qt::Key_Return); // Enter in the path opens the dialog
-        QCOMPARE(platform.fileRequests.size(), 1);
-        QCOMPARE(lineField(w.get(), 1)->text(), longPath);
-        QCOMPARE(QApplication::focusWidget(), w->txtFields[2]);
-
-        // Typing cannot lengthen it, but may edit it.
-        QLineEdit *path = lineField(w.get(), 1);
-        path->setFocus();
-        path->end(false);
-        QTest::keyClick(path, Qt::Key_X);
-        QCOMPARE(path->text(), longPath);
-        QTest::keyClick(path, Qt::Key_Backspace);
-        QCOMPARE(path->text(), longPath.left(119));
-        QTest::keyClick(path, Qt::Key_C);
-        QCOMPARE(path->text(), longPath.left(119));
-
-        // Saved whole: a new choice replaces the edited text.
-        platform.answerFile(longPath);
-        QTest::mouseDClick(path, Qt::LeftButton); // so does a double click
-        QCOMPARE(path->text(), longPath);
-        type(w.get(), 0, QStringLiteral("长路径"));
-        w->Combo1->setEditText(QStringLiteral("外科"));
-        QTest::mouseClick(w->SaveAdd, Qt::LeftButton);
-        QCOMPARE(recordsOf(QStringLiteral("240305140709")).value(0).path, longPath);
-
-        // The typing limits: 50, 50 and 100 characters.
-        QLineEdit *name = lineField(w.get(), 0);
-        name->setFocus();
-        QTest::keyClicks(name, QString(60, QLatin1Char('a')));
-        QCOMPARE(name->text(), QString(50, QLatin1Char('a')));
-        path->setFocus();
-        QTest::keyClicks(path, QString(55, QLatin1Char('b')));
-        QCOMPARE(path->text(), QString(50, QLatin1Char('b')));
-        QPlainTextEdit *text = description(w.get());
-        text->setFocus();
-        QTest::keyClicks(text, QString(98, QLatin1Char('c')));
-        QTest::keyClick(text, Qt::Key_Return);
-        QTest::keyClicks(text, QStringLiteral("dd"));
-        QCOMPARE(text->toPlainText(), QString(98, QLatin1Char('c')) + QStringLiteral("\nd"));
-        QTest::keyClick(text, Qt::Key_Backspace);
-        QTest::keyClick(text, Qt::Key_E);
-        QCOMPARE(text->toPlainText().size(), 100);
-        QVERIFY(text->toPlainText().endsWith(QStringLiteral("\ne")));
     }
 
     void theTypeIsTrimmedAndAlwaysOneTheTreeShows()
@@ -649,222 +449,6 @@ private slots:
         QCOMPARE(recordsOf(QStringLiteral("240305140710")).value(0).name, QStringLiteral("甲"));
         QCOMPARE(photosOf(QStringLiteral("240305140710")), QStringList{QStringLiteral("/照片/新.jpg")});
         QCOMPARE(photosOf(QStringLiteral("240305140709")), QStringList{QStringLiteral("/照片/旧.jpg")});
-    }
-
-    void aCurrentButUnselectedPhotoIsNotRemoved()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        platform.answerFile(QStringLiteral("/照片/一.jpg"));
-        w->Command1_Click();
-        w->List1->clearSelection();
-        // Tabbing into the list makes an entry current without selecting it.
-        w->List1->selectionModel()->setCurrentIndex(w->List1->model()->index(0, 0), QItemSelectionModel::NoUpdate);
-        QCOMPARE(w->List1->currentRow(), 0);
-        QVERIFY(w->List1->selectedItems().isEmpty());
-        QTest::mouseClick(w->Command2, Qt::LeftButton);
-        QCOMPARE(w->List1->count(), 1);
-    }
-
-    void theChooserKeepsFilesThatRecordsName()
-    {
-        testing::ScriptedPlatform platform;
-        QTemporaryDir photos;
-        const QString photo = testing::makePicture(photos.path(), QStringLiteral("术中.png"), 8, 8);
-        const QString attached = testing::makePicture(photos.path(), QStringLiteral("附件.png"), 8, 8);
-        const QString loose = testing::makePicture(photos.path(), QStringLiteral("多余.png"), 8, 8);
-        m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("胆囊切除"), attached,
-                             QString(), {photo});
-        QStringList removed;
-        pictures::setFileRemover([&](const QString &path) {
-            removed << path;
-            return QFile::remove(path);
-        });
-        settings::write(QStringLiteral("Config"), QStringLiteral("Add"), loose);
-        auto w = open();
-        // In the chooser: try to delete a file, answer the boxes the test queued.
-        auto tryDelete = [&](const QString &file) {
-            platform.onModal = [&, file](QDialog &d) {
-                auto *chooser = qobject_cast<SelectFile *>(&d);
-                testing::child<QLineEdit>(chooser, QStringLiteral("Text1"))->setText(file);
-                testing::child<QAction>(chooser, QStringLiteral("DelFile"))->trigger();
-                return int(QDialog::Rejected);
-            };
-            w->MnuPreviewPhoto_Click();
-        };
-
-        platform.answer(Answer::Ok);
-        tryDelete(photo);
-        QCOMPARE(platform.boxes.size(), 1);
-        QCOMPARE(platform.boxes[0].text, QStringLiteral("该文件是病案［胆囊切除］（病案号 240101080000）的手术照片，不能删除。"));
-        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
-        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
-        platform.answer(Answer::Ok);
-        tryDelete(attached);
-        QCOMPARE(platform.boxes.size(), 2);
-        QCOMPARE(platform.boxes[1].text, QStringLiteral("该文件是病案［胆囊切除］（病案号 240101080000）的关联文件，不能删除。"));
-        QVERIFY(removed.isEmpty());
-        QVERIFY(QFile::exists(photo) && QFile::exists(attached));
-
-        // A file no record names is asked about and deleted as ever.
-        platform.answer(Answer::Yes);
-        tryDelete(loose);
-        QCOMPARE(platform.boxes.size(), 3);
-        QCOMPARE(platform.boxes[2].title, QStringLiteral("删除文件"));
-        QCOMPARE(removed, QStringList{loose});
-
-        // Those who may only add records are not offered the command at all.
-        app::CurrentAuthority = QStringLiteral("只能添加");
-        bool menuShown = true;
-        platform.onModal = [&](QDialog &d) {
-            auto *chooser = qobject_cast<SelectFile *>(&d);
-            testing::child<QLineEdit>(chooser, QStringLiteral("Text1"))->setText(attached);
-            chooser->File1_ContextMenu(QPoint(2, 2));
-            menuShown = testing::child<QMenu>(chooser, QStringLiteral("MenuEdit"))->isVisible();
-            chooser->DelFile_Click();
-            return int(QDialog::Rejected);
-        };
-        w->MnuPreviewPhoto_Click();
-        QVERIFY(!menuShown);
-        QCOMPARE(platform.boxes.size(), 3);
-        QVERIFY(QFile::exists(attached));
-        app::CurrentAuthority = QStringLiteral("超级权限");
-        pictures::setFileRemover({});
-    }
-
-    void focusedFieldColoursAndSelection()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        const QColor blue(0, 0, 255);
-        auto back = [](QWidget *f) { return f->palette().color(QPalette::Base); };
-        auto fore = [](QWidget *f) { return f->palette().color(QPalette::Text); };
-
-        QLineEdit *name = lineField(w.get(), 0);
-        name->setText(QStringLiteral("胆囊 切除   "));
-        w->txtFields[1]->setFocus(Qt::TabFocusReason);
-        QCOMPARE(back(name), QColor(Qt::white));
-        QCOMPARE(fore(name), QColor(Qt::black));
-        QCOMPARE(back(w->txtFields[1]), blue);
-        QCOMPARE(fore(w->txtFields[1]), QColor(Qt::white));
-
-        name->setFocus(Qt::TabFocusReason);
-        QCOMPARE(back(name), blue);
-        QCOMPARE(fore(name), QColor(Qt::white));
-        QCOMPARE(back(w->txtFields[1]), QColor(Qt::white));
-        // The selection starts at the first character, as long as the trimmed text.
-        QCOMPARE(name->selectionStart(), 0);
-        QCOMPARE(name->selectedText(), QStringLiteral("胆囊 切除"));
-
-        QPlainTextEdit *text = description(w.get());
-        text->setPlainText(QStringLiteral("  两行\n说明  "));
-        text->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(back(text), blue);
-        QCOMPARE(text->textCursor().selectionStart(), 0);
-        QCOMPARE(text->textCursor().selectedText().size(), QStringLiteral("两行\n说明").size());
-        w->Combo1->setFocus(Qt::TabFocusReason);
-        QCOMPARE(back(text), QColor(Qt::white));
-        QCOMPARE(fore(text), QColor(Qt::black));
-    }
-
-    void apostropheMessageSendsTheFocusBack()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        QLineEdit *name = lineField(w.get(), 0);
-        name->setFocus();
-        QTest::keyClicks(name, QStringLiteral("O'Brien"));
-        platform.answer(Answer::Ok);
-        QTest::keyClick(name, Qt::Key_Tab);
-        QCOMPARE(platform.boxes.size(), 1);
-        QCOMPARE(platform.boxes[0].text, kApostrophe);
-        QCOMPARE(platform.boxes[0].title, QStringLiteral("提示："));
-        QCOMPARE(platform.boxes[0].buttons, Buttons::Ok);
-        QCOMPARE(platform.boxes[0].icon, Icon::Exclamation);
-        QCOMPARE(QApplication::focusWidget(), name);
-        QCOMPARE(name->palette().color(QPalette::Base), QColor(0, 0, 255));
-
-        // Two fields with an apostrophe: the second is tested when it is left itself, and
-        // the focus never bounces between them.
-        lineField(w.get(), 1)->setText(QStringLiteral("/it's.doc"));
-        platform.answer(Answer::Ok);
-        w->txtFields[1]->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(platform.boxes.size(), 2);
-        QCOMPARE(QApplication::focusWidget(), name);
-        QCOMPARE(w->txtFields[1]->palette().color(QPalette::Base), QColor(Qt::white));
-
-        // Description too; the type box is never tested.
-        name->setText(QStringLiteral("OBrien"));
-        lineField(w.get(), 1)->setText(QStringLiteral("/a.doc"));
-        description(w.get())->setFocus();
-        description(w.get())->insertPlainText(QStringLiteral("a'b"));
-        platform.answer(Answer::Ok);
-        w->Combo1->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(platform.boxes.size(), 3);
-        QCOMPARE(QApplication::focusWidget(), w->txtFields[2]);
-        description(w.get())->setPlainText(QStringLiteral("ab"));
-        w->Combo1->setFocus(Qt::MouseFocusReason);
-        w->Combo1->setEditText(QStringLiteral("a'b"));
-        w->List1->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(platform.boxes.size(), 3);
-    }
-
-    void arrowKeysAndEnter()
-    {
-        testing::ScriptedPlatform platform;
-        auto w = open();
-        QWidget *const *f = w->txtFields;
-        f[0]->setFocus();
-        QTest::keyClick(f[0], Qt::Key_Down);
-        QCOMPARE(QApplication::focusWidget(), f[1]);
-        QTest::keyClick(f[1], Qt::Key_Up);
-        QCOMPARE(QApplication::focusWidget(), f[0]);
-        QTest::keyClick(f[0], Qt::Key_Up); // nothing above the name
-        QCOMPARE(QApplication::focusWidget(), f[0]);
-        QTest::keyClick(f[0], Qt::Key_Return); // as Tab: to the path
-        QCOMPARE(QApplication::focusWidget(), f[1]);
-        QTest::keyClick(f[1], Qt::Key_Down);
-        QCOMPARE(QApplication::focusWidget(), f[2]);
-        // The description keeps its arrows and its line breaks.
-        QTest::keyClicks(f[2], QStringLiteral("ab"));
-        QTest::keyClick(f[2], Qt::Key_Return);
-        QTest::keyClicks(f[2], QStringLiteral("cd"));
-        QTest::keyClick(f[2], Qt::Key_Up);
-        QCOMPARE(QApplication::focusWidget(), f[2]);
-        QCOMPARE(description(w.get())->toPlainText(), QStringLiteral("ab\ncd"));
-        QVERIFY(w->isVisible());
-
-        // Enter in the path: a cancelled dialog leaves the focus in an empty path, or moves
-        // it on to the description when there is a path.
-        f[1]->setFocus();
-        platform.answerFile(QString());
-        QTest::keyClick(f[1], Qt::Key_Enter);
-        QCOMPARE(QApplication::focusWidget(), f[1]);
-        lineField(w.get(), 1)->setText(QStringLiteral("/typed.doc"));
-        platform.answerFile(QString());
-        QTest::keyClick(f[1], Qt::Key_Return);
-        QCOMPARE(QApplication::focusWidget(), f[2]);
-        QCOMPARE(lineField(w.get(), 1)->text(), QStringLiteral("/typed.doc"));
-        QCOMPARE(platform.fileRequests.size(), 2);
-        QVERIFY(platform.boxes.isEmpty());
-
-        // No button is the default: Enter in the type box or the list does nothing; Enter
-        // on a button presses it.
-        w->Combo1->setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        w->List1->setFocus();
-        QTest::keyClick(w->List1, Qt::Key_Enter);
-        QVERIFY(w->isVisible());
-        QVERIFY(platform.boxes.isEmpty());
-        w->SaveAdd->setFocus();
-        platform.answer(Answer::Ok);
-        QTest::keyClick(w->SaveAdd, Qt::Key_Return);
-        QCOMPARE(platform.boxes.size(), 1);
-        QCOMPARE(platform.boxes[0].text, kBlank);
-        platform.answer(Answer::No); // the typed path and description are discarded
-        w->ExitB->setFocus();
-        QTest::keyClick(w->ExitB, Qt::Key_Return);
-        QVERIFY(!w->isVisible());
     }
 
     void aFailingSaveIsRolledBack()

@@ -107,20 +107,10 @@ class TestReload : public QObject {
 
     std::unique_ptr<frmManager> open(const testing::TempArchive &archive)
     {
-        app::DbPath = archive.path();
-        auto w = std::make_unique<frmManager>();
-        w->resize(1000, 600);
-        w->show();
-        return w;
+        return testing::openBrowser(archive, QSize(1000, 600));
     }
 
-    void click(frmManager *w, const QModelIndex &node)
-    {
-        QTreeView *tree = w->treeView();
-        tree->scrollTo(node);
-        const QRect r = tree->visualRect(node);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.left() + qMin(r.width() / 2, 24), r.center().y()));
-    }
+    void click(frmManager *w, const QModelIndex &node) { testing::clickNode(w, node); }
 
     static void addRecords(testing::TempArchive &a, const QString &type, int n)
     {

@@ -1,15 +1,12 @@
 // Every change made through the program's windows leaves its entry in the trail, in the
 // same transaction: new records, modifications, types, operators, printing.
-#include "TestSupport.h"
+#include "SignedInArchive.h"
 
 #include "access/frmOperator.h"
 #include "catalog/frmCatalog.h"
-#include "common/CurrentOperator.h"
-#include "common/Module1.h"
 #include "platform/PrintDialog.h"
 #include "records/ArchiveTreeModel.h"
 #include "records/RecordPrint.h"
-#include "records/frmManager.h"
 #include "records/frmModifyForm.h"
 #include "records/frmNewForm.h"
 #include "trail/RecycleBin.h"
@@ -21,7 +18,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QTableWidget>
-#include <algorithm>
 #include <memory>
 
 using platform::Answer;
@@ -29,8 +25,6 @@ using store::ChangeKind;
 
 namespace {
 
-const QString kOperator = QStringLiteral("张医生");
-const QString kWorkstation = QStringLiteral("病案室-1");
 // The table the trail is kept in.
 const QString kTrailTable = QStringLiteral("History");
 
@@ -39,30 +33,15 @@ QLineEdit *lineField(QWidget *w, int i) { return testing::child<QLineEdit>(w, QS
 template <typename W>
 std::unique_ptr<W> shown(std::unique_ptr<W> w)
 {
-    w->show();
-    QApplication::setActiveWindow(w.get());
-    if (!QTest::qWaitForWindowActive(w.get()))
+    if (!testing::showActive(w.get()))
         qWarning("window not active");
     return w;
 }
 
 } // namespace
 
-class TestTrailEntries : public QObject {
+class TestTrailEntries : public testing::SignedInArchive {
     Q_OBJECT
-
-    std::unique_ptr<testing::TempArchive> m_archive;
-
-    // The whole trail, oldest first.
-    QVector<store::HistoryEntry> trail()
-    {
-        store::Connection c(m_archive->path());
-        store::HistoryQuery q;
-        q.limit = 100000;
-        QVector<store::HistoryEntry> entries = store::readHistory(c, q);
-        std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.id < b.id; });
-        return entries;
-    }
 
     QVector<ChangeKind> kinds()
     {
@@ -73,18 +52,7 @@ class TestTrailEntries : public QObject {
     }
 
     // What the archive holds for a row, to hold an entry's state against.
-    store::RecordState storedState(qint64 rowId)
-    {
-        store::Connection c(m_archive->path());
-        const std::optional<store::RecordState> state = store::readRecordState(c, rowId);
-        return state ? *state : store::RecordState{};
-    }
-
-    QVector<store::RecordRow> recordsOf(const QString &number)
-    {
-        store::Connection c(m_archive->path());
-        return store::readRecord(c, number);
-    }
+    store::RecordState storedState(qint64 rowId) { return stateOf(rowId).value_or(store::RecordState{}); }
 
     void verifyActor(const store::HistoryEntry &e)
     {
@@ -94,28 +62,21 @@ class TestTrailEntries : public QObject {
         QVERIFY(qAbs(e.when.secsTo(QDateTime::currentDateTimeUtc())) < 600);
     }
 
-private slots:
-    void initTestCase() { testing::isolateSettings(); }
-
-    void init()
+    // New records are numbered by a clock that stands still.
+    void setUp() override
     {
-        testing::isolateSettings();
-        m_archive = std::make_unique<testing::TempArchive>();
-        m_archive->addType(QStringLiteral("外科"));
-        m_archive->addType(QStringLiteral("内科"));
-        testing::signIn(*m_archive, QStringLiteral("超级权限"), kOperator, kWorkstation);
+        SignedInArchive::setUp();
         frmNewForm::Now = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
     }
 
-    void cleanup()
+    void tearDown() override
     {
         frmNewForm::Now = [] { return QDateTime::currentDateTime(); };
         platform::setPrintHandler({});
-        app::setWorkstationNameForTests(QString());
-        app::setEndProgramHook({});
-        m_archive.reset();
+        SignedInArchive::tearDown();
     }
 
+private slots:
     void aNewRecordAndATypeTypedWithIt()
     {
         testing::ScriptedPlatform platform;
@@ -197,9 +158,7 @@ private slots:
         m_archive->addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("甲"),
                              QStringLiteral("/a.doc"), QStringLiteral("旧说明"), {QStringLiteral("/p1.jpg")});
         const qint64 rowId = recordsOf(QStringLiteral("240101080000")).at(0).rowId;
-        auto browser = std::make_unique<frmManager>();
-        browser->resize(1000, 650);
-        browser->show();
+        auto browser = openBrowser();
         ArchiveTreeModel *m = browser->treeModel();
         browser->TreeView_NodeClick(m->index(0, 0, testing::typeNode(m, QStringLiteral("外科"))));
         QCOMPARE(browser->shownRowId(), rowId);

@@ -3,7 +3,7 @@
 // its own.
 #pragma once
 
-#include "TestSupport.h"
+#include "TempArchive.h"
 
 #include "scan/Scanner.h"
 #include "store/Settings.h"

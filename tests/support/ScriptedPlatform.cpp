@@ -2,6 +2,7 @@
 
 #include "platform/Desktop.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QPixmap>
@@ -142,6 +143,24 @@ QStringList tabChain(QWidget *start, int count)
         } while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(start->window()) || w->objectName().isEmpty());
     }
     return names;
+}
+
+bool showActive(QWidget *window)
+{
+    window->show();
+    QApplication::setActiveWindow(window);
+    return QTest::qWaitForWindowActive(window);
+}
+
+void typeText(QLineEdit *box, const QString &text)
+{
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        QTest::keyClicks(box, text);
+    else
+        box->insert(text); // key clicks carry Latin-1 only
 }
 
 } // namespace testing

@@ -3,6 +3,7 @@
 // drive windows without a person in front of them.
 #include "platform/Dialogs.h"
 
+#include <QLineEdit>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -67,6 +68,14 @@ bool screenshot(QWidget *window, const QString &name);
 
 // The object names of the widgets Tab visits from a start, in order (count of them).
 QStringList tabChain(QWidget *start, int count);
+
+// Shows a window and makes it the one the operator works in, as the program's own windows
+// are when they open. False when the window system did not make it active.
+bool showActive(QWidget *window);
+
+// Types text at the cursor of a box as the operator would: key by key where key clicks can
+// carry the text (ASCII), inserted whole where they cannot.
+void typeText(QLineEdit *box, const QString &text);
 
 template <typename T>
 T *child(QObject *parent, const QString &name)

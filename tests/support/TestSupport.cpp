@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTreeView>
 #include <QWidget>
 
 namespace testing {
@@ -42,6 +43,15 @@ void printThroughPreviewTo(ScriptedPlatform &platform, const QString &pdf)
     });
 }
 
+std::unique_ptr<frmManager> openBrowser(const TempArchive &archive, QSize size)
+{
+    app::DbPath = archive.path();
+    auto w = std::make_unique<frmManager>();
+    w->resize(size);
+    w->show();
+    return w;
+}
+
 QModelIndex typeNode(ArchiveTreeModel *m, const QString &name)
 {
     for (int i = 0; i < m->typeCount(); ++i)
@@ -56,6 +66,14 @@ QStringList childTexts(ArchiveTreeModel *m, const QModelIndex &parent)
     for (int i = 0; i < m->rowCount(parent); ++i)
         texts << m->text(m->index(i, 0, parent));
     return texts;
+}
+
+void clickNode(frmManager *browser, const QModelIndex &node)
+{
+    QTreeView *tree = browser->treeView();
+    tree->scrollTo(node);
+    const QRect r = tree->visualRect(node);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.left() + qMin(r.width() / 2, 24), r.center().y()));
 }
 
 } // namespace testing

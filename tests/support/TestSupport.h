@@ -4,10 +4,13 @@
 #include "ScriptedPlatform.h"
 #include "TempArchive.h"
 #include "records/ArchiveTreeModel.h"
+#include "records/frmManager.h"
 
 #include <QModelIndex>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 namespace testing {
 
@@ -21,9 +24,17 @@ void signIn(const TempArchive &archive, const QString &authority, const QString 
 // choosing a PDF file at `pdf`. The print seam is left set: the test's cleanup resets it.
 void printThroughPreviewTo(ScriptedPlatform &platform, const QString &pdf);
 
+// The browser over an archive, shown at a size, as the main window holds it: the program's
+// archive is set to it first.
+std::unique_ptr<frmManager> openBrowser(const TempArchive &archive, QSize size);
+
 // The browser's tree: the type node of a name (invalid when there is none), and the
 // texts of a node's children in the order shown.
 QModelIndex typeNode(ArchiveTreeModel *model, const QString &name);
 QStringList childTexts(ArchiveTreeModel *model, const QModelIndex &parent);
+
+// Clicks a node of the browser's tree with the mouse, near the start of its label: a long
+// label reaches past the visible part of the tree.
+void clickNode(frmManager *browser, const QModelIndex &node);
 
 } // namespace testing
