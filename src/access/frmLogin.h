@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -55,6 +56,7 @@ private:
     void Form_Load();
     int selectedPosition() const;
     void loginFailed();
+    bool passwordMatchesOffThread(const QString &typed, const QString &stored);
     void upgradeStoredPassword(const Operator &op, const QString &typed);
     void storePosition();
 
@@ -62,4 +64,5 @@ private:
     int m_attempt = 1;
     bool m_positionStored = false;
     bool m_activated = false;
+    bool m_checking = false; // a password is being checked
 };

@@ -207,8 +207,14 @@ int upgrade(const QString &path)
         std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
         return 0;
     }
-    std::printf("upgraded %s from schema version %d to %d: added the trail of changes and the recycle bin\n",
-                qPrintable(path), before, store::kCurrentSchemaVersion);
+    QStringList added;
+    if (before < 2)
+        added << QStringLiteral("added the trail of changes and the recycle bin");
+    added << QStringLiteral("the recycle bin keeps every byte of the records it holds");
+    if (store::isServerAddress(path))
+        added << QStringLiteral("the server numbers and chains the trail's entries itself");
+    std::printf("upgraded %s from schema version %d to %d: %s\n", qPrintable(path), before,
+                store::kCurrentSchemaVersion, qPrintable(added.join(QStringLiteral("; "))));
     if (!roles.isEmpty())
         std::printf("gave the workstations' logins their rights on the new tables: %s\n",
                     qPrintable(roles.join(QStringLiteral(", "))));

@@ -91,7 +91,8 @@ void createSchema(Connection &c)
         c.run(s);
     if (c.backend() == Backend::PostgreSQL)
         addHistoryWordsOnServer(c);
-    writeSchemaVersion(c, 2);
+    addServerTrailChain(c);
+    writeSchemaVersion(c, 3);
 }
 
 bool isArchive(Connection &c)
