@@ -44,7 +44,8 @@ bool serverHolds(const StoredCell &cell)
     if (cell.kind != StoredCell::Text || cell.bytes.contains('\0'))
         return false;
     QStringDecoder strict(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    (void)strict.decode(cell.bytes);
+    const QString decoded = strict.decode(cell.bytes); // decoded only when taken as a text
+    Q_UNUSED(decoded);
     return !strict.hasError();
 }
 

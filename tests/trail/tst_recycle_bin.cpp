@@ -149,6 +149,21 @@ private slots:
         QCOMPARE(all(ArchiveTable::Detail), QVector<StoredRow>{record});
         QCOMPARE(all(ArchiveTable::Photo), photos);
         QCOMPARE(all(ArchiveTable::Catalog).value(0).cells, QVector<StoredCell>{type});
+        if (!file) {
+            // An entry a copy brought from a file, with a photo in GBK: refused, nothing written.
+            inTransaction(c, [&] { QVERIFY(moveRecordToBin(c, kClerk, 7)); });
+            a.exec(QStringLiteral("UPDATE RecycleBin SET photos = replace(photos, ?, 't:2f702fd5c52e6a7067')"),
+                   {QStringLiteral("t:") + QString::fromLatin1(QByteArray("/p/张.jpg").toHex())});
+            try {
+                inTransaction(c, [&] { restoreFromBin(c, kClerk, readBin(c).value(0).id); });
+                QFAIL("restored what the server cannot hold");
+            } catch (const StoreError &e) {
+                QCOMPARE(e.description(), QStringLiteral("回收站中的病案 240101080000（张三 😀）有服务器上的档案不能原样保存的内容"
+                                                         "（不是文本的值，或无效的字符），没有恢复。"));
+            }
+            QCOMPARE(a.count(QStringLiteral("Detail")), 0);
+            QCOMPARE(countBin(c), 1);
+        }
     }
 
     // Entries the bin held before it kept bytes (their photos a list of texts) come back as
