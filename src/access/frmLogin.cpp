@@ -214,7 +214,8 @@ void frmLogin::cmdOK_Click()
     }
     // A name that selects no entry, or one whose row has gone, is answered like a wrong
     // password, so the box tells nobody which names exist, and the attempt counts.
-    if (!now || !passwordMatchesOffThread(txtPassword->text(), now->password)) {
+    QString replacement; // the hash that replaces a password of an earlier form
+    if (!now || !checkOffThread(txtPassword->text(), now->password, replacement)) {
         loginFailed();
         return;
     }
@@ -222,8 +223,8 @@ void frmLogin::cmdOK_Click()
     app::CurrentAuthority = now->authority;
     app::CurrentOperator = now->name;
     platform::BusyCursor busy;
-    if (!access::isUpToDate(now->password))
-        upgradeStoredPassword(*now, txtPassword->text());
+    if (!replacement.isEmpty())
+        upgradeStoredPassword(*now, replacement);
     // The main window is shown before this one closes, so the program never runs
     // without a window in between.
     if (openMainWindow)
@@ -231,15 +232,24 @@ void frmLogin::cmdOK_Click()
     close();
 }
 
-bool frmLogin::passwordMatchesOffThread(const QString &typed, const QString &stored)
+bool frmLogin::checkOffThread(const QString &typed, const QString &stored, QString &replacement)
 {
     // A hash takes a fraction of a second by design, and one read from the archive could
-    // ask for more: it is checked on a thread of its own while the window keeps painting
-    // and takes no input.
+    // ask for more: it is checked (and one for an earlier form made) on a thread of its own
+    // while the window keeps painting and takes no input.
     platform::BusyCursor busy;
     bool matches = false;
     QEventLoop wait;
-    QThread *worker = QThread::create([&matches, typed, stored] { matches = access::passwordMatches(typed, stored); });
+    QThread *worker = QThread::create([&matches, &replacement, typed, stored] {
+        matches = access::passwordMatches(typed, stored);
+        if (matches && !access::isUpToDate(stored)) {
+            try {
+                replacement = access::hashedForm(typed);
+            } catch (const store::StoreError &) {
+                // Out of memory: the earlier form stays, and still opens.
+            }
+        }
+    });
     connect(worker, &QThread::finished, &wait, &QEventLoop::quit);
     m_checking = true;
     const QList<QWidget *> controls{UserTxt, txtPassword, cmdOK, cmdCancel};
@@ -255,14 +265,13 @@ bool frmLogin::passwordMatchesOffThread(const QString &typed, const QString &sto
     return matches;
 }
 
-void frmLogin::upgradeStoredPassword(const Operator &op, const QString &typed)
+void frmLogin::upgradeStoredPassword(const Operator &op, const QString &hashed)
 {
     // The password just opened the account, so its hash replaces the earlier form, in a
     // small transaction of its own. Any failure (a read-only archive, a server role
     // without the right, a lock held too long) leaves the earlier form, which still opens,
     // and the login goes on without a word; the next login tries again.
     try {
-        const QString hashed = access::hashedForm(typed);
         store::Connection c(app::DbPath);
         store::Transaction t(c);
         store::replaceOperatorPassword(c, op.rowId, op.password, hashed);

@@ -56,8 +56,10 @@ private:
     void Form_Load();
     int selectedPosition() const;
     void loginFailed();
-    bool passwordMatchesOffThread(const QString &typed, const QString &stored);
-    void upgradeStoredPassword(const Operator &op, const QString &typed);
+    // True when the typed password opens the stored one; replacement: its hash, when the
+    // stored one is of an earlier form (empty otherwise, or when it could not be made).
+    bool checkOffThread(const QString &typed, const QString &stored, QString &replacement);
+    void upgradeStoredPassword(const Operator &op, const QString &hashed);
     void storePosition();
 
     QVector<Operator> m_operators;
