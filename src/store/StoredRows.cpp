@@ -83,94 +83,6 @@ sqlite3_stmt *prepare(sqlite3 *db, const QString &sql, const QString &what)
 
 } // namespace
 
-namespace {
-// The row at the statement's cursor: its identity in the first column, then the cells.
-void readCells(sqlite3_stmt *statement, StoredRow &row)
-{
-    row.rowId = sqlite3_column_int64(statement, 0);
-    for (int i = 0; i < row.cells.size(); ++i) {
-        StoredCell &cell = row.cells[i];
-        const int column = i + 1;
-        switch (sqlite3_column_type(statement, column)) {
-        case SQLITE_INTEGER:
-            cell.kind = StoredCell::Integer;
-            cell.bytes = QByteArray::number(qlonglong(sqlite3_column_int64(statement, column)));
-            break;
-        case SQLITE_FLOAT: {
-            cell.kind = StoredCell::Real;
-            const double v = sqlite3_column_double(statement, column);
-            cell.bytes = QByteArray(reinterpret_cast<const char *>(&v), sizeof v);
-            break;
-        }
-        case SQLITE_TEXT: {
-            cell.kind = StoredCell::Text;
-            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-            cell.bytes = QByteArray(p, sqlite3_column_bytes(statement, column));
-            break;
-        }
-        case SQLITE_BLOB: {
-            cell.kind = StoredCell::Blob;
-            const auto *p = static_cast<const char *>(sqlite3_column_blob(statement, column));
-            cell.bytes = QByteArray(p, sqlite3_column_bytes(statement, column));
-            break;
-        }
-        default:
-            cell.kind = StoredCell::Null;
-            cell.bytes.clear();
-            break;
-        }
-    }
-}
-// The same for a row the server handed over as its columns' UTF-8 bytes (serverColumns).
-void readServerCells(const QSqlQuery &q, StoredRow &row)
-{
-    row.rowId = q.value(0).toLongLong();
-    // The server's text is UTF-8 without NUL by its own rules.
-    for (int i = 0; i < row.cells.size(); ++i) {
-        StoredCell &cell = row.cells[i];
-        if (q.isNull(i + 1)) {
-            cell.kind = StoredCell::Null;
-            cell.bytes.clear();
-        } else {
-            cell.kind = StoredCell::Text;
-            cell.bytes = q.value(i + 1).toByteArray();
-        }
-    }
-}
-
-// Binds one cell as it is stored: no conversion of its bytes, its storage class kept.
-int bindCell(sqlite3_stmt *statement, int at, const StoredCell &cell)
-{
-    switch (cell.kind) {
-    case StoredCell::Null:
-        return sqlite3_bind_null(statement, at);
-    case StoredCell::Integer:
-        return sqlite3_bind_int64(statement, at, cell.bytes.toLongLong());
-    case StoredCell::Real: {
-        double v = 0;
-        if (cell.bytes.size() == sizeof v)
-            std::memcpy(&v, cell.bytes.constData(), sizeof v);
-        return sqlite3_bind_double(statement, at, v);
-    }
-    case StoredCell::Text:
-        // Bound as the bytes they are: no conversion, no byte-order mark handling.
-        return sqlite3_bind_text(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
-    case StoredCell::Blob:
-        // An empty BLOB stays an empty BLOB (a null pointer would bind NULL).
-        return cell.bytes.isEmpty()
-            ? sqlite3_bind_zeroblob(statement, at, 0)
-            : sqlite3_bind_blob(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
-    }
-    return SQLITE_MISUSE;
-}
-
-// A cell as the server's statement takes it: its bytes, or no value.
-QVariant serverValue(const StoredCell &cell)
-{
-    return cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes);
-}
-} // namespace
-
 QStringList storedColumns(ArchiveTable table)
 {
     switch (table) {
@@ -207,6 +119,30 @@ StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c)
                                 QString::fromUtf8(shape.table)));
 }
 
+StoredRows::StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId) : m_connection(c)
+{
+    const Shape shape = shapeOf(table);
+    m_columns = shape.count;
+    const int marks = int(condition.count(QLatin1Char('?')));
+    const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 ORDER BY rowid");
+    sqlite3 *db = fileHandle(c);
+    if (!db) {
+        m_query = c.run(sql.arg(serverColumns(shape, QStringLiteral("convert_to(%1, 'UTF8')")),
+                                QString::fromUtf8(shape.table), condition),
+                        QVariantList(marks, rowId));
+        return;
+    }
+    m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table), condition),
+                          QStringLiteral("读取"));
+    for (int i = 1; i <= marks; ++i) {
+        if (sqlite3_bind_int64(m_statement, i, rowId) != SQLITE_OK) {
+            sqlite3_finalize(m_statement);
+            m_statement = nullptr;
+            fail(db, QStringLiteral("读取"));
+        }
+    }
+}
+
 StoredRows::~StoredRows() { sqlite3_finalize(m_statement); }
 
 bool StoredRows::next(StoredRow &row)
@@ -215,7 +151,18 @@ bool StoredRows::next(StoredRow &row)
     if (!m_statement) {
         if (!m_connection.next(m_query))
             return false;
-        readServerCells(m_query, row);
+        row.rowId = m_query.value(0).toLongLong();
+        // The server's text is UTF-8 without NUL by its own rules.
+        for (int i = 0; i < m_columns; ++i) {
+            StoredCell &cell = row.cells[i];
+            if (m_query.isNull(i + 1)) {
+                cell.kind = StoredCell::Null;
+                cell.bytes.clear();
+            } else {
+                cell.kind = StoredCell::Text;
+                cell.bytes = m_query.value(i + 1).toByteArray();
+            }
+        }
         return true;
     }
     const int rc = sqlite3_step(m_statement);
@@ -223,7 +170,39 @@ bool StoredRows::next(StoredRow &row)
         return false;
     if (rc != SQLITE_ROW)
         fail(sqlite3_db_handle(m_statement), QStringLiteral("读取"));
-    readCells(m_statement, row);
+    row.rowId = sqlite3_column_int64(m_statement, 0);
+    for (int i = 0; i < m_columns; ++i) {
+        StoredCell &cell = row.cells[i];
+        const int column = i + 1;
+        switch (sqlite3_column_type(m_statement, column)) {
+        case SQLITE_INTEGER:
+            cell.kind = StoredCell::Integer;
+            cell.bytes = QByteArray::number(qlonglong(sqlite3_column_int64(m_statement, column)));
+            break;
+        case SQLITE_FLOAT: {
+            cell.kind = StoredCell::Real;
+            const double v = sqlite3_column_double(m_statement, column);
+            cell.bytes = QByteArray(reinterpret_cast<const char *>(&v), sizeof v);
+            break;
+        }
+        case SQLITE_TEXT: {
+            cell.kind = StoredCell::Text;
+            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+            cell.bytes = QByteArray(p, sqlite3_column_bytes(m_statement, column));
+            break;
+        }
+        case SQLITE_BLOB: {
+            cell.kind = StoredCell::Blob;
+            const auto *p = static_cast<const char *>(sqlite3_column_blob(m_statement, column));
+            cell.bytes = QByteArray(p, sqlite3_column_bytes(m_statement, column));
+            break;
+        }
+        default:
+            cell.kind = StoredCell::Null;
+            cell.bytes.clear();
+            break;
+        }
+    }
     return true;
 }
 
@@ -244,8 +223,10 @@ void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow
         for (const StoredRow &r : rows) {
             tuples << one;
             values << r.rowId;
-            for (int i = 0; i < shape.count; ++i)
-                values << serverValue(r.cells.value(i));
+            for (int i = 0; i < shape.count; ++i) {
+                const StoredCell cell = r.cells.value(i);
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
+            }
         }
         c.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
                   .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns))
@@ -262,8 +243,35 @@ void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow
                                       QStringLiteral("写入"));
     for (const StoredRow &r : rows) {
         int rc = sqlite3_bind_int64(statement, 1, r.rowId);
-        for (int i = 0; i < shape.count && rc == SQLITE_OK; ++i)
-            rc = bindCell(statement, i + 2, r.cells.value(i));
+        for (int i = 0; i < shape.count && rc == SQLITE_OK; ++i) {
+            const StoredCell cell = i < r.cells.size() ? r.cells.at(i) : StoredCell();
+            const int at = i + 2;
+            switch (cell.kind) {
+            case StoredCell::Null:
+                rc = sqlite3_bind_null(statement, at);
+                break;
+            case StoredCell::Integer:
+                rc = sqlite3_bind_int64(statement, at, cell.bytes.toLongLong());
+                break;
+            case StoredCell::Real: {
+                double v = 0;
+                if (cell.bytes.size() == sizeof v)
+                    std::memcpy(&v, cell.bytes.constData(), sizeof v);
+                rc = sqlite3_bind_double(statement, at, v);
+                break;
+            }
+            case StoredCell::Text:
+                // Bound as the bytes they are: no conversion, no byte-order mark handling.
+                rc = sqlite3_bind_text(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
+                break;
+            case StoredCell::Blob:
+                // An empty BLOB stays an empty BLOB (a null pointer would bind NULL).
+                rc = cell.bytes.isEmpty()
+                    ? sqlite3_bind_zeroblob(statement, at, 0)
+                    : sqlite3_bind_blob(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
+                break;
+            }
+        }
         if (rc == SQLITE_OK)
             rc = sqlite3_step(statement);
         if (rc != SQLITE_DONE) {
@@ -287,54 +295,36 @@ QString leavingPhotos(Connection &c)
              c.dialect().sameText(QStringLiteral("kept.\"病案号\""), QStringLiteral("photo.\"病案号\"")));
 }
 
-// The rows of the table where the condition holds, every `?` of it bound to rowId.
-QVector<StoredRow> storedRowsWhere(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId)
+// The identity the table gives its next row: the file's rule for a table without
+// AUTOINCREMENT, the server's sequence.
+qint64 nextRowIdentity(Connection &c, ArchiveTable table)
 {
-    const Shape shape = shapeOf(table);
-    const int marks = int(condition.count(QLatin1Char('?')));
-    QVector<StoredRow> rows;
-    StoredRow row;
-    row.cells.resize(shape.count);
-    const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 ORDER BY rowid");
-    sqlite3 *db = fileHandle(c);
-    if (!db) {
-        QSqlQuery q = c.run(sql.arg(serverColumns(shape, QStringLiteral("convert_to(%1, 'UTF8')")),
-                                    QString::fromUtf8(shape.table), condition),
-                            QVariantList(marks, rowId));
-        while (c.next(q)) {
-            readServerCells(q, row);
-            rows << row;
-        }
-        return rows;
-    }
-    sqlite3_stmt *statement =
-        prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table), condition), QStringLiteral("读取"));
-    int rc = SQLITE_OK;
-    for (int i = 1; i <= marks && rc == SQLITE_OK; ++i)
-        rc = sqlite3_bind_int64(statement, i, rowId);
-    while (rc == SQLITE_OK && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        readCells(statement, row);
-        rows << row;
-        rc = SQLITE_OK;
-    }
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_DONE)
-        fail(db, QStringLiteral("读取"));
-    return rows;
+    const QString name = QString::fromUtf8(shapeOf(table).table);
+    QSqlQuery q = fileHandle(c)
+        ? c.run(QStringLiteral("SELECT coalesce(max(rowid), 0) + 1 FROM %1").arg(name))
+        : c.run(QStringLiteral("SELECT nextval(pg_get_serial_sequence('%1', 'rowid'))").arg(name.toLower()));
+    if (!c.next(q))
+        throw StoreError(QStringLiteral("无法为表 %1 取得新的行标识。").arg(name));
+    return q.value(0).toLongLong();
 }
 } // namespace
 
 std::optional<StoredRow> storedRecordRow(Connection &c, qint64 rowId)
 {
-    const QVector<StoredRow> rows = storedRowsWhere(c, ArchiveTable::Detail, QStringLiteral("rowid = ?"), rowId);
-    if (rows.isEmpty())
+    StoredRows rows(c, ArchiveTable::Detail, QStringLiteral("rowid = ?"), rowId);
+    StoredRow row;
+    if (!rows.next(row))
         return std::nullopt;
-    return rows.first();
+    return row;
 }
 
 QVector<StoredRow> storedPhotoRowsLeavingWith(Connection &c, qint64 rowId)
 {
-    return storedRowsWhere(c, ArchiveTable::Photo, leavingPhotos(c), rowId);
+    StoredRows rows(c, ArchiveTable::Photo, leavingPhotos(c), rowId);
+    QVector<StoredRow> leaving;
+    for (StoredRow row; rows.next(row);)
+        leaving << row;
+    return leaving;
 }
 
 int deletePhotoRowsLeavingWith(Connection &c, qint64 rowId)
@@ -344,41 +334,11 @@ int deletePhotoRowsLeavingWith(Connection &c, qint64 rowId)
 
 qint64 insertStoredRow(Connection &c, ArchiveTable table, const StoredRow &row, bool ownIdentity)
 {
-    const Shape shape = shapeOf(table);
-    sqlite3 *db = fileHandle(c);
-    if (!db) {
-        QString marks = ownIdentity ? QStringLiteral("?") : QStringLiteral("DEFAULT");
-        QVariantList values;
-        if (ownIdentity)
-            values << row.rowId;
-        for (int i = 0; i < shape.count; ++i) {
-            marks += QStringLiteral(", convert_from(?, 'UTF8')");
-            values << serverValue(row.cells.value(i));
-        }
-        QSqlQuery q = c.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3) RETURNING rowid")
-                                .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns), marks),
-                            values);
-        if (!c.next(q))
-            throw StoreError(QStringLiteral("无法写入表 %1。").arg(QString::fromUtf8(shape.table)));
-        return q.value(0).toLongLong();
-    }
-    QString marks = QStringLiteral("?");
-    for (int i = 0; i < shape.count; ++i)
-        marks += QStringLiteral(", ?");
-    sqlite3_stmt *statement = prepare(db,
-                                      QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3)")
-                                          .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns), marks),
-                                      QStringLiteral("写入"));
-    // No identity of its own: the file gives the next one.
-    int rc = ownIdentity ? sqlite3_bind_int64(statement, 1, row.rowId) : sqlite3_bind_null(statement, 1);
-    for (int i = 0; i < shape.count && rc == SQLITE_OK; ++i)
-        rc = bindCell(statement, i + 2, row.cells.value(i));
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_DONE)
-        fail(db, QStringLiteral("写入"));
-    return sqlite3_last_insert_rowid(db);
+    StoredRow placed = row;
+    if (!ownIdentity)
+        placed.rowId = nextRowIdentity(c, table);
+    insertStoredRows(c, table, {placed});
+    return placed.rowId;
 }
 
 void markCopyUnfinished(Connection &c)

@@ -46,6 +46,11 @@ public:
     bool next(StoredRow &row);
 
 private:
+    // The rows where the condition holds, each `?` of it bound to the identity.
+    StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId);
+    friend std::optional<StoredRow> storedRecordRow(Connection &c, qint64 rowId);
+    friend QVector<StoredRow> storedPhotoRowsLeavingWith(Connection &c, qint64 rowId);
+
     Connection &m_connection;
     sqlite3_stmt *m_statement = nullptr; // on the file
     QSqlQuery m_query;                   // on the server
