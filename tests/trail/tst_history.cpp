@@ -432,6 +432,17 @@ private slots:
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.out, QStringLiteral("%1 is at schema version 2 already; nothing changed\n").arg(path));
+        // The usage says what the upgrade grants on a server, and what it leaves to the
+        // grants printed again.
+        QVERIFY(admin({QStringLiteral("--help")})
+                    .out.contains(QStringLiteral(
+                        "  casearchive-admin upgrade PATH\n"
+                        "      bring an archive made by an earlier version to the current one: adds the\n"
+                        "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
+                        "      are. The program does it itself on a file; a server's database is upgraded\n"
+                        "      by its owner with this command, which gives the logins that may add records\n"
+                        "      (the workstations') their rights on the new tables in the same step; the\n"
+                        "      table of the photos' words comes with the grants printed again and run\n")));
         Connection c(path);
         QCOMPARE(schemaVersion(c), 2);
         QCOMPARE(oldColumns(c), columns);
