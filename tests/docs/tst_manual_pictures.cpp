@@ -144,7 +144,7 @@ private slots:
             store::Transaction t(c);
             const struct {
                 const char *name, *level;
-            } staff[] = {{"张红", "可以修改"}, {"李明", "不能修改"}, {"王芳", "只能添加"}, {"赵强", "超级权限!"}};
+            } staff[] = {{"张红", "可以修改"}, {"李明", "不能修改"}, {"王芳", "只能添加"}};
             for (const auto &s : staff)
                 store::insertOperator(c, QString::fromUtf8(s.name), access::hashedForm(QStringLiteral("123456")),
                                       QString::fromUtf8(s.level));
