@@ -30,6 +30,7 @@
 #include "store/Database.h"
 #include "store/Settings.h"
 #include "store/Statements.h"
+#include "trail/History.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -158,7 +159,12 @@ private slots:
         app::setWorkstationNameForTests(QStringLiteral("病案室-1"));
         app::SearchFilter.clear();
         app::setEndProgramHook([] {});
+        // The clocks of the fixed state: the new record's number, and the trail's entries a
+        // minute apart, so that a picture changes only when its window does.
         frmNewForm::Now = [] { return QDateTime(QDate(2024, 6, 7), QTime(9, 30, 12)); };
+        store::setHistoryClockForTests([minutes = 0]() mutable {
+            return QDateTime(QDate(2024, 6, 7), QTime(1, 40), Qt::UTC).addSecs(60 * minutes++);
+        });
         m_platform = std::make_unique<testing::ScriptedPlatform>();
 
         // The scan window's scanner: SANE's test scanner, a grid on an A4 sheet.
@@ -177,6 +183,7 @@ private slots:
         m_main.reset();
         m_platform.reset();
         frmNewForm::Now = {};
+        store::setHistoryClockForTests({});
         if (!qEnvironmentVariableIsEmpty("CASEARCHIVE_SCREENSHOTS"))
             QDir(m_base).removeRecursively();
     }
