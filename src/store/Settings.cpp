@@ -65,6 +65,12 @@ void removeOwn(const QString &section, const QString &key)
     s.sync();
 }
 
+QString readOfProgram(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, QStringLiteral("casearchive"));
+    return s.value(section + QLatin1Char('/') + key).toString();
+}
+
 double leadingNumber(const QString &text)
 {
     static const QRegularExpression number(

@@ -167,16 +167,22 @@ private slots:
         }
         QCOMPARE(mode(target), QStringLiteral("777")); // the chosen folder is the operator's
 
-        // The office's archive (shared with its group): the group's backup.
+        // The office's archive (shared with its group): the group may read the backup, only
+        // its owner change it; or the owner alone, when asked.
         chmodTo(archive, 0660);
         options.when = options.when.addSecs(1);
         r = store::backupArchive(options);
         QCOMPARE(r.outcome, store::BackupResult::Verified);
         for (const QString &line : modesUnder(r.folder)) {
             const bool folder = QFileInfo(r.folder + QLatin1Char('/') + line.section(QLatin1Char(' '), 0, -2)).isDir();
-            QVERIFY2(line.endsWith(folder ? QLatin1String(" 2770") : QLatin1String(" 660")), qPrintable(line));
+            QVERIFY2(line.endsWith(folder ? QLatin1String(" 750") : QLatin1String(" 640")), qPrintable(line));
         }
         QCOMPARE(groupOf(r.folder), groupOf(archive));
+        options.when = options.when.addSecs(1);
+        options.ownerOnly = true;
+        r = store::backupArchive(options);
+        for (const QString &line : modesUnder(r.folder))
+            QVERIFY2(line.endsWith(QLatin1String(" 700")) || line.endsWith(QLatin1String(" 600")), qPrintable(line));
     }
 
     void secureTightensAnArchiveInTheProgramsFolder()
