@@ -154,7 +154,7 @@ Placed placeOne(int base, const QStringList &parts, const QString &leaf, const Q
         ::unlinkat(folder.fd, temporary.constData(), 0);
         written = Fd(::openat(folder.fd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (written.fd < 0) {
-            out.trouble = QStringLiteral("cannot write there: %1").arg(systemError(errno));
+            out.trouble = systemError(errno);
             return out;
         }
     }
@@ -186,10 +186,10 @@ Placed placeOne(int base, const QStringList &parts, const QString &leaf, const Q
         // link() never replaces a file that appeared at the name meanwhile.
         if (ok && ::linkat(folder.fd, temporary.constData(), folder.fd, name.constData(), 0) != 0) {
             out.trouble = errno == EEXIST ? QStringLiteral("left as it is (appeared while it was restored)")
-                                          : QStringLiteral("cannot write there: %1").arg(systemError(errno));
+                                          : systemError(errno);
             ok = false;
         } else if (!ok) {
-            out.trouble = QStringLiteral("cannot write there: the bytes written are not the backup's");
+            out.trouble = QStringLiteral("the bytes written are not the backup's");
         }
         ::unlinkat(folder.fd, temporary.constData(), 0);
         if (ok)
