@@ -364,6 +364,10 @@ QString BackupReport::text() const
         lines << QStringLiteral("archive identity: %1")
                      .arg(origin.identity.isEmpty() ? QStringLiteral("none (the archive was made before archives had one)")
                                                     : origin.identity);
+        // A backup moved or renamed since (or another archive's put in one's place) says so.
+        const QString now = QFileInfo(folder).canonicalFilePath();
+        if (!now.isEmpty() && now != origin.folder)
+            lines << QStringLiteral("folder: made as %1 (moved or renamed since)").arg(origin.folder);
     } else {
         lines << QStringLiteral("made: not recorded (a backup of an earlier version, which did not name its source)");
     }

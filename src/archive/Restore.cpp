@@ -304,12 +304,15 @@ void restoreFile(const QString &folder, const QString &source, const ManifestEnt
         const QString whose = other ? QStringLiteral("其中是另一个档案（标识 %1，备份的是 %2）。").arg(there, origin.identity)
                                     : QString();
         if (!options.replace) {
-            const QString question = QStringLiteral("“%1”已经存在。%2要用备份替换它吗？原文件和它的日志文件会改名留存，不会删除。")
-                                         .arg(target, whose);
+            // Only a journal left there is no less in the way: opened, it would be written
+            // into the restored archive.
+            const QString there = QFileInfo::exists(target)
+                ? QStringLiteral("“%1”已经存在。%2").arg(target, whose)
+                : QStringLiteral("“%1”不在，但它的日志文件还在（可能是另一个档案留下的，会被写进恢复的档案）。").arg(target);
+            const QString question = there + QStringLiteral("要用备份替换吗？原文件和它的日志文件会改名留存，不会删除。");
             if (!options.confirm || !options.confirm(question))
-                throw Refusal{QStringLiteral("“%1”已经存在，不会覆盖。%2确认要用备份替换它时，加上 --replace："
-                                             "原文件和它的日志文件会改名留存，不会删除。")
-                                  .arg(target, whose)};
+                throw Refusal{there + QStringLiteral("没有恢复。确认要用备份替换时，加上 --replace："
+                                                     "原文件和它的日志文件会改名留存，不会删除。")};
         }
         if (other)
             r.done << QStringLiteral("%1 held another archive (identity %2; the backup's is %3): replaced as asked")
