@@ -271,10 +271,10 @@ QString resolveInterrupted(const QString &target, const RestoreOptions &options,
         throw Refusal{QStringLiteral("“%1”不是一次没有完成的恢复所写好的档案（内容已不同）。没有恢复，也没有改动任何文件；"
                                      "请用 casearchive-admin check 检查它、“%2”和“%3”。")
                           .arg(work, target, state->aside)};
-    finishInPlace(target, *state, options, r);
     r.done << QStringLiteral("an earlier restore into %1 from %2 was cut short after the new archive was written and "
                              "proven: finished it")
                   .arg(target, state->backup);
+    finishInPlace(target, *state, options, r);
     return state->backup;
 }
 
