@@ -189,7 +189,7 @@ QString unknownColumns(Connection &source, ArchiveTable table)
             unknown << QStringLiteral("“%1”").arg(c);
     if (unknown.isEmpty())
         return QString();
-    return QStringLiteral("表 %1 有本程序不认识的列 %2（可能是其他程序加上的）；复制会丢掉其中的数据，所以没有复制。")
+    return QStringLiteral("表 %1 有本程序不认识的列%2（可能是其他程序加上的）；复制会丢掉其中的数据，所以没有复制。")
         .arg(tableName(table), unknown.join(QStringLiteral("、")));
 }
 

@@ -252,7 +252,7 @@ void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow
             for (int i = 0; i < shape.count; ++i) {
                 const StoredCell cell = r.cells.value(i);
                 if ((shape.integers >> i) & 1u)
-                    values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QString>())
+                    values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<qlonglong>())
                                                              : QVariant(QString::fromLatin1(cell.bytes)));
                 else
                     values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
