@@ -134,6 +134,15 @@ private slots:
                                            << QStringLiteral("checksums: DAMAGED - the checksum list is cut short (its own checksum line is missing)");
         QTest::newRow("checksum list gone") << QStringLiteral("delete list") << 1
                                             << QStringLiteral("checksums: DAMAGED - the checksum list manifest.sha256 is missing or cannot be read");
+        // Whatever the list does not account for, its own checksum notwithstanding.
+        QTest::newRow("journal beside the archive")
+            << QStringLiteral("journal") << 1
+            << QStringLiteral("  NOT OF THE BACKUP file.dat-journal is a journal beside the archive (opening the archive "
+                              "would write it into it)\n");
+        QTest::newRow("file put into the backup") << QStringLiteral("plant") << 1
+                                                  << QStringLiteral("  NOT OF THE BACKUP files/extra.jpg is not in the checksum list\n");
+        QTest::newRow("copy swapped for a link") << QStringLiteral("link") << 1
+                                                 << QStringLiteral("  NOT OF THE BACKUP files%1 is a symbolic link\n");
     }
 
     void damageIsReportedByName()
@@ -169,10 +178,21 @@ private slots:
         } else if (what == QLatin1String("shorten list")) {
             bytes = readFile(list);
             writeFile(list, bytes.left(bytes.size() - 80));
+        } else if (what == QLatin1String("journal")) {
+            writeFile(b.db() + QStringLiteral("-journal"), QByteArray(4096, '\x07'));
+        } else if (what == QLatin1String("plant")) {
+            writeFile(b.folder + QStringLiteral("/files/extra.jpg"), "planted");
+        } else if (what == QLatin1String("link")) {
+            QVERIFY(QFile::remove(photo) && QFile::link(b.photo1, photo));
         } else {
             QVERIFY(QFile::remove(list));
         }
+        const QByteArray archiveBefore = readFile(b.db());
         const Checked c = runCheck(b.folder);
+        // The check writes nothing into what it checks, nor rolls a journal into it.
+        QCOMPARE(readFile(b.db()), archiveBefore);
+        if (what == QLatin1String("journal"))
+            QCOMPARE(readFile(b.db() + QStringLiteral("-journal")), QByteArray(4096, '\x07'));
         QCOMPARE(c.exitCode, exitCode);
         const QString expected = line.contains(QLatin1String("%1")) ? line.arg(b.photo1) : line;
         QVERIFY2(c.out.contains(expected), qPrintable(c.out));
