@@ -448,9 +448,10 @@ RestoreResult restoreBackup(const RestoreOptions &options)
         } catch (const StoreError &e) {
             r.done << QStringLiteral("cannot read the restored archive's records: %1").arg(e.description());
         }
+        // Under --files-to they are kept as the archive is (a server's: the owner's alone).
         if (toServer) {
             rights = options.writeAs.value_or(Rights());
-            protection = rights.switched ? sharedWith(rights.gid) : ownerOnly();
+            protection = ownerOnly();
         } else {
             rights = options.writeAs.value_or(rightsOfArchiveFile(options.target));
             protection = protectionOf(options.target);

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -58,15 +59,28 @@ void give(int fd, const Protection &p, bool folder)
     ::fchmod(fd, mode);
 }
 
+// How a file made in the open folder is kept: shared with the folder's group in a shared
+// folder (setgid, the group's to write), its owner's alone elsewhere.
+Protection protectionOfFolder(int folder)
+{
+    struct stat st;
+    if (::fstat(folder, &st) == 0 && (st.st_mode & S_ISGID) && (st.st_mode & 0070) == 0070)
+        return sharedWith(st.st_gid);
+    return ownerOnly();
+}
+
 // Opens the folder `parts` below the open folder `base`, making what is missing; never
-// through a symbolic link. The folders it made are added to `made`.
-Fd openBelow(int base, const QStringList &parts, std::vector<Fd> &made, QString &why)
+// through a symbolic link. The folders it made are added to `made`; `kept` tells how the
+// folder it made them in is kept.
+Fd openBelow(int base, const QStringList &parts, std::vector<Fd> &made, Protection &kept, QString &why)
 {
     Fd at(::fcntl(base, F_DUPFD_CLOEXEC, 0));
     for (const QString &part : parts) {
         const QByteArray name = QFile::encodeName(part);
         int fd = ::openat(at.fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) {
+            if (made.empty())
+                kept = protectionOfFolder(at.fd);
             if (::mkdirat(at.fd, name.constData(), 0700) != 0 && errno != EEXIST) {
                 why = QStringLiteral("cannot make the folder %1: %2").arg(part, systemError(errno));
                 return Fd();
@@ -122,21 +136,23 @@ struct Placed {
     QString trouble;
 };
 
-// One copy back: `parts` the folders below `base`, `leaf` its name.
+// One copy back: `parts` the folders below `base`, `leaf` its name; kept with `fixed`, or
+// when not given as the folder it goes into keeps what is made in it.
 Placed placeOne(int base, const QStringList &parts, const QString &leaf, const QString &from, const ManifestEntry &e,
-                const Rights &rights, const Protection &protection)
+                const Rights &rights, const std::optional<Protection> &fixed)
 {
     Placed out;
     const QByteArray name = QFile::encodeName(leaf);
     const QByteArray temporary = ".casearchive-restoring-" + QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex().left(16);
     std::vector<Fd> made;
+    Protection madeIn;
     Fd folder;
     Fd written;
     QString why;
     {
         // Made with the rights given: only where they may make files.
         const ActingWith acting(rights);
-        folder = acting.ok() ? openBelow(base, parts, made, why) : Fd();
+        folder = acting.ok() ? openBelow(base, parts, made, madeIn, why) : Fd();
         if (folder.fd < 0) {
             out.trouble = why.isEmpty() ? QStringLiteral("cannot take the rights of %1").arg(rights.text()) : why;
             return out;
@@ -159,8 +175,8 @@ Placed placeOne(int base, const QStringList &parts, const QString &leaf, const Q
         }
     }
     for (Fd &f : made)
-        give(f.fd, protection, true);
-    give(written.fd, protection, false);
+        give(f.fd, fixed.value_or(madeIn), true);
+    give(written.fd, fixed.value_or(protectionOfFolder(folder.fd)), false);
 
     OpenFailure failure = OpenFailure::None;
     Fd in(openRegularFile(from, Rights(), failure));
@@ -247,7 +263,8 @@ FilesPutBack putFilesBack(const QString &folder, const QVector<ManifestEntry> &e
             continue;
         }
         const QString leaf = parts.takeLast();
-        const Placed placed = placeOne(base.fd, parts, leaf, from, e, filesTo.isEmpty() ? rights : Rights(), protection);
+        const Placed placed = filesTo.isEmpty() ? placeOne(base.fd, parts, leaf, from, e, rights, std::nullopt)
+                                                : placeOne(base.fd, parts, leaf, from, e, Rights(), protection);
         if (placed.restored)
             ++result.restored;
         else if (placed.inPlace)

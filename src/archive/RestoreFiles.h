@@ -24,7 +24,9 @@ struct FilesPutBack {
 
 // entries: the backup's list; named: the paths the restored archive's records name;
 // filesTo: empty for their own paths; rights: what the files are made with at their own
-// paths; protection: what they and the folders made for them are given.
+// paths, where they are kept as their folder keeps what is made in it (the group's in a
+// shared folder, else the owner's alone); protection: what they and the folders made for
+// them are given under filesTo.
 FilesPutBack putFilesBack(const QString &folder, const QVector<ManifestEntry> &entries, const BackupOrigin &origin,
                           const QSet<QString> &named, const QString &filesTo, const Rights &rights,
                           const Protection &protection);

@@ -272,6 +272,42 @@ private slots:
         QCOMPARE(readFile(b.attached), QByteArray(3000, 'r'));
     }
 
+    // The scan folder's pages, those no record names yet among them, go into a backup made
+    // --with-files and come back where they were; a link in the folder is not followed.
+    void theScanFolderGoesAndComesBack()
+    {
+        Backed b;
+        QTemporaryDir dir;
+        const QString scan = dir.filePath(QStringLiteral("Scan"));
+        const QString unsaved = writeFile(scan + QStringLiteral("/240101080000/page-1.png"), "a page not saved yet");
+        QVERIFY(QFile::link(b.attached, scan + QStringLiteral("/link.png")));
+        // Run as root on a server's archive, the files are read with the office's rights.
+        for (const QString &open : {dir.path(), b.files.path()})
+            QVERIFY(QFile::setPermissions(open, QFile::permissions(open) | QFile::ReadOther | QFile::ExeOther));
+        const QString config = dir.filePath(QStringLiteral("config"));
+        writeFile(config + QStringLiteral("/casearchive.conf"), "[Scan]\nFolder=" + scan.toUtf8() + "\n");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        p.setProcessEnvironment(env);
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("backups"))));
+        p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")),
+                {QStringLiteral("backup"), b.archive.path(), dir.filePath(QStringLiteral("backups")), QStringLiteral("--with-files")});
+        QVERIFY(p.waitForFinished(120000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(out.contains(QStringLiteral("with the scan folder %1: 1 files no record names yet\n").arg(scan)), qPrintable(out));
+        const QString folder = QDir(dir.filePath(QStringLiteral("backups")))
+                                   .absoluteFilePath(QDir(dir.filePath(QStringLiteral("backups"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/files") + scan + QStringLiteral("/link.png")));
+
+        QVERIFY(QFile::remove(unsaved));
+        const Run r = admin({QStringLiteral("restore"), folder, dir.filePath(QStringLiteral("restored.dat"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("files put back: 1, already in place: 2, not put back: 0\n")), qPrintable(r.out));
+        QCOMPARE(readFile(unsaved), QByteArray("a page not saved yet"));
+    }
+
     void ontoAServer()
     {
         if (!testing::onServer())
