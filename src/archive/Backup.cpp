@@ -225,7 +225,7 @@ void BackupRun::prepare(Connection &source)
             m_references.push_back(ref);
             if (!missingReason(ref.path).isEmpty())
                 return;
-            const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+            const QString absolute = QDir::cleanPath(QFileInfo(ref.path).absoluteFilePath());
             if (!seen.contains(absolute)) {
                 seen.insert(absolute);
                 m_filesBytes += QFileInfo(absolute).size();
@@ -305,7 +305,8 @@ void BackupRun::copyFiles()
             m_result.missing.push_back({ref, why});
             continue;
         }
-        const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+        // Cleaned ("/a//b", "/a/./b"): the copy is kept, listed and restored under one path.
+        const QString absolute = QDir::cleanPath(QFileInfo(ref.path).absoluteFilePath());
         if (done.contains(absolute))
             continue;
         done.insert(absolute);

@@ -444,7 +444,7 @@ RestoreResult restoreBackup(const RestoreOptions &options)
         Protection protection;
         try {
             Connection c(options.target);
-            forEachFileReference(c, [&](const FileReference &ref) { named.insert(ref.path); });
+            forEachFileReference(c, [&](const FileReference &ref) { named.insert(QDir::cleanPath(ref.path)); });
         } catch (const StoreError &e) {
             r.done << QStringLiteral("cannot read the restored archive's records: %1").arg(e.description());
         }

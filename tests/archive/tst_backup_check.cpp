@@ -58,7 +58,8 @@ struct Backed {
     {
         attached = writeFile(files.filePath(QStringLiteral("docs/report.pdf")), QByteArray(30000, 'r'));
         photo1 = writeFile(files.filePath(QStringLiteral("photos/one.jpg")), QByteArray(250000, '1'));
-        photo2 = writeFile(files.filePath(QStringLiteral("photos/two\tname.jpg")), "two");
+        // As a record may name it, with a "." on the way: kept and listed under its clean path.
+        photo2 = writeFile(files.filePath(QStringLiteral("photos/./two\tname.jpg")), "two");
         archive.addType(QStringLiteral("外科"));
         archive.addRecord(QStringLiteral("外科"), QStringLiteral("240101080000"), QStringLiteral("李玉兰"), attached,
                           QStringLiteral("说明"), {photo1, photo2, files.filePath(QStringLiteral("photos/gone.jpg"))});
