@@ -1,5 +1,6 @@
 #include "trail/History.h"
 
+#include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
 #include "store/TrailStatements.h"
@@ -222,10 +223,13 @@ bool upgradeSchema(Connection &c)
         if (c.backend() == Backend::PostgreSQL)
             addHistoryWordsOnServer(c);
     }
-    // 3: a server numbers and chains the trail's entries itself; the recycle bin keeps the
-    // bytes of what it holds (a form the versions before cannot restore, so they may not
-    // write here any more).
-    addServerTrailChain(c);
+    // 3: the archive's identity; a server numbers and chains the trail's entries itself;
+    // the recycle bin keeps the bytes of what it holds (a form the versions before cannot
+    // restore, so they may not write here any more).
+    if (version < 3) {
+        addArchiveIdentity(c);
+        addServerTrailChain(c);
+    }
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }

@@ -7,6 +7,7 @@
 #include "access/OperatorAccount.h"
 #include "archive/ArchiveCheck.h"
 #include "archive/Backup.h"
+#include "store/ArchiveIdentity.h"
 #include "store/Database.h"
 #include "trail/RecycleBin.h"
 #include "store/StoredRows.h"
@@ -488,9 +489,9 @@ private slots:
         QVERIFY(admin({QStringLiteral("check"), path}).out.contains(QStringLiteral("schema version: 1 (no trail")));
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
-        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes "
-                                                     "and the recycle bin; the recycle bin keeps every byte of the "
-                                                     "records it holds%2\n")
+        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
+                                                     "the recycle bin and the archive's identity; the recycle bin keeps "
+                                                     "every byte of the records it holds%2\n")
                                           .arg(path, testing::onServer() ? QStringLiteral("; the server numbers and chains "
                                                                                           "the trail's entries itself")
                                                                          : QString())),
@@ -499,8 +500,21 @@ private slots:
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already; nothing changed\n").arg(path));
+        // The usage says what the upgrade grants on a server, and what it leaves to the
+        // grants printed again.
+        QVERIFY(admin({QStringLiteral("--help")})
+                    .out.contains(QStringLiteral(
+                        "  casearchive-admin upgrade PATH\n"
+                        "      bring an archive made by an earlier version to the current one: adds the\n"
+                        "      trail of changes, the recycle bin and the archive's identity, once; the four\n"
+                        "      old tables stay as they are. The program does it itself on a file; a server's\n"
+                        "      database is upgraded by its owner with this command, which gives the logins\n"
+                        "      that may add records (the workstations') their rights on the new tables in\n"
+                        "      the same step; the table of the photos' words comes with the grants printed\n"
+                        "      again and run\n")));
         Connection c(path);
         QCOMPARE(schemaVersion(c), 3);
+        QCOMPARE(archiveIdentity(c).size(), 32);
         QCOMPARE(oldColumns(c), columns);
         append(c, {QStringLiteral("甲"), QStringLiteral("pc")}, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
         QCOMPARE(countHistory(c, {}), 1);
