@@ -150,8 +150,8 @@ QString ArchiveReport::text() const
                     lines << QStringLiteral("trail: also BROKEN at entry %1: %2")
                                  .arg(chain.breaks.at(i).id)
                                  .arg(chain.breaks.at(i).problem);
-                if (chain.breaks.size() > kMaxBreaksNamed + 1)
-                    lines << QStringLiteral("trail: %1 more entries do not fit").arg(chain.breaks.size() - kMaxBreaksNamed - 1);
+                if (chain.breakCount > kMaxBreaksNamed + 1)
+                    lines << QStringLiteral("trail: %1 more entries do not fit").arg(chain.breakCount - kMaxBreaksNamed - 1);
                 lines << QStringLiteral("trail: %1 of the %2 entries fit the entry before them (every entry checked)")
                              .arg(chain.fitting)
                              .arg(chain.entries);

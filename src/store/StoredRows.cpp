@@ -107,6 +107,16 @@ sqlite3_stmt *prepare(sqlite3 *db, const QString &sql, const QString &what)
     return statement;
 }
 
+// True when the file keeps its text as UTF-16.
+bool keepsUtf16(sqlite3 *db)
+{
+    sqlite3_stmt *encoding = prepare(db, QStringLiteral("PRAGMA encoding"), QStringLiteral("读取"));
+    const bool utf16 = sqlite3_step(encoding) == SQLITE_ROW
+        && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(encoding, 0)), "UTF-8") != 0;
+    sqlite3_finalize(encoding);
+    return utf16;
+}
+
 } // namespace
 
 bool isNumberColumn(ArchiveTable table, int column) { return (shapeOf(table).integers >> column) & 1u; }
@@ -147,30 +157,28 @@ StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c), m_t
     if (sqlite3 *db = fileHandle(c)) {
         m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table)),
                               QStringLiteral("读取"));
-        sqlite3_stmt *encoding = prepare(db, QStringLiteral("PRAGMA encoding"), QStringLiteral("读取"));
-        if (sqlite3_step(encoding) == SQLITE_ROW)
-            m_utf16 = qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(encoding, 0)), "UTF-8") != 0;
-        sqlite3_finalize(encoding);
+        m_utf16 = keepsUtf16(db);
     } else {
         m_query = c.run(sql.arg(serverColumns(shape), QString::fromUtf8(shape.table)));
     }
 }
 
-StoredRows::StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId) : m_connection(c)
+StoredRows::StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId)
+    : m_connection(c), m_table(table)
 {
     const Shape shape = shapeOf(table);
     m_columns = shape.count;
+    m_integers = shape.integers;
     const int marks = int(condition.count(QLatin1Char('?')));
     const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 ORDER BY rowid");
     sqlite3 *db = fileHandle(c);
     if (!db) {
-        m_query = c.run(sql.arg(serverColumns(shape, QStringLiteral("convert_to(%1, 'UTF8')")),
-                                QString::fromUtf8(shape.table), condition),
-                        QVariantList(marks, rowId));
+        m_query = c.run(sql.arg(serverColumns(shape), QString::fromUtf8(shape.table), condition), QVariantList(marks, rowId));
         return;
     }
     m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table), condition),
                           QStringLiteral("读取"));
+    m_utf16 = keepsUtf16(db);
     for (int i = 1; i <= marks; ++i) {
         if (sqlite3_bind_int64(m_statement, i, rowId) != SQLITE_OK) {
             sqlite3_finalize(m_statement);

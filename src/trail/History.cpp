@@ -380,6 +380,7 @@ ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &no
         report.firstBadId = report.entries + 1;
         report.problem = QStringLiteral("记下的第 %1 条不见了：第 %2 条起的条目被删除过").arg(noted->id).arg(report.entries + 1);
         report.breaks.push_back({report.firstBadId, report.problem});
+        ++report.breakCount;
     };
     if (readSchemaVersion(c) < 2) {
         checkNoted();
@@ -414,7 +415,9 @@ ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &no
                 report.firstBadId = r.id;
                 report.problem = problem;
             }
-            report.breaks.push_back({r.id, problem});
+            if (report.breaks.size() < kMaxChainBreaksKept)
+                report.breaks.push_back({r.id, problem});
+            ++report.breakCount;
         }
         // The next entry is held against this one as it stands: one entry that does not
         // fit (a forged one far out, say) is named, and every entry after it is still checked.

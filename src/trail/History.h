@@ -154,13 +154,17 @@ struct ChainBreak {
     qint64 id = 0;
     QString problem; // what the operator reads about that entry
 };
+constexpr int kMaxChainBreaksKept = 100;
 struct ChainReport {
     bool whole = true;
     qint64 entries = 0;
     qint64 fitting = 0;    // entries that fit the one before them
     qint64 firstBadId = 0; // 0 when whole
     QString problem;       // the first break's
-    QVector<ChainBreak> breaks; // every entry that does not fit, in the order of the chain
+    // The entries that do not fit, in the order of the chain: the first kMaxChainBreaksKept
+    // of them (a trail forged throughout would otherwise fill the memory), and how many.
+    QVector<ChainBreak> breaks;
+    qint64 breakCount = 0;
     std::optional<TrailMark> newest; // the newest entry's mark, when the chain is whole
 };
 // With a mark, the trail must still hold that entry with that hash.

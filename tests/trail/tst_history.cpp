@@ -358,6 +358,7 @@ private slots:
         const ChainReport report = verifyHistoryChain(c);
         QCOMPARE(report.firstBadId, 2);
         QCOMPARE(report.breaks.size(), 3);
+        QCOMPARE(report.breakCount, 3);
         QCOMPARE(report.breaks.at(2).id, 1000001);
         check = admin({QStringLiteral("check"), a.path()});
         QVERIFY2(check.out.contains(QStringLiteral("trail: also BROKEN at entry 1000000: %1\n"
