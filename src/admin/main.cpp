@@ -280,17 +280,6 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
     return 0;
 }
 
-// The folder scanned pages go into, as the program on this PC has it: [Scan] Folder, else
-// "Scan" beside a file archive when that is there. A server's archive has no such default.
-QString scanFolderFor(const QString &archive)
-{
-    const QString set = settings::readOfProgram(QStringLiteral("Scan"), QStringLiteral("Folder")).trimmed();
-    if (!set.isEmpty() || store::isServerAddress(archive))
-        return set;
-    const QString beside = QFileInfo(archive).absoluteDir().filePath(QStringLiteral("Scan"));
-    return QFileInfo(beside).isDir() ? beside : QString();
-}
-
 // A scheduled backup: what the backup window does, with a line of progress every tenth.
 int backupCommand(const QString &archive, QStringList args)
 {
@@ -311,7 +300,7 @@ int backupCommand(const QString &archive, QStringList args)
         return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N] [--owner-only]");
     options.targetFolder = args.first();
     if (options.includeFiles)
-        options.scanFolder = scanFolderFor(archive);
+        options.scanFolder = store::scanFolderToKeep(archive, settings::readOfProgram(QStringLiteral("Scan"), QStringLiteral("Folder")));
     // Run as root, a server's records are followed with the office group's rights (a file
     // archive's: with the rights of whoever could write it, store/GroupRights.h).
     if (store::isServerAddress(archive))
