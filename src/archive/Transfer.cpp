@@ -1,5 +1,6 @@
 #include "archive/Transfer.h"
 
+#include "store/SearchIndex.h"
 #include "store/StoredRows.h"
 #include "store/FileModes.h"
 #include "trail/History.h"
@@ -316,6 +317,8 @@ void TransferRun::copy(Connection &source)
         // All rows in one transaction: a copy cut short or refused leaves no half archive.
         Transaction t(target);
         createSchema(target);
+        // The search index is built from the copied rows once, not followed row by row.
+        suspendSearchIndex(target);
         if (m_toServer)
             markCopyUnfinished(target);
         for (ArchiveTable table : std::as_const(m_tables)) {
@@ -361,6 +364,7 @@ void TransferRun::copy(Connection &source)
                           + problems.join(QLatin1Char('\n')) + QLatin1Char('\n') + what};
         }
         continueRowIdentities(target);
+        buildSearchIndex(target);
         t.commit();
         m_tablesMade = true;
     } catch (const StoreError &e) {

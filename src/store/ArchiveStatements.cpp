@@ -6,6 +6,7 @@
 
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "store/StatementHelpers.h"
 #include "store/Statements.h"
 #include "store/TrailStatements.h"
@@ -79,6 +80,7 @@ QStringList serverGrants(const QString &address, const QString &role)
             lines << statement + QLatin1Char(';');
     lines << historyWordsGrant(who);
     lines << pageTextGrants(who);
+    lines << searchIndexGrant(who);
     return lines;
 }
 
@@ -91,7 +93,8 @@ void createSchema(Connection &c)
         c.run(s);
     if (c.backend() == Backend::PostgreSQL)
         addHistoryWordsOnServer(c);
-    writeSchemaVersion(c, 2);
+    addSearchIndex(c);
+    writeSchemaVersion(c, 3);
 }
 
 bool isArchive(Connection &c)
@@ -350,6 +353,7 @@ void dropArchiveTables(Connection &c)
     for (ArchiveTable table : archiveTables() + trailTables())
         c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QString::fromUtf8(shapeOf(table).name)));
     dropHistoryWords(c);
+    dropSearchIndex(c);
     forgetSchemaVersion(c);
     if (c.backend() == Backend::PostgreSQL)
         c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveVersion"));

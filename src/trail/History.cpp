@@ -2,6 +2,7 @@
 
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "store/TrailStatements.h"
 
 #include <QCryptographicHash>
@@ -216,10 +217,15 @@ bool upgradeSchema(Connection &c)
     const int version = readSchemaVersion(c);
     if (version >= kCurrentSchemaVersion)
         return false;
-    for (const QString &statement : trailSchema(c.dialect()))
-        c.run(statement);
-    if (c.backend() == Backend::PostgreSQL)
-        addHistoryWordsOnServer(c);
+    if (version < 2) {
+        for (const QString &statement : trailSchema(c.dialect()))
+            c.run(statement);
+        if (c.backend() == Backend::PostgreSQL)
+            addHistoryWordsOnServer(c);
+    }
+    // 2 to 3: the search index, to be built (casearchive-admin upgrade); searches read
+    // every record until then.
+    addSearchIndex(c);
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }
