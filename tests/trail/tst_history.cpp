@@ -425,15 +425,15 @@ private slots:
         QVERIFY(admin({QStringLiteral("check"), path}).out.contains(QStringLiteral("schema version: 1 (no trail")));
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
-        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 2: added the trail of changes "
-                                                     "and the recycle bin\n").arg(path)),
+        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
+                                                     "the recycle bin and the search index\n").arg(path)),
                  qPrintable(first.out + first.err));
         QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
-        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 2 already; nothing changed\n").arg(path));
+        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already, its search index built; nothing changed\n").arg(path));
         Connection c(path);
-        QCOMPARE(schemaVersion(c), 2);
+        QCOMPARE(schemaVersion(c), 3);
         QCOMPARE(oldColumns(c), columns);
         append(c, {QStringLiteral("甲"), QStringLiteral("pc")}, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
         QCOMPARE(countHistory(c, {}), 1);
@@ -470,7 +470,7 @@ private slots:
             return;
         }
         addType(QStringLiteral("内科"));
-        QCOMPARE(schemaVersion(c), 2);
+        QCOMPARE(schemaVersion(c), 3);
         addType(QStringLiteral("外科"));
         QCOMPARE(readTypes(c), (QStringList{QStringLiteral("内科"), QStringLiteral("外科")}));
         QCOMPARE(countHistory(c, {}), 2);
