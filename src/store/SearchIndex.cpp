@@ -27,6 +27,8 @@ constexpr qint64 kCatchUpAfter = 256;
 constexpr double kCommonShare = 0.25;
 // The server's planner is asked about this many of a text's pairs at most.
 constexpr int kPairsEstimated = 8;
+// A file's pair is counted among at least this many rows to tell whether it is common.
+constexpr qint64 kSampledRows = 40000;
 
 bool onServer(const Connection &c) { return c.backend() == Backend::PostgreSQL; }
 
@@ -120,12 +122,19 @@ double plannedRows(Connection &c, const QString &sql, const QByteArray &value)
 bool tooCommon(Connection &c, const IndexDefinition &d, const std::vector<PairKey> &keys, const QString &asked)
 {
     if (!onServer(c)) {
+        // Counted in a slice of the rows in the middle of the archive, a tenth of it or
+        // 40,000 rows: what a pair is common in there it is common in everywhere, and
+        // counting all a common pair's rows would cost what the scan saves.
         QSqlQuery top = c.run(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM %1").arg(QLatin1String(d.table)));
         const qint64 rows = c.next(top) ? top.value(0).toLongLong() : 0;
-        const qint64 limit = qMax<qint64>(1000, qint64(double(rows) * kCommonShare));
+        const qint64 slice = qMin(rows, qMax<qint64>(kSampledRows, rows / 10));
+        const qint64 from = (rows - slice) / 2;
+        const qint64 limit = qMax<qint64>(slice == rows ? 1000 : 1, qint64(double(slice) * kCommonShare));
+        // Changes the log holds still (a fold-in that could not run) are read along too.
         QSqlQuery pending = c.run(QStringLiteral("SELECT count(*) FROM %1 WHERE added = 1").arg(QLatin1String(d.log)));
         const qint64 logged = c.next(pending) ? pending.value(0).toLongLong() : 0;
-        return logged + fileCandidates(c, d, asked, limit) >= limit;
+        return logged > qMax<qint64>(1000, qint64(double(rows) * kCommonShare))
+            || fileCandidates(c, d, asked, from, from + slice, limit) >= limit;
     }
     // The planner's figures from the table's statistics: the rows that hold each pair. The
     // rarest pair bounds what all of them together offer.

@@ -23,8 +23,10 @@ const IndexDefinition &definition(IndexedText which);
 QString serverPairsExpression(const IndexDefinition &d, const QString &alias);
 QString serverPairsFunction();
 
-// File: how many rows the index offers for its query, counting no further than `limit`.
-// A fault of the index is reported as the index's, without marking the file damaged.
-qint64 fileCandidates(Connection &c, const IndexDefinition &d, const QString &asked, qint64 limit);
+// File: how many rows with an identity above `after` and up to `upTo` the index offers
+// for its query, counting no further than `limit`. A fault of the index is reported as the
+// index's, without marking the file damaged.
+qint64 fileCandidates(Connection &c, const IndexDefinition &d, const QString &asked, qint64 after, qint64 upTo,
+                      qint64 limit);
 
 } // namespace store

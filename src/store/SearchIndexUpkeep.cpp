@@ -383,12 +383,16 @@ void suspendSearchIndex(Connection &c)
     }
 }
 
-qint64 fileCandidates(Connection &c, const IndexDefinition &d, const QString &asked, qint64 limit)
+qint64 fileCandidates(Connection &c, const IndexDefinition &d, const QString &asked, qint64 after, qint64 upTo,
+                      qint64 limit)
 {
-    FileStatement q(c, QStringLiteral("SELECT count(*) FROM (SELECT rowid FROM %1 WHERE %1 MATCH ? LIMIT ?)")
+    FileStatement q(c, QStringLiteral("SELECT count(*) FROM (SELECT rowid FROM %1 WHERE %1 MATCH ? "
+                                      "AND rowid > ? AND rowid <= ? LIMIT ?)")
                            .arg(QLatin1String(d.words)));
     q.bind(1, asked.toUtf8());
-    q.bind(2, limit);
+    q.bind(2, after);
+    q.bind(3, upTo);
+    q.bind(4, limit);
     return q.step() ? sqlite3_column_int64(q.get(), 0) : 0;
 }
 

@@ -195,7 +195,7 @@ void setHistoryClockForTests(std::function<QDateTime()> now) { clock() = std::mo
 const QString &upgradeNeededMessage()
 {
     static const QString text = QStringLiteral(
-        "服务器上的病案数据库还是旧版本，没有变更记录和回收站的数据表，本程序不能在其中保存修改（已经保存的内容不受影响）。"
+        "服务器上的病案数据库还是旧版本，缺少本版本程序需要的数据表，本程序不能在其中保存修改（已经保存的内容不受影响）。"
         "请系统管理员在服务器上运行“casearchive-admin upgrade 数据库地址”升级该数据库，然后再试。");
     return text;
 }
