@@ -4,6 +4,7 @@
 #include "TempArchive.h"
 
 #include "store/Database.h"
+#include "store/PageText.h"
 #include "store/SearchIndex.h"
 #include "store/Statements.h"
 #include "store/TrailStatements.h"
@@ -147,6 +148,55 @@ private slots:
         // The scan itself is the one the search window always ran.
         QCOMPARE(searchBoth(a.path(), QStringLiteral("阑尾"), Name).scanned.size(), testing::onServer() ? 4 : 5);
         QCOMPARE(searchBoth(a.path(), QStringLiteral("ct"), Name).scanned.size(), 2);
+    }
+
+    void thePhotosWordsByTheirPairs()
+    {
+        TempArchive a;
+        a.addType(QStringLiteral("内科"));
+        const QString photo = QStringLiteral("/p/%1.jpg");
+        const char *words[] = {"术后阑尾区压痛", "阑\n尾", "无", "CT 复查", nullptr};
+        for (int i = 0; i < 5; ++i)
+            a.addRecord(QStringLiteral("内科"), QStringLiteral("30%1").arg(i), i == 4 ? QStringLiteral("阑尾") : QStringLiteral("甲%1").arg(i),
+                        QString(), QString(), {photo.arg(i)});
+        {
+            Connection c(a.path());
+            createPageTextTable(c);
+            Transaction t(c);
+            for (int i = 0; i < 5; ++i)
+                queuePage(c, QStringLiteral("30%1").arg(i), photo.arg(i));
+            for (const PageJob &job : claimPages(c, QStringLiteral("r"), 1, 60, 10)) {
+                const char *w = words[job.number.right(1).toInt()];
+                PageResult r;
+                r.done = w != nullptr;
+                r.words = QString::fromUtf8(w);
+                r.reason = QStringLiteral("unreadable");
+                QVERIFY(finishPage(c, job.rowId, QStringLiteral("r"), r));
+            }
+            t.commit();
+        }
+        // A photo taken out of its record no longer counts.
+        a.exec(QStringLiteral("DELETE FROM photo WHERE \"照片\" = ?"), {photo.arg(3)});
+        for (const int boxes : {0, int(Name)}) {
+            for (const QString &text : {QStringLiteral("阑尾"), QStringLiteral("ct"), QStringLiteral("?阑尾"), QStringLiteral("尾区")}) {
+                Connection c(a.path());
+                SearchFilter f = filterFor(text, boxes);
+                f.inPageText = true;
+                const QList<qint64> scanned = rowsRead(c, f);
+                const IndexedSearch use = prepareIndexedSearch(c, f);
+                QCOMPARE(use.pages, IndexUse::Indexed);
+                QCOMPARE(use.records, boxes ? IndexUse::Indexed : IndexUse::Scanned);
+                QCOMPARE(rowsRead(c, f), scanned);
+                QCOMPARE(countRecordsMatchedByPages(c, f), text == QStringLiteral("ct") ? 0 : 1);
+            }
+        }
+        Connection c(a.path());
+        SearchFilter f = filterFor(QStringLiteral("阑尾"), Name);
+        f.inPageText = true;
+        prepareIndexedSearch(c, f);
+        QCOMPARE(rowsRead(c, f).size(), 2);
+        for (const SearchIndexCheck &check : verifySearchIndex(c))
+            QVERIFY2(check.fits(), qPrintable(check.problem));
     }
 
     void aWriteIsFoundFromAnotherConnection()
