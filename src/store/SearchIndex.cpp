@@ -146,9 +146,9 @@ bool tooCommon(Connection &c, const IndexDefinition &d, const std::vector<PairKe
     const double limit = qMax(1000.0, rows * kCommonShare);
     const QString sql = QStringLiteral("SELECT 1 FROM %1 WHERE %2")
                             .arg(QLatin1String(d.table), serverPairsExpression(d, QString()) + QStringLiteral(" @> CAST($1 AS bigint[])"));
-    int asked_ = 0;
+    int estimated = 0;
     for (const PairKey key : keys) {
-        if (++asked_ > kPairsEstimated)
+        if (++estimated > kPairsEstimated)
             break;
         const double estimate = plannedRows(c, sql, QByteArray("{") + QByteArray::number(key) + '}');
         if (estimate >= 0 && estimate <= limit)
