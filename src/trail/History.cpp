@@ -1,5 +1,6 @@
 #include "trail/History.h"
 
+#include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
 #include "store/SearchIndex.h"
@@ -223,9 +224,12 @@ bool upgradeSchema(Connection &c)
         if (c.backend() == Backend::PostgreSQL)
             addHistoryWordsOnServer(c);
     }
-    // 2 to 3: the search index, to be built (casearchive-admin upgrade); searches read
-    // every record until then.
-    addSearchIndex(c);
+    // 2 to 3: the archive's identity, and the search index to be built (casearchive-admin
+    // upgrade); searches read every record until then.
+    if (version < 3) {
+        addArchiveIdentity(c);
+        addSearchIndex(c);
+    }
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }

@@ -19,8 +19,9 @@ namespace store {
 
 // ---- The archive's schema version ----
 // 1: the four tables of every archive; 2: with the trail and the recycle bin; 3: with the
-// search index (store/SearchIndex.h), which the admin tool's upgrade builds. An archive of
-// version 1 opens and reads as before; the first write of this version (or the admin
+// archive's identity (store/ArchiveIdentity.h) and the search index (store/SearchIndex.h),
+// which the admin tool's upgrade builds. An archive of an older
+// version opens and reads as before; the first write of this version (or the admin
 // tool's upgrade) adds the new tables once and records the version (the file's
 // user_version; a one-row table on a server). The four tables never change shape.
 constexpr int kCurrentSchemaVersion = 3;

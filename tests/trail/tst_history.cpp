@@ -7,6 +7,7 @@
 #include "access/OperatorAccount.h"
 #include "archive/ArchiveCheck.h"
 #include "archive/Backup.h"
+#include "store/ArchiveIdentity.h"
 #include "store/Database.h"
 #include "trail/RecycleBin.h"
 #include "store/StoredRows.h"
@@ -426,14 +427,30 @@ private slots:
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
         QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
-                                                     "the recycle bin and the search index\n").arg(path)),
+                                                     "the recycle bin, the archive's identity and the search index\n").arg(path)),
                  qPrintable(first.out + first.err));
         QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already, its search index built; nothing changed\n").arg(path));
+        // The usage says what the upgrade grants on a server, and what it leaves to the
+        // grants printed again.
+        QVERIFY(admin({QStringLiteral("--help")})
+                    .out.contains(QStringLiteral(
+                        "  casearchive-admin upgrade PATH [--rebuild-index]\n"
+                        "      bring an archive made by an earlier version to the current one: adds the\n"
+                        "      trail of changes, the recycle bin and the archive's identity, once, and\n"
+                        "      builds the search index (showing how far it is); the four old tables stay\n"
+                        "      as they are. The program adds the tables to a file itself, but only this\n"
+                        "      command builds its index; a server's database is upgraded by its owner\n"
+                        "      with this command, which gives the logins that may add records (the\n"
+                        "      workstations') their rights on the new tables in the same step; the table\n"
+                        "      of the photos' words comes with the grants printed again and run.\n"
+                        "      --rebuild-index builds the index anew, for one that check found not to\n"
+                        "      fit the records. Other workstations wait to save while the index is built\n")));
         Connection c(path);
         QCOMPARE(schemaVersion(c), 3);
+        QCOMPARE(archiveIdentity(c).size(), 32);
         QCOMPARE(oldColumns(c), columns);
         append(c, {QStringLiteral("甲"), QStringLiteral("pc")}, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
         QCOMPARE(countHistory(c, {}), 1);
