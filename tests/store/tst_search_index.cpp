@@ -355,7 +355,7 @@ private slots:
 
         const Run upgraded = admin({QStringLiteral("upgrade"), a.path()});
         QCOMPARE(upgraded.exitCode, 0);
-        QVERIFY2(upgraded.out.contains(QStringLiteral("upgraded %1 from schema version 2 to 3: added the search index\n")
+        QVERIFY2(upgraded.out.contains(QStringLiteral("upgraded %1 from schema version 2 to 3: added the archive's identity and the search index\n")
                                            .arg(a.path())),
                  qPrintable(upgraded.out));
         QVERIFY2(upgraded.out.contains(QStringLiteral("building the search index of the records: 100%\n")), qPrintable(upgraded.out));
