@@ -13,6 +13,7 @@
 #include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/SearchIndex.h"
+#include "store/ServerSettings.h"
 #include "store/Statements.h"
 #include "archive/Transfer.h"
 
@@ -91,7 +92,8 @@ public:
         for (const QVariant &v : filter.boundValues())
             m_values.push_back(v.toString().toUtf8());
         if (m_server) {
-            m_pg = PQconnectdb(path.toUtf8().constData());
+            // With the program's own settings (no JIT among them), as its tree read has them.
+            m_pg = PQconnectdb(store::serverSettings(path).toUtf8().constData());
             // libpq numbers its parameters.
             QByteArray numbered;
             int n = 0;
@@ -165,7 +167,7 @@ public:
             ids << QString::number(id);
         m_ids = m_server ? ("{" + ids.join(QLatin1Char(',')) + "}").toUtf8() : ("[" + ids.join(QLatin1Char(',')) + "]").toUtf8();
         if (m_server)
-            m_pg = PQconnectdb(path.toUtf8().constData());
+            m_pg = PQconnectdb(store::serverSettings(path).toUtf8().constData());
         else
             sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
     }
