@@ -1,5 +1,6 @@
 // Measures what the trail of changes costs: a save, a modification and a deletion, each
-// without and with its trail entry, on an archive of 100,000 records; and how long the
+// without and with its trail entry, on an archive of 100,000 records; what the search
+// index adds to each of them as the windows make them, against an archive without it; and how long the
 // whole-trail window waits for its first page and its count on a trail of 1,000,000
 // entries. The save and the modification are measured as the entry windows make them
 // (the checks before the write and the photos' words queued after it) and as their writes
@@ -11,6 +12,7 @@
 #include "archive/Archive.h"
 #include "store/Database.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "trail/RecycleBin.h"
 #include "store/Statements.h"
 #include "store/StoredRows.h"
@@ -59,6 +61,7 @@ void fillRecords(const QString &path, int records)
 {
     Connection c(path);
     Transaction t(c);
+    suspendSearchIndex(c); // built once the rows are in, as a copy builds it
     QVector<TableRow> rows;
     QVector<TableRow> photos;
     qint64 photoId = 0;
@@ -77,6 +80,7 @@ void fillRecords(const QString &path, int records)
     for (int i = 0; i < 100; ++i)
         insertType(c, QStringLiteral("类型%1").arg(i));
     continueRowIdentities(c);
+    buildSearchIndex(c);
     t.commit();
     // As the program makes it at its first start.
     createPageTextTable(c);
@@ -288,6 +292,48 @@ int main(int argc, char *argv[])
         const double finalDeletion = median(finalDeletions);
         std::printf("  %-44s %6.2f ms; into the bin with the trail %.2f times that\n", "deletion as before the bin",
                     finalDeletion, median(times[2][0][1]) / finalDeletion);
+        {
+            // The search index: the same writes, as the windows make them with their trail
+            // entries, on this archive and on one like it without the index, in turns.
+            QString bare = dir.filePath(QStringLiteral("bare.dat"));
+            if (!server.isEmpty()) {
+                Connection maintenance(server);
+                maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS casearchive_bench_bare WITH (FORCE)"));
+                maintenance.run(QStringLiteral("CREATE DATABASE casearchive_bench_bare"));
+                bare = bench::withDatabase(server, QStringLiteral("casearchive_bench_bare"));
+            }
+            initArchive(bare);
+            fillRecords(bare, records);
+            {
+                Connection c(bare);
+                Transaction t(c);
+                dropSearchIndex(c);
+                t.commit();
+            }
+            std::vector<double> with[3], without[3];
+            const qint64 first = next;
+            for (int i = 0; i < operations; ++i) {
+                const qint64 number = first + 1 + i;
+                with[0].push_back(save(path, number, true, true));
+                without[0].push_back(save(bare, number, true, true));
+                with[1].push_back(modify(path, records / 4 + i, true, true));
+                without[1].push_back(modify(bare, records / 4 + i, true, true));
+                with[2].push_back(remove(path, records / 8 + i, Deletion::IntoBinWithTrail));
+                without[2].push_back(remove(bare, records / 8 + i, Deletion::IntoBinWithTrail));
+            }
+            const char *names[] = {"save as the window makes it", "modification as the window makes it",
+                                   "deletion into the bin, with its entry"};
+            std::printf("the search index's cost on each write (goal: at most 1.3 times):\n");
+            for (int k = 0; k < 3; ++k)
+                std::printf("  %-44s without index %6.2f ms, with %6.2f ms: %.2f times (median of %d)\n", names[k],
+                            median(without[k]), median(with[k]), median(with[k]) / median(without[k]), operations);
+            next += operations;
+            if (!server.isEmpty()) {
+                closeKeptConnections();
+                Connection maintenance(server);
+                maintenance.run(QStringLiteral("DROP DATABASE IF EXISTS casearchive_bench_bare WITH (FORCE)"));
+            }
+        }
         if (entries <= 0)
             return 0;
         made.restart();

@@ -11,6 +11,8 @@
 #include "archive/BackupManifest.h"
 #include "archive/BackupSet.h"
 #include "store/Database.h"
+#include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "trail/History.h"
 #include "archive/Restore.h"
 #include "store/Settings.h"
@@ -19,6 +21,7 @@
 #include "archive/Transfer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStringList>
@@ -60,18 +63,22 @@ const char *const kUsage =
     "      operators. NAME then logs in with exactly P. --password - asks for it at the\n"
     "      terminal (twice, not shown) or reads the first line of standard input, so\n"
     "      that it never stands in the process list or the shell's history\n"
-    "  casearchive-admin upgrade PATH\n"
+    "  casearchive-admin upgrade PATH [--rebuild-index]\n"
     "      bring an archive made by an earlier version to the current one: adds the\n"
-    "      trail of changes, the recycle bin and the archive's identity, once; the four\n"
-    "      old tables stay as they are. The program does it itself on a file; a server's\n"
-    "      database is upgraded by its owner with this command, which gives the logins\n"
-    "      that may add records (the workstations') their rights on the new tables in\n"
-    "      the same step; the table of the photos' words comes with the grants printed\n"
-    "      again and run\n"
+    "      trail of changes, the recycle bin and the archive's identity, once, and\n"
+    "      builds the search index (showing how far it is); the four old tables stay\n"
+    "      as they are. The program adds the tables to a file itself, but only this\n"
+    "      command builds its index; a server's database is upgraded by its owner\n"
+    "      with this command, which gives the logins that may add records (the\n"
+    "      workstations') their rights on the new tables in the same step; the table\n"
+    "      of the photos' words comes with the grants printed again and run.\n"
+    "      --rebuild-index builds the index anew, for one that check found not to\n"
+    "      fit the records. Other workstations wait to save while the index is built\n"
     "  casearchive-admin check PATH [--trail-mark ENTRY:HASH]\n"
     "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
-    "      (naming the first entry that does not fit), the records whose type is\n"
-    "      not in Catalog, and the records whose attached file or photo is missing.\n"
+    "      (naming the first entry that does not fit), the search index compared\n"
+    "      with the records, the records whose type is not in Catalog, and the\n"
+    "      records whose attached file or photo is missing.\n"
     "      It prints the trail's newest entry as a mark; given a mark noted earlier,\n"
     "      the trail must still hold that entry unchanged, which shows newest entries\n"
     "      taken out and a trail written anew, as the chain alone cannot.\n"
@@ -199,7 +206,33 @@ int where()
     return 0;
 }
 
-int upgrade(const QString &path)
+// Builds the search index in a transaction of its own, with a progress line on the
+// terminal (a line every tenth elsewhere).
+void buildIndexShowingProgress(store::Connection &c, bool again)
+{
+    const bool terminal = isatty(fileno(stderr)) == 1;
+    int shown = -100;
+    QElapsedTimer clock;
+    clock.start();
+    store::Transaction t(c);
+    const int built = store::buildSearchIndex(c, again, [&](const store::SearchIndexProgress &p) {
+        const int percent = p.total > 0 ? int(100 * p.done / p.total) : 100;
+        if (terminal ? percent == shown : percent / 10 == shown / 10)
+            return;
+        shown = percent;
+        std::fprintf(stderr, "%sbuilding the search index of the %s: %d%%%s", terminal ? "\r" : "",
+                     p.which == store::IndexedText::Records ? "records" : "photos' words", percent, terminal ? "   " : "\n");
+        std::fflush(stderr);
+    });
+    t.commit();
+    if (terminal && shown >= 0)
+        std::fputs("\n", stderr);
+    if (built > 0)
+        std::printf("built the search index in %.1f s: %.1f MB\n", clock.elapsed() / 1000.0,
+                    double(store::searchIndexBytes(c)) / (1 << 20));
+}
+
+int upgrade(const QString &path, bool rebuildIndex)
 {
     if (!store::isServerAddress(path) && !QFileInfo(path).isFile()) {
         std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(QStringLiteral("找不到病案数据库文件“%1”。").arg(path)));
@@ -221,25 +254,34 @@ int upgrade(const QString &path)
     const bool changed = store::upgradeSchema(c);
     const QStringList roles = changed ? store::grantTrailToWorkstations(c) : QStringList();
     t.commit();
-    if (!changed) {
-        std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
+    if (changed) {
+        QStringList added;
+        added << (before < 2 ? QStringLiteral("added the trail of changes, the recycle bin, the archive's identity and "
+                                              "the search index")
+                             : QStringLiteral("added the archive's identity and the search index"));
+        added << QStringLiteral("the recycle bin keeps every byte of the records it holds");
+        if (store::isServerAddress(path))
+            added << QStringLiteral("the server numbers and chains the trail's entries itself");
+        std::printf("upgraded %s from schema version %d to %d: %s\n", qPrintable(path), before,
+                    store::kCurrentSchemaVersion, qPrintable(added.join(QStringLiteral("; "))));
+        if (!roles.isEmpty())
+            std::printf("gave the workstations' logins their rights on the new tables: %s\n",
+                        qPrintable(roles.join(QStringLiteral(", "))));
+        else if (store::isServerAddress(path))
+            std::printf("no login has rights on the archive yet: print the grants with\n"
+                        "  casearchive-admin init ADDRESS --print-grants ROLE\n"
+                        "and run them as the database's owner\n");
+    }
+    // A file upgraded by the program itself has the index's tables but not the index.
+    const bool ready = store::searchIndexState(c, store::IndexedText::Records) == store::SearchIndexState::Ready
+        && (!store::hasPageTextTable(c)
+            || store::searchIndexState(c, store::IndexedText::Pages) == store::SearchIndexState::Ready);
+    if (!changed && ready && !rebuildIndex) {
+        std::printf("%s is at schema version %d already, its search index built; nothing changed\n", qPrintable(path),
+                    before);
         return 0;
     }
-    QStringList added;
-    added << (before < 2 ? QStringLiteral("added the trail of changes, the recycle bin and the archive's identity")
-                         : QStringLiteral("added the archive's identity"));
-    added << QStringLiteral("the recycle bin keeps every byte of the records it holds");
-    if (store::isServerAddress(path))
-        added << QStringLiteral("the server numbers and chains the trail's entries itself");
-    std::printf("upgraded %s from schema version %d to %d: %s\n", qPrintable(path), before,
-                store::kCurrentSchemaVersion, qPrintable(added.join(QStringLiteral("; "))));
-    if (!roles.isEmpty())
-        std::printf("gave the workstations' logins their rights on the new tables: %s\n",
-                    qPrintable(roles.join(QStringLiteral(", "))));
-    else if (store::isServerAddress(path))
-        std::printf("no login has rights on the archive yet: print the grants with\n"
-                    "  casearchive-admin init ADDRESS --print-grants ROLE\n"
-                    "and run them as the database's owner\n");
+    buildIndexShowingProgress(c, rebuildIndex);
     return 0;
 }
 
@@ -552,9 +594,10 @@ int main(int argc, char *argv[])
             return copyArchive(path, args.first(), replace);
         }
         if (command == QLatin1String("upgrade")) {
+            const bool rebuild = args.removeAll(QStringLiteral("--rebuild-index")) > 0;
             if (!args.isEmpty())
-                return usage("upgrade takes only PATH");
-            return upgrade(path);
+                return usage("upgrade takes only PATH and --rebuild-index");
+            return upgrade(path, rebuild);
         }
         if (command == QLatin1String("backup"))
             return backupCommand(path, args);

@@ -2,6 +2,7 @@
 
 #include "store/Database.h"
 #include "store/FileModes.h"
+#include "store/SearchIndex.h"
 #include "store/Statements.h"
 
 #include <QDateTime>
@@ -206,6 +207,7 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
     createArchiveFile(path, [&](Connection &c) {
     Transaction t(c);
     createSchema(c);
+    suspendSearchIndex(c); // built once the records are in
     insertOperator(c, kFirstOperator, QString(), kFirstOperatorLevel);
     for (int i = 0; i < options.types; ++i)
         insertType(c, typeName(i));
@@ -233,6 +235,7 @@ void makeDemoArchive(const QString &path, const DemoOptions &options)
         for (int k = 0; k < photos; ++k)
             insertPhoto(c, row.number, pictures[pick(int(pictures.size()))]);
     }
+    buildSearchIndex(c);
     t.commit();
     });
 }

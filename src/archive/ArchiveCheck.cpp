@@ -62,6 +62,8 @@ void examine(Connection &c, ArchiveReport &report, bool checkFiles, const std::o
                     report.missing.push_back({ref, why});
             });
             report.orphanPhotos = countOrphanPhotos(c);
+            if (report.schemaVersion >= 3)
+                report.searchIndex = verifySearchIndex(c);
         } catch (const StoreError &e) {
             report.filesChecked = false;
             if (report.integrityOk())
@@ -96,6 +98,14 @@ ArchiveReport checkArchiveCopy(const QString &path, const std::optional<TrailMar
         report.openError = e.description();
     }
     return report;
+}
+
+bool ArchiveReport::searchIndexFits() const
+{
+    for (const SearchIndexCheck &check : searchIndex)
+        if (check.state != SearchIndexState::NotBuilt && !check.fits())
+            return false;
+    return true;
 }
 
 int ArchiveReport::exitCode() const
@@ -186,6 +196,20 @@ QString ArchiveReport::text() const
             lines << QStringLiteral("photo rows of records no longer in the archive: %1 (not shown anywhere; not a fault)")
                          .arg(orphanPhotos);
     }
+    for (const SearchIndexCheck &check : searchIndex) {
+        const QString what = check.which == IndexedText::Records ? QStringLiteral("search index of the records")
+                                                                  : QStringLiteral("search index of the photos' words");
+        if (check.state == SearchIndexState::NotBuilt)
+            lines << QStringLiteral("%1: not built yet (casearchive-admin upgrade builds it; the search reads every "
+                                    "record until then)").arg(what);
+        else if (check.fits())
+            lines << QStringLiteral("%1: fits all %2 rows").arg(what).arg(check.rows);
+        else
+            lines << QStringLiteral("%1: DAMAGED (%2); the search reads every record while the index is missing, "
+                                    "and may miss records while it does not fit: casearchive-admin upgrade PATH "
+                                    "--rebuild-index builds it anew")
+                         .arg(what, check.problem.isEmpty() ? QStringLiteral("missing or unreadable") : check.problem);
+    }
     switch (exitCode()) {
     case 0:
         lines << QStringLiteral("result: ok");
@@ -196,6 +220,8 @@ QString ArchiveReport::text() const
     default:
         if (openError.isEmpty() && integrityOk() && archiveTables && !chain.whole)
             lines << QStringLiteral("result: FAULT (the trail has been tampered with from entry %1 on)").arg(chain.firstBadId);
+        else if (openError.isEmpty() && integrityOk() && archiveTables && !searchIndexFits())
+            lines << QStringLiteral("result: FAULT (the search index does not fit the records; the records themselves are sound)");
         else
             lines << QStringLiteral("result: FAULT (the archive file is damaged or is not an archive)");
         break;

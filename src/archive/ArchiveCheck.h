@@ -3,6 +3,7 @@
 // files its records name still exist. The admin tool's "check" prints this; the backup
 // runs the same examination on its copy.
 #include "trail/History.h"
+#include "store/SearchIndex.h"
 #include "store/Statements.h"
 
 #include <QString>
@@ -32,10 +33,15 @@ struct ArchiveReport {
     QVector<RecordRow> untyped;
     int schemaVersion = 0; // 0 when not read
     ChainReport chain;     // the trail's hash chain
+    // The search index compared with the records (and the photos' words), by the full
+    // check only; none before version 3.
+    QVector<SearchIndexCheck> searchIndex;
+    // Every index that is built fits its rows (one not built yet is no fault).
+    bool searchIndexFits() const;
 
     bool integrityOk() const { return integrity == QStringList{QStringLiteral("ok")}; }
     // The file itself is sound and is an archive, and its trail is whole.
-    bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables && chain.whole; }
+    bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables && chain.whole && searchIndexFits(); }
     // 0 sound with every file in place; 1 damaged, unreadable, no archive or a trail that
     // does not fit together; 3 files missing.
     int exitCode() const;
@@ -43,7 +49,8 @@ struct ArchiveReport {
     QString text() const;
 };
 
-// Examines the file; checkFiles also looks for every file its records name; a trail mark
+// Examines the file; checkFiles also looks for every file its records name and compares the
+// search index with the records; a trail mark
 // noted earlier must still be in the trail. Never throws: whatever goes wrong is part of
 // the report. Runs no statement that writes.
 ArchiveReport checkArchive(const QString &path, bool checkFiles = true,

@@ -1,6 +1,7 @@
 #include "archive/Transfer.h"
 
 #include "store/ArchiveIdentity.h"
+#include "store/SearchIndex.h"
 #include "store/StoredRows.h"
 #include "store/FileModes.h"
 #include "store/PageText.h"
@@ -373,6 +374,8 @@ void TransferRun::copy(Connection &source)
         if (m_tables.contains(ArchiveTable::PageText))
             for (const QString &statement : pageTextSchema(target.dialect()))
                 target.run(statement);
+        // The search index is built from the copied rows once, not followed row by row.
+        suspendSearchIndex(target);
         if (m_toServer)
             markCopyUnfinished(target);
         for (ArchiveTable table : std::as_const(m_tables)) {
@@ -418,6 +421,7 @@ void TransferRun::copy(Connection &source)
                           + problems.join(QLatin1Char('\n')) + QLatin1Char('\n') + what};
         }
         continueRowIdentities(target);
+        buildSearchIndex(target);
         t.commit();
         m_tablesMade = true;
     } catch (const StoreError &e) {

@@ -206,7 +206,7 @@ void frmManager::loadTree()
     try {
         store::Connection connection(app::DbPath);
         store::SearchFilter filter = app::SearchFilter;
-        byPages = prepareSearchInPages(connection, filter);
+        byPages = prepareSearch(connection, filter);
         m_model->load(connection, filter, ArchiveTreeModel::Read::Engine, checkpoint);
         m_model->appendSearchNote(byPages);
     } catch (...) {

@@ -104,9 +104,10 @@ private:
     // False when no row of the number is left; throws store::StoreError when it cannot read.
     bool ShowRecordDetails(const QString &number, qint64 rowId);
     void forgetShownRecord();
-    // A search through the photos' words: whether the archive has any, and the search
-    // note's addition saying how many records their pages found.
-    QString prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter);
+    // A search's preparation: whether the archive has photos' words, and how the search
+    // index serves it; the search note's addition saying how many records the pages found
+    // and, where the index could not serve, that every record was read and why.
+    QString prepareSearch(store::Connection &connection, store::SearchFilter &filter);
     // While the search looks in the photos' words, marks the photos whose words match.
     void markPhotosWithMatchingText(store::Connection &connection, const QString &number);
     void clearDetails();

@@ -21,6 +21,7 @@
 #include "store/Database.h"
 #include "trail/RecycleBin.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "store/Statements.h"
 
 #include <QApplication>
@@ -221,12 +222,22 @@ void frmManager::markPhotosWithMatchingText(store::Connection &connection, const
     }
 }
 
-QString frmManager::prepareSearchInPages(store::Connection &connection, store::SearchFilter &filter)
+QString frmManager::prepareSearch(store::Connection &connection, store::SearchFilter &filter)
 {
-    if (!filter.inPageText)
+    if (filter.isEmpty())
         return QString();
     // An archive whose photos were never read has no page text yet: nothing is found there.
-    filter.pageTextReadable = store::hasPageTextTable(connection);
-    return QStringLiteral("，其中 %1 条由照片文字找到")
-        .arg(filter.pageTextReadable ? store::countRecordsMatchedByPages(connection, filter) : 0);
+    if (filter.inPageText)
+        filter.pageTextReadable = store::hasPageTextTable(connection);
+    const store::IndexedSearch indexed = store::prepareIndexedSearch(connection, filter);
+    QString note;
+    if (filter.inPageText)
+        note = QStringLiteral("，其中 %1 条由照片文字找到")
+                   .arg(filter.pageTextReadable ? store::countRecordsMatchedByPages(connection, filter) : 0);
+    // The scan finds what the index would; the office learns why the search was slow.
+    if (indexed.fellBack())
+        note += indexed.notBuilt()
+            ? QStringLiteral("（搜索索引尚未建立，已逐条查找；请系统管理员运行 casearchive-admin upgrade 建立索引）")
+            : QStringLiteral("（搜索索引缺失或已损坏，已逐条查找；请系统管理员运行 casearchive-admin upgrade --rebuild-index 重建索引）");
+    return note;
 }

@@ -7,6 +7,7 @@
 #include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "store/StatementHelpers.h"
 #include "store/Statements.h"
 #include "store/TrailStatements.h"
@@ -81,6 +82,7 @@ QStringList serverGrants(const QString &address, const QString &role)
     lines << historyWordsGrant(who);
     lines << archiveIdentityGrants(who);
     lines << pageTextGrants(who);
+    lines << searchIndexGrant(who);
     return lines;
 }
 
@@ -95,6 +97,7 @@ void createSchema(Connection &c)
         addHistoryWordsOnServer(c);
     addServerTrailChain(c);
     addArchiveIdentity(c);
+    addSearchIndex(c);
     writeSchemaVersion(c, 3);
 }
 
@@ -366,6 +369,7 @@ void dropArchiveTables(Connection &c)
     c.run(QStringLiteral("DROP TABLE IF EXISTS page_text"));
     c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveIdentity"));
     dropHistoryWords(c);
+    dropSearchIndex(c);
     forgetSchemaVersion(c);
     if (c.backend() == Backend::PostgreSQL)
         c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveVersion"));

@@ -112,6 +112,11 @@ bool isDamage(Backend backend, const QSqlError &e)
 {
     if (backend == Backend::PostgreSQL)
         return e.nativeErrorCode() == QLatin1String("XX001") || e.nativeErrorCode() == QLatin1String("XX002");
+    // SQLITE_CORRUPT_VTAB: a full-text index's own tables do not fit together. That is the
+    // search index's fault, which the search survives by reading every record; the file
+    // holding it is sound, and the records' writes go on.
+    if (e.nativeErrorCode() == QLatin1String("267"))
+        return false;
     const int code = primaryCode(e);
     return code == 11 || code == 26;
 }

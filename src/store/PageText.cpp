@@ -1,5 +1,6 @@
 #include "store/PageText.h"
 
+#include "store/SearchIndex.h"
 #include "store/Statements.h"
 
 #include <QSqlError>
@@ -69,7 +70,7 @@ QString longestPlainRun(const QString &searchText)
 QStringList pageTextSchema(const Dialect &dialect)
 {
     if (dialect.backend() == Backend::SQLite)
-        return {
+        return QStringList{
             QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (\"病案号\" TEXT COLLATE NOCASE, \"照片\" TEXT, "
                            "state TEXT NOT NULL, content_hash TEXT, words TEXT, reason TEXT, engine TEXT, "
                            "languages TEXT, done_at TEXT, claim TEXT, claimed_until INTEGER)"),
@@ -88,8 +89,8 @@ QStringList pageTextSchema(const Dialect &dialect)
                            "INSERT INTO page_text_index (page_text_index, rowid, words) "
                            "VALUES ('delete', old.rowid, old.words); "
                            "INSERT INTO page_text_index (rowid, words) VALUES (new.rowid, new.words); END"),
-        };
-    return {
+        } + pageWordsSchema(dialect); // the pairs, for texts of two characters
+    return QStringList{
         QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (\"病案号\" TEXT, \"照片\" TEXT, state TEXT NOT NULL, "
                        "content_hash TEXT, words TEXT, reason TEXT, engine TEXT, languages TEXT, done_at TEXT, "
                        "claim TEXT, claimed_until BIGINT, rowid BIGSERIAL PRIMARY KEY)"),
@@ -99,7 +100,7 @@ QStringList pageTextSchema(const Dialect &dialect)
         // pg_trgm comes with the server and may be added by a database's owner.
         QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS idx_page_text_words ON page_text USING gin (words gin_trgm_ops)"),
-    };
+    } + pageWordsSchema(dialect);
 }
 
 void createPageTextTable(Connection &c)
@@ -256,7 +257,7 @@ QString trigramQuery(const QString &searchText) { return longestPlainRun(searchT
 // by a modification leaves its row behind, and the row is not the record's any more.
 // A row queued again keeps its words until new ones replace them; one that could not be
 // read has none.
-QString pageTextCondition(const Dialect &dialect, const QString &searchText)
+QString pageTextCondition(const Dialect &dialect, const QString &searchText, const QString &pagePairs)
 {
     const bool file = dialect.backend() == Backend::SQLite;
     const QString run = longestPlainRun(searchText);
@@ -269,17 +270,21 @@ QString pageTextCondition(const Dialect &dialect, const QString &searchText)
         // their case folding is wider than ours, so the exact pattern decides after them.
         sql += file ? QStringLiteral("t.rowid IN (SELECT rowid FROM page_text_index WHERE words LIKE ?) AND ")
                     : QStringLiteral("t.words ILIKE ? AND ");
+    } else if (!pagePairs.isEmpty()) {
+        sql += pageCandidates(dialect) + QStringLiteral(" AND ");
     }
     sql += dialect.containsText(QStringLiteral("t.words")) + QLatin1Char(')');
     return sql;
 }
 
-QVariantList pageTextValues(const Dialect &, const QString &searchText)
+QVariantList pageTextValues(const Dialect &, const QString &searchText, const QString &pagePairs)
 {
     QVariantList values;
     const QString run = longestPlainRun(searchText);
     if (!run.isEmpty())
         values << QString(QLatin1Char('%') + run + QLatin1Char('%'));
+    else if (!pagePairs.isEmpty())
+        values << pagePairs;
     values << containsPattern(searchText);
     return values;
 }
@@ -304,8 +309,9 @@ qint64 countRecordsMatchedByPages(Connection &c, const SearchFilter &filter)
 {
     if (!filter.inPageText || !hasPageTextTable(c))
         return 0;
-    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE ") + pageTextCondition(c.dialect(), filter.text),
-                        pageTextValues(c.dialect(), filter.text));
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE ")
+                            + pageTextCondition(c.dialect(), filter.text, filter.pagePairs),
+                        pageTextValues(c.dialect(), filter.text, filter.pagePairs));
     return c.next(q) ? q.value(0).toLongLong() : 0;
 }
 

@@ -104,9 +104,11 @@ QSet<QString> photosMatching(Connection &c, const QString &number, const SearchF
 qint64 countRecordsMatchedByPages(Connection &c, const SearchFilter &filter);
 
 // The page-text part of a search condition (SearchFilter::sqlCondition): the record
-// numbers whose photos' words match, and the values it binds.
-QString pageTextCondition(const Dialect &dialect, const QString &text);
-QVariantList pageTextValues(const Dialect &dialect, const QString &text);
+// numbers whose photos' words match, and the values it binds. pagePairs: what the pairs
+// index of the photos' words is asked (store/SearchIndex.h), for a text whose runs are
+// too short for the trigram index; empty to read the words through.
+QString pageTextCondition(const Dialect &dialect, const QString &text, const QString &pagePairs = QString());
+QVariantList pageTextValues(const Dialect &dialect, const QString &text, const QString &pagePairs = QString());
 // The trigram index's query for a search text: each run of three or more characters
 // between wildcards as a phrase, all required; empty when no run is that long.
 QString trigramQuery(const QString &text);

@@ -2,6 +2,7 @@
 
 #include "store/Dialect.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 
 #include <QStringList>
 
@@ -43,19 +44,26 @@ QString SearchFilter::sqlCondition(const Dialect &dialect) const
     add(inDescription, "\"文件说明\"");
     add(inType, "type_name");
     if (inPageText)
-        parts << (pageTextReadable ? pageTextCondition(dialect, text) : QStringLiteral("1 = 0"));
-    return QStringLiteral(" AND (") + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+        parts << (pageTextReadable ? pageTextCondition(dialect, text, pagePairs) : QStringLiteral("1 = 0"));
+    const QString condition = QStringLiteral(" AND (") + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    if (recordPairs.isEmpty())
+        return condition;
+    return QStringLiteral(" AND ") + recordCandidates(dialect, *this) + condition;
 }
 
 QVariantList SearchFilter::boundValues() const
 {
+    // The values are the same on either engine.
+    const Dialect &dialect = Dialect::of(Backend::SQLite);
     QVariantList values;
+    if (!recordPairs.isEmpty())
+        values += recordCandidateValues(dialect, *this);
     const QString pattern = containsPattern(text);
     for (bool chosen : {inName, inPath, inDescription, inType})
         if (chosen)
             values << pattern;
     if (inPageText && pageTextReadable)
-        values += pageTextValues(Dialect::of(Backend::SQLite), text);
+        values += pageTextValues(dialect, text, pagePairs);
     return values;
 }
 

@@ -17,6 +17,11 @@ struct SearchFilter {
     bool inPageText = false;  // the words recognised on the record's photos (store/PageText.h)
     // False for an archive without page text yet: the page condition then finds nothing.
     bool pageTextReadable = true;
+    // What the search index is asked (store/SearchIndex.h: prepareIndexedSearch), for the
+    // records' columns and for the photos' words; empty where every row is read. The
+    // condition is checked on what the index offers.
+    QString recordPairs;
+    QString pagePairs;
 
     bool isEmpty() const { return !(inName || inPath || inDescription || inType || inPageText); }
     void clear() { *this = SearchFilter(); }
@@ -30,7 +35,7 @@ struct SearchFilter {
     {
         return text == o.text && inName == o.inName && inPath == o.inPath
             && inDescription == o.inDescription && inType == o.inType && inPageText == o.inPageText
-            && pageTextReadable == o.pageTextReadable;
+            && pageTextReadable == o.pageTextReadable && recordPairs == o.recordPairs && pagePairs == o.pagePairs;
     }
 };
 

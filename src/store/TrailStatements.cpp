@@ -252,7 +252,8 @@ QStringList grantTrailToWorkstations(Connection &c)
             else if (grant.contains(QLatin1String("\"history\"")) || grant.contains(QLatin1String("\"recyclebin\""))
                 || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE"))
                 || grant.contains(QLatin1String("\"archiveidentity\""))
-                || (grant.contains(QLatin1String("\"history_words\"")) && hasHistoryWords))
+                || (grant.contains(QLatin1String("\"history_words\"")) && hasHistoryWords)
+                || grant.contains(QLatin1String("casearchive_search_pairs")))
                 c.run(grant);
     return roles;
 }

@@ -3,6 +3,7 @@
 #include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
+#include "store/SearchIndex.h"
 #include "store/TrailStatements.h"
 
 #include <QCryptographicHash>
@@ -195,7 +196,7 @@ void setHistoryClockForTests(std::function<QDateTime()> now) { clock() = std::mo
 const QString &upgradeNeededMessage()
 {
     static const QString text = QStringLiteral(
-        "服务器上的病案数据库还是旧版本，没有变更记录和回收站的数据表，本程序不能在其中保存修改（已经保存的内容不受影响）。"
+        "服务器上的病案数据库还是旧版本，缺少本版本程序需要的数据表，本程序不能在其中保存修改（已经保存的内容不受影响）。"
         "请系统管理员在服务器上运行“casearchive-admin upgrade 数据库地址”升级该数据库，然后再试。");
     return text;
 }
@@ -225,10 +226,12 @@ bool upgradeSchema(Connection &c)
     }
     // 3: the archive's identity; a server numbers and chains the trail's entries itself;
     // the recycle bin keeps the bytes of what it holds (a form the versions before cannot
-    // restore, so they may not write here any more).
+    // restore, so they may not write here any more); the search index's tables, the index
+    // itself built by casearchive-admin upgrade (searches read every record until then).
     if (version < 3) {
         addArchiveIdentity(c);
         addServerTrailChain(c);
+        addSearchIndex(c);
     }
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;

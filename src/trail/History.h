@@ -20,7 +20,8 @@ namespace store {
 // ---- The archive's schema version ----
 // 1: the four tables of every archive; 2: with the trail and the recycle bin; 3: with the
 // archive's identity (store/ArchiveIdentity.h), a server numbering and chaining the trail's
-// entries itself, and the bin keeping the bytes of what it holds. An archive of an older
+// entries itself, the bin keeping the bytes of what it holds, and the search index
+// (store/SearchIndex.h), which the admin tool's upgrade builds. An archive of an older
 // version opens and reads as before; the first write of this version (or the admin
 // tool's upgrade) brings it up once and records the version (the file's user_version; a
 // one-row table on a server). The four tables never change shape.

@@ -4,6 +4,7 @@
 
 #include "store/Database.h"
 #include "store/Statements.h"
+#include "store/TrailStatements.h"
 
 using testing::childTexts;
 using testing::typeNode;
@@ -138,6 +139,35 @@ private slots:
             QCOMPARE(m->rowCount(m->typeIndex(i)), 0);
         QCOMPARE(m->searchNote(), QStringLiteral("查询：没有这样的病案，找到 0 条"));
         QVERIFY(platform.boxes.isEmpty());
+    }
+
+    void aSearchWithoutItsIndexFindsAllAndSaysWhy()
+    {
+        testing::ScriptedPlatform platform;
+        testing::TempArchive a;
+        a.addType(QStringLiteral("内科"));
+        a.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("阑尾炎"));
+        a.addRecord(QStringLiteral("内科"), QStringLiteral("240101080001"), QStringLiteral("骨折"), QString(),
+                    QStringLiteral("术后阑尾"));
+        a.exec(testing::onServer() ? QStringLiteral("DROP INDEX idx_detail_pairs") : QStringLiteral("DROP TABLE search_words"));
+        const QStringList both{QStringLiteral("内科/阑尾炎"), QStringLiteral("内科/骨折")};
+        QCOMPARE(found(a, QStringLiteral("阑尾"), {1, 2, 3, 4}), both);
+        QCOMPARE(m_states.last(), QStringLiteral("查询：阑尾，找到 2 条（搜索索引缺失或已损坏，已逐条查找；"
+                                                 "请系统管理员运行 casearchive-admin upgrade --rebuild-index 重建索引）"));
+        // One character is read through as always: nothing to say about the index.
+        QCOMPARE(found(a, QStringLiteral("尾"), {1, 3}), both);
+        QCOMPARE(m_states.last(), QStringLiteral("查询：尾，找到 2 条"));
+        // An archive of the version before, not upgraded yet.
+        if (testing::onServer()) {
+            a.exec(QStringLiteral("UPDATE ArchiveVersion SET version = 2"));
+            store::Connection c(a.path());
+            store::forgetSchemaVersion(c);
+        } else {
+            a.exec(QStringLiteral("UPDATE search_index_state SET built = 0"));
+        }
+        QCOMPARE(found(a, QStringLiteral("阑尾"), {1, 2, 3, 4}), both);
+        QCOMPARE(m_states.last(), QStringLiteral("查询：阑尾，找到 2 条（搜索索引尚未建立，已逐条查找；"
+                                                 "请系统管理员运行 casearchive-admin upgrade 建立索引）"));
     }
 
     // ------------------------------------------------------------ the tree load

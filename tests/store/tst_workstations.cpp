@@ -68,7 +68,7 @@ private slots:
     // and on a server alike.
     void initTestCase()
     {
-        QVERIFY(serverSettings(QStringLiteral("postgresql:///casearchive")).endsWith(QStringLiteral("options='-c lock_timeout=5000'")));
+        QVERIFY(serverSettings(QStringLiteral("postgresql:///casearchive")).endsWith(QStringLiteral("options='-c jit=off -c lock_timeout=5000'")));
     }
 
     void init() { setBusyTimeout(200); }
@@ -195,9 +195,10 @@ private slots:
                                     "keepalives_idle='30'", "keepalives_interval='10'", "keepalives_count='3'"})
             QVERIFY2(plain.contains(QLatin1String(setting)), setting);
         // init() shortened the lock wait to 200 ms for these tests.
-        QVERIFY(plain.join(QLatin1Char(' ')).endsWith(QStringLiteral("options='-c lock_timeout=200'")));
+        QVERIFY(plain.join(QLatin1Char(' ')).endsWith(QStringLiteral("options='-c jit=off -c lock_timeout=200'")));
 
-        // The address's own settings are kept, once, and its options joined by the lock wait.
+        // The address's own settings are kept, once, and its options between the JIT's and
+        // the lock wait, so that they may turn the JIT on again.
         const QString own = serverSettings(QStringLiteral(
             "postgresql://dbserver/casearchive?user=clerk&connect_timeout=3&keepalives_idle=120&options=-c%20work_mem%3D8MB"));
         QCOMPARE(own.count(QStringLiteral("connect_timeout=")), 1);
@@ -205,7 +206,7 @@ private slots:
         QCOMPARE(own.count(QStringLiteral("keepalives_idle=")), 1);
         QVERIFY2(own.contains(QStringLiteral("keepalives_idle='120'")), qPrintable(own));
         QVERIFY2(own.contains(QStringLiteral("keepalives_count='3'")), qPrintable(own));
-        QVERIFY2(own.contains(QStringLiteral("options='-c work_mem=8MB -c lock_timeout=200'")), qPrintable(own));
+        QVERIFY2(own.contains(QStringLiteral("options='-c jit=off -c work_mem=8MB -c lock_timeout=200'")), qPrintable(own));
 
         const QString refused = failureOf([] { serverSettings(QStringLiteral("postgresql:///casearchive?password=x")); });
         QCOMPARE(refused, QStringLiteral("地址中不能写口令。请把口令写入该用户的 ~/.pgpass 文件（或由服务器信任该用户）。"));

@@ -491,8 +491,8 @@ private slots:
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
         QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
-                                                     "the recycle bin and the archive's identity; the recycle bin keeps "
-                                                     "every byte of the records it holds%2\n")
+                                                     "the recycle bin, the archive's identity and the search index; the "
+                                                     "recycle bin keeps every byte of the records it holds%2\n")
                                           .arg(path, testing::onServer() ? QStringLiteral("; the server numbers and chains "
                                                                                           "the trail's entries itself")
                                                                          : QString())),
@@ -500,19 +500,22 @@ private slots:
         QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
-        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already; nothing changed\n").arg(path));
+        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already, its search index built; nothing changed\n").arg(path));
         // The usage says what the upgrade grants on a server, and what it leaves to the
         // grants printed again.
         QVERIFY(admin({QStringLiteral("--help")})
                     .out.contains(QStringLiteral(
-                        "  casearchive-admin upgrade PATH\n"
+                        "  casearchive-admin upgrade PATH [--rebuild-index]\n"
                         "      bring an archive made by an earlier version to the current one: adds the\n"
-                        "      trail of changes, the recycle bin and the archive's identity, once; the four\n"
-                        "      old tables stay as they are. The program does it itself on a file; a server's\n"
-                        "      database is upgraded by its owner with this command, which gives the logins\n"
-                        "      that may add records (the workstations') their rights on the new tables in\n"
-                        "      the same step; the table of the photos' words comes with the grants printed\n"
-                        "      again and run\n")));
+                        "      trail of changes, the recycle bin and the archive's identity, once, and\n"
+                        "      builds the search index (showing how far it is); the four old tables stay\n"
+                        "      as they are. The program adds the tables to a file itself, but only this\n"
+                        "      command builds its index; a server's database is upgraded by its owner\n"
+                        "      with this command, which gives the logins that may add records (the\n"
+                        "      workstations') their rights on the new tables in the same step; the table\n"
+                        "      of the photos' words comes with the grants printed again and run.\n"
+                        "      --rebuild-index builds the index anew, for one that check found not to\n"
+                        "      fit the records. Other workstations wait to save while the index is built\n")));
         Connection c(path);
         QCOMPARE(schemaVersion(c), 3);
         QCOMPARE(archiveIdentity(c).size(), 32);
