@@ -3,6 +3,7 @@
 // files its records name still exist. The admin tool's "check" prints this; the backup
 // runs the same examination on its copy.
 #include "trail/History.h"
+#include "store/EarlierFormat.h"
 #include "store/Statements.h"
 
 #include <QString>
@@ -30,6 +31,8 @@ struct ArchiveReport {
     // Records whose type is not in Catalog: the tree has no type to show them under.
     // Listed so that they can be found; not a fault of the file.
     QVector<RecordRow> untyped;
+    // The earlier system's Jet file (or a later Access file): not opened, not damaged.
+    EarlierFormat earlier = EarlierFormat::None;
     int schemaVersion = 0; // 0 when not read
     ChainReport chain;     // the trail's hash chain
 
@@ -37,7 +40,7 @@ struct ArchiveReport {
     // The file itself is sound and is an archive, and its trail is whole.
     bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables && chain.whole; }
     // 0 sound with every file in place; 1 damaged, unreadable, no archive or a trail that
-    // does not fit together; 3 files missing.
+    // does not fit together; 3 files missing; 4 the earlier system's archive, to import.
     int exitCode() const;
     // The report as the admin tool prints it, one finding a line.
     QString text() const;

@@ -1,0 +1,48 @@
+#pragma once
+// The earlier system's paths are Windows paths ("D:\病案\2001\张三.jpg", "\\server\share\x.doc").
+// An import maps them onto this machine by prefixes the administrator names: a prefix is
+// matched without regard to letter case and with backslashes read as slashes, as Windows
+// read them. A mapped path that does not exist is looked up once more with letter case
+// ignored, folder by folder (Windows file names are case-blind, the shared folder here is
+// not); what is found is kept with its real spelling.
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace importing {
+
+struct PathPrefix {
+    QString from; // as given, backslashes turned into slashes, no slash at the end
+    QString to;   // no slash at the end (unless it is "/")
+};
+
+// "D:\病案=/srv/病案文件"; false (and why) when it is no such pair.
+bool parsePathPrefix(const QString &text, PathPrefix &out, QString *why);
+
+struct MappedPath {
+    enum Found { Exact, OtherCase, Missing, Unmapped };
+    Found found = Unmapped;
+    QString stored; // what the archive keeps
+    QString why;    // Missing and Unmapped: why it is not there
+};
+
+class PathMapper {
+public:
+    explicit PathMapper(QVector<PathPrefix> prefixes);
+    bool empty() const { return m_prefixes.isEmpty(); }
+    // The stored path for one from the earlier archive, looking on the disk (cached).
+    MappedPath map(const QString &path);
+    // The same, from what was found before: the disk is not asked again, so a file that
+    // appears or goes meanwhile changes nothing (the import's second reading).
+    QString storedAgain(const QString &path) const;
+
+private:
+    QString applyPrefix(const QString &path, bool *mapped) const;
+    QString caseBlind(const QString &path, QString *why);
+    QVector<PathPrefix> m_prefixes;
+    QHash<QString, QHash<QString, QStringList>> m_folders; // folder -> folded name -> names there
+    QHash<QString, QString> m_otherCase;                   // mapped path -> real spelling
+};
+
+} // namespace importing
