@@ -85,7 +85,11 @@ QVector<TablePlan> planTables(const jet::JetListing &listing, const jet::TextDec
         }
         for (int k = 0; k < columns.size(); ++k)
             if (plan.columnOf[k] < 0)
-                throw Refusal{QStringLiteral("表 %1 中没有“%2”列，它不是早先的病案管理系统的完整档案，没有导入。").arg(wanted, columns.at(k))};
+                throw Refusal{QStringLiteral("表 %1 中没有“%2”列，它不是早先的病案管理系统的完整档案，没有导入。"
+                                             "按 %3 解码，这个表的列是：%4。如果列名看上去是乱码，说明代码页不对，请用 --encoding 指定，"
+                                             "例如 --encoding CP936。")
+                                  .arg(wanted, columns.at(k), listing.version == 4 ? QStringLiteral("UTF-16") : decoder.name(),
+                                       plan.extraNames.join(QStringLiteral("、")))};
         if (table == store::ArchiveTable::Detail)
             plan.pathColumn = 3; // 路径名
         else if (table == store::ArchiveTable::Photo)

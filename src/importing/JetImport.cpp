@@ -304,6 +304,14 @@ void ImportRun::write(jet::JetReader &reader)
             return true;
         });
         store::insertStoredRows(target, plan.table, batch);
+        // The pages of a file cut short are simply not there: the rows its table
+        // definition counts are the check.
+        if (n != plan.jet.statedRows)
+            throw Refusal{QStringLiteral("表 %1 的定义说它有 %2 行，却只读出 %3 行：文件不完整或已损坏，没有导入。"
+                                         "请从早先的电脑上重新复制 file.dat（复制时早先的程序要关闭）。")
+                              .arg(store::tableName(plan.table))
+                              .arg(plan.jet.statedRows)
+                              .arg(n)};
         m_result.tallies << TableTally{store::tableName(plan.table), n, -1};
     }
     findings.finish();

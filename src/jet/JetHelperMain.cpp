@@ -104,6 +104,7 @@ int list(MdbHandle *mdb)
         MdbTableDef *table = mdb_read_table(entry);
         const bool readable = table && mdb_read_columns(table);
         putU8(t, readable ? 1 : 0);
+        putU32(t, readable ? table->num_rows : 0);
         putBytes(t, entry->object_name, strnlen(entry->object_name, sizeof entry->object_name));
         const unsigned columns = readable ? table->num_cols : 0;
         putU16(t, columns);

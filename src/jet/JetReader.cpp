@@ -165,6 +165,9 @@ public:
         } catch (const Nonsense &) {
             end();
             throw JetError{QStringLiteral("读取%1时，读取程序给出了无法理解的数据，已终止（文件损坏？）").arg(m_what)};
+        } catch (...) {
+            end(); // the reader's caller stopped the read
+            throw;
         }
         if (child.exitStatus() == QProcess::CrashExit)
             throw JetError{QStringLiteral("读取%1时，读取程序异常结束（文件损坏，或超出了时间或内存的限制）").arg(m_what)};
@@ -260,8 +263,10 @@ JetListing JetReader::list()
         } else if (tag == stream::Table) {
             JetTable t;
             quint32 columns = 0;
-            if (!haveFormat || !p.u32(a) || !p.u32(b) || !p.u8(c) || !p.bytes(t.name) || !p.u16(columns))
+            quint32 stated = 0;
+            if (!haveFormat || !p.u32(a) || !p.u32(b) || !p.u8(c) || !p.u32(stated) || !p.bytes(t.name) || !p.u16(columns))
                 throw Nonsense{};
+            t.statedRows = stated;
             t.index = int(a);
             t.flags = b;
             t.readable = c != 0;

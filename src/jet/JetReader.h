@@ -34,6 +34,7 @@ struct JetTable {
     int index = 0;       // in the file's catalog
     quint32 flags = 0;
     bool readable = true; // its definition could be read
+    qint64 statedRows = 0; // as its definition states them: a file cut short holds fewer
     QByteArray name;     // as the helper read it
     QVector<JetColumn> columns;
     bool systemTable() const { return (flags & 0x80000002u) != 0; }

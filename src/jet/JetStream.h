@@ -14,7 +14,8 @@ constexpr int kMagicSize = 7;
 // A length as it stands in the stream: four bytes, then the bytes.
 enum Tag : char {
     Format = 'F',  // u8 version (0 Jet 3, 1 Jet 4), u16 code page recorded in the file
-    Table = 'T',   // u32 catalog index, u32 flags, u8 readable, bytes name, u16 columns,
+    Table = 'T',   // u32 catalog index, u32 flags, u8 readable, u32 rows its definition
+                   // states, bytes name, u16 columns,
                    // each: u8 type, u16 size, bytes name
     Begin = 'B',   // u32 catalog index: its rows follow
     Row = 'R',     // u16 cells, each: u8 kind (CellKind), bytes value
