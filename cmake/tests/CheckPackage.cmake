@@ -62,7 +62,7 @@ endforeach()
 # driver plugins (the file and the server), the Chinese fonts, the tool the installation
 # makes its group with.
 foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libqt6svg6
-               fonts-noto-cjk adduser)
+               fonts-noto-cjk adduser libmdb3)
   if(NOT needed IN_LIST names)
     fail("the package does not depend on ${needed}: ${depends}")
   endif()
