@@ -33,7 +33,7 @@ void FindingsCollector::countValues(const QVector<Value> &values)
     for (const Value &v : values) {
         if (v.null)
             ++m_f.nullValues;
-        else if (v.text.isEmpty())
+        else if (v.utf8.isEmpty())
             ++m_f.emptyTexts;
     }
 }
@@ -100,9 +100,35 @@ void FindingsCollector::file(const QString &number, bool photo, const QString &o
     case MappedPath::Unmapped:
         break;
     }
-    m_f.missing << QStringLiteral("record %1 (%2): %3 %4 - %5")
-                       .arg(number, m_names.value(number), photo ? QStringLiteral("photo") : QStringLiteral("attached file"),
-                            mapped.stored, mapped.why);
+    m_f.missing.push_back({number, m_names.value(number), photo, mapped.stored, mapped.why});
+}
+
+QString MissingFile::line() const
+{
+    // Put together rather than formatted: a report may list hundreds of thousands.
+    const QLatin1String kind = photo ? QLatin1String("photo") : QLatin1String("attached file");
+    QString l;
+    l.reserve(30 + number.size() + name.size() + path.size() + why.size());
+    l += QLatin1String("record ");
+    l += number;
+    l += QLatin1String(" (");
+    l += name;
+    l += QLatin1String("): ");
+    l += kind;
+    l += QLatin1Char(' ');
+    l += path;
+    l += QLatin1String(" - ");
+    l += why;
+    return l;
+}
+
+QStringList ImportFindings::missingLines() const
+{
+    QStringList lines;
+    lines.reserve(missing.size());
+    for (const MissingFile &m : missing)
+        lines << m.line();
+    return lines;
 }
 
 void FindingsCollector::finish()
@@ -125,8 +151,8 @@ QString ImportFindings::text(bool listMissing) const
                  .arg(filesFoundOtherCase)
                  .arg(missing.size());
     if (listMissing)
-        for (const QString &m : missing)
-            lines << QStringLiteral("  ") + m;
+        for (const MissingFile &m : missing)
+            lines << QStringLiteral("  ") + m.line();
     lines << QStringLiteral("records whose type is not in Catalog: %1 (kept; the tree has no type for them)").arg(recordsWithoutType);
     lines << QStringLiteral("record numbers held by more than one record: %1 (%2 records; kept, each its own record)")
                  .arg(duplicateNumbers)

@@ -3,15 +3,27 @@
 // None of it stops an import; the program shows such records as they are.
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace importing {
+
+// A file a record names that is not there, its line of the report made only when it is
+// shown: an archive whose shared folder is not mapped yet may miss every one of its files.
+struct MissingFile {
+    QString number;
+    QString name; // of the first record with that number
+    bool photo = false;
+    QString path; // as the archive keeps it
+    QString why;
+    QString line() const; // "record N (name): photo PATH - why"
+};
 
 struct ImportFindings {
     // Files named by records (attached files and photos).
     qint64 filesNamed = 0;
     qint64 filesFound = 0;
     qint64 filesFoundOtherCase = 0; // found with letter case ignored, stored as spelled on disk
-    QStringList missing;            // "record N (name): photo PATH - why", one a file
+    QVector<MissingFile> missing;
     // Records and types.
     qint64 recordsWithoutType = 0;   // their type is not in Catalog (letters A-Z of any case)
     qint64 duplicateNumbers = 0;     // record numbers held by more than one record
@@ -25,6 +37,7 @@ struct ImportFindings {
 
     // The report as the admin tool prints it; the missing files listed unless listMissing is false.
     QString text(bool listMissing) const;
+    QStringList missingLines() const;
 };
 
 } // namespace importing

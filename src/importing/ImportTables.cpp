@@ -108,7 +108,8 @@ QString rowLabel(const TablePlan &plan, qint64 rowNumber, const QVector<Value> &
     auto label = [&values](int column) {
         if (column >= values.size() || values.at(column).null)
             return QStringLiteral("（无值）");
-        return QStringLiteral("“%1”").arg(shownText(values.at(column).text));
+        const Value &v = values.at(column);
+        return QStringLiteral("“%1”").arg(shownText(v.text.isNull() ? QString::fromUtf8(v.utf8) : v.text));
     };
     QString what;
     switch (plan.table) {
@@ -129,7 +130,7 @@ QString rowLabel(const TablePlan &plan, qint64 rowNumber, const QVector<Value> &
 }
 
 void decodeRow(const TablePlan &plan, const jet::TextDecoder &decoder, bool toServer, qint64 rowNumber,
-               const QVector<jet::JetCell> &cells, QVector<Value> &values)
+               const QVector<jet::JetCell> &cells, QVector<Value> &values, quint32 textColumns)
 {
     const int n = plan.columnOf.size();
     values.resize(n);
@@ -138,17 +139,21 @@ void decodeRow(const TablePlan &plan, const jet::TextDecoder &decoder, bool toSe
         const jet::JetCell &cell = cells.at(plan.columnOf.at(k));
         Value &v = values[k];
         v.null = cell.kind == jet::JetCell::Null;
-        v.text.clear();
-        if (v.null)
-            continue;
-        if (cell.kind != jet::JetCell::Raw || !decoder.decode(cell.bytes, v.text)) {
+        const bool wanted = (textColumns >> k) & 1u;
+        if (!wanted)
+            v.text = QString();
+        if (v.null || cell.kind != jet::JetCell::Raw || !decoder.decode(cell.bytes, wanted ? &v.text : nullptr, &v.utf8)) {
+            v.text.clear();
+            v.utf8.clear();
+            if (v.null)
+                continue;
             v.null = true;
             if (bad < 0)
                 bad = k;
         }
     }
-    const QStringList columns = store::storedColumns(plan.table);
     if (bad >= 0) {
+        const QStringList columns = store::storedColumns(plan.table);
         const QByteArray &raw = cells.at(plan.columnOf.at(bad)).bytes;
         throw Refusal{QStringLiteral("%1的“%2”列不是有效的 %3 文本（%4 字节，十六进制 %5）。导入已停止，没有写入任何数据。"
                                      "如果这个文件是在别的代码页的 Windows 上写的，请用 --encoding 指定，例如 --encoding CP936；"
@@ -164,10 +169,10 @@ void decodeRow(const TablePlan &plan, const jet::TextDecoder &decoder, bool toSe
                               .arg(rowLabel(plan, rowNumber, values), plan.extraNames.at(k))};
     if (toServer)
         for (int k = 0; k < n; ++k)
-            if (!values.at(k).null && values.at(k).text.contains(QChar(0)))
+            if (!values.at(k).null && values.at(k).utf8.contains('\0'))
                 throw Refusal{QStringLiteral("%1的“%2”列含有 NUL 字符，服务器上的文本不能含有。导入已停止，没有写入任何数据；"
                                              "可以先导入为档案文件。")
-                                  .arg(rowLabel(plan, rowNumber, values), columns.at(k))};
+                                  .arg(rowLabel(plan, rowNumber, values), store::storedColumns(plan.table).at(k))};
 }
 
 } // namespace importing

@@ -34,14 +34,24 @@ QVector<TablePlan> planTables(const jet::JetListing &listing, const jet::TextDec
 
 struct Value {
     bool null = true;
-    QString text;
+    QString text;    // where it was asked for
+    QByteArray utf8; // the text as the archive keeps it
+    // After the text was changed (a path mapped).
+    void setText(const QString &t)
+    {
+        if (t == text)
+            return;
+        text = t;
+        utf8 = t.toUtf8();
+    }
 };
 
 // One Jet row as the archive's values. Throws Refusal naming the row (rowNumber counts
 // from 1 in the order stored) and the column when a text does not decode, a column the
 // archive has no place for holds a value, or a server could not keep a text as it is.
+// textColumns: the archive's columns (a bit each) whose text is wanted beside its UTF-8.
 void decodeRow(const TablePlan &plan, const jet::TextDecoder &decoder, bool toServer, qint64 rowNumber,
-               const QVector<jet::JetCell> &cells, QVector<Value> &values);
+               const QVector<jet::JetCell> &cells, QVector<Value> &values, quint32 textColumns = ~0u);
 
 // "表 Detail 第 12 行（病案号 “240101080000”）", for messages.
 QString rowLabel(const TablePlan &plan, qint64 rowNumber, const QVector<Value> &values);

@@ -7,21 +7,21 @@
 #include "store/FileModes.h"
 #include "store/StoredRows.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sodium.h>
 #include <sys/stat.h>
 
+#include <future>
 #include <memory>
 
 namespace importing {
 
 namespace {
 
-constexpr int kBatch = 100;      // rows per INSERT, as a copy writes them
 constexpr int kPreviewRows = 5;
 constexpr qint64 kMaxJetBytes = (2ll << 30) + (64ll << 20); // Jet 4 ends at 2 GB
 constexpr qint64 kChunk = 1 << 20;
@@ -39,6 +39,11 @@ bool fileOrJournalExists(const QString &path)
             return true;
     return false;
 }
+
+struct Digest {
+    qint64 size = -1; // bytes hashed; -1 when the copy could not be read
+    QString sha256;
+};
 
 class ImportRun {
 public:
@@ -71,6 +76,7 @@ private:
     QString m_work;
     std::unique_ptr<QTemporaryDir> m_private;
     QString m_copy; // the private copy of the Jet file that both readings read
+    std::future<Digest> m_digest; // of the copy; goes before it
     jet::TextDecoder m_decoder;
     QVector<TablePlan> m_plans;
     std::unique_ptr<PathMapper> m_paths;
@@ -127,7 +133,36 @@ void ImportRun::prepareTarget()
         throw Refusal{QStringLiteral("无法删除上一次没有完成的导入“%1”。").arg(m_work)};
 }
 
-// Both readings read one private copy, hashed as it is made: the trail keeps the hash of
+// The SHA-256 of the private copy, worked out beside the first reading: the hash is needed
+// only for the trail entry at the end, and takes as long as a reading.
+Digest digestOf(const QString &file)
+{
+    Digest d;
+    QFile f(file);
+    if (sodium_init() < 0 || !f.open(QIODevice::ReadOnly))
+        return d;
+    crypto_hash_sha256_state sha;
+    crypto_hash_sha256_init(&sha);
+    qint64 size = 0;
+    for (;;) {
+        const QByteArray chunk = f.read(kChunk);
+        if (chunk.isEmpty()) {
+            if (f.error() != QFileDevice::NoError)
+                return d;
+            break;
+        }
+        size += chunk.size();
+        crypto_hash_sha256_update(&sha, reinterpret_cast<const unsigned char *>(chunk.constData()),
+                                  static_cast<unsigned long long>(chunk.size()));
+    }
+    QByteArray hash(crypto_hash_sha256_BYTES, Qt::Uninitialized);
+    crypto_hash_sha256_final(&sha, reinterpret_cast<unsigned char *>(hash.data()));
+    d.size = size;
+    d.sha256 = QString::fromLatin1(hash.toHex());
+    return d;
+}
+
+// Both readings read one private copy, and so does the hash: the trail keeps the hash of
 // exactly the bytes imported, and the office's file is opened once, for reading.
 void ImportRun::copySource()
 {
@@ -150,7 +185,6 @@ void ImportRun::copySource()
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw Refusal{QStringLiteral("无法在临时文件夹中复制早先系统的档案。")};
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QCryptographicHash sha(QCryptographicHash::Sha256);
     qint64 total = 0;
     for (;;) {
         const QByteArray chunk = in.read(kChunk);
@@ -162,7 +196,6 @@ void ImportRun::copySource()
         total += chunk.size();
         if (total > kMaxJetBytes)
             throw Refusal{QStringLiteral("文件“%1”在读取时变大了，没有导入。").arg(m_o.source)};
-        sha.addData(chunk);
         if (out.write(chunk) != chunk.size())
             throw Refusal{QStringLiteral("无法在临时文件夹中复制早先系统的档案（磁盘已满？）。")};
     }
@@ -170,7 +203,7 @@ void ImportRun::copySource()
         throw Refusal{QStringLiteral("无法在临时文件夹中复制早先系统的档案（磁盘已满？）。")};
     out.close();
     m_result.sourceSize = total;
-    m_result.sourceSha256 = QString::fromLatin1(sha.result().toHex());
+    m_digest = std::async(std::launch::async, digestOf, m_copy);
     const store::EarlierFormat format = store::earlierFormatOf(m_copy);
     if (format == store::EarlierFormat::Ace)
         throw Refusal{store::earlierFormatMessage(m_o.source, format)};
@@ -264,11 +297,15 @@ void ImportRun::write(jet::JetReader &reader)
     QVector<Value> values;
     for (const TablePlan &plan : std::as_const(m_plans)) {
         say(QStringLiteral("importing %1").arg(store::tableName(plan.table)));
-        QVector<store::StoredRow> batch;
-        batch.reserve(kBatch);
+        // Written alongside: SQLite's work on one core, the reading and decoding on another.
+        // Nothing here touches `target` again before writer.finish().
+        store::StoredRowWriter writer(target, plan.table, true);
+        store::StoredRow row;
         qint64 n = 0;
+        // A description's text is looked at nowhere: its UTF-8 is enough.
+        const quint32 textColumns = plan.table == store::ArchiveTable::Detail ? ~(1u << 4) : ~0u;
         reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
-            decodeRow(plan, m_decoder, m_toServer, ++n, cells, values);
+            decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
             findings.countValues(values);
             switch (plan.table) {
             case store::ArchiveTable::Catalog:
@@ -288,22 +325,19 @@ void ImportRun::write(jet::JetReader &reader)
                 const MappedPath mapped = m_paths->map(path.text);
                 findings.file(values.at(plan.table == store::ArchiveTable::Detail ? 1 : 0).text,
                               plan.table == store::ArchiveTable::Photo, path.text, mapped);
-                path.text = mapped.stored;
+                path.setText(mapped.stored);
             }
-            store::StoredRow row;
             row.rowId = n;
             row.cells.resize(values.size());
-            for (int k = 0; k < values.size(); ++k)
-                if (!values.at(k).null)
-                    row.cells[k] = {store::StoredCell::Text, values.at(k).text.toUtf8()};
-            batch.push_back(std::move(row));
-            if (batch.size() == kBatch) {
-                store::insertStoredRows(target, plan.table, batch);
-                batch.clear();
+            for (int k = 0; k < values.size(); ++k) {
+                store::StoredCell &cell = row.cells[k];
+                cell.kind = values.at(k).null ? store::StoredCell::Null : store::StoredCell::Text;
+                cell.bytes = values.at(k).utf8;
             }
+            writer.add(row);
             return true;
         });
-        store::insertStoredRows(target, plan.table, batch);
+        writer.finish();
         // The pages of a file cut short are simply not there: the rows its table
         // definition counts are the check.
         if (n != plan.jet.statedRows)
@@ -339,17 +373,20 @@ void ImportRun::verify(jet::JetReader &reader)
         store::StoredRows stored(copy, plan.table);
         store::StoredRow got;
         qint64 n = 0;
+        // The cells are compared as UTF-8; only a path is looked at as text.
+        const quint32 textColumns = plan.pathColumn >= 0 ? 1u << plan.pathColumn : 0u;
         reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
-            decodeRow(plan, m_decoder, m_toServer, ++n, cells, values);
+            decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
             if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null)
-                values[plan.pathColumn].text = m_paths->storedAgain(values.at(plan.pathColumn).text);
+                values[plan.pathColumn].setText(m_paths->storedAgain(values.at(plan.pathColumn).text));
             if (!stored.next(got) || got.rowId != n)
                 throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(rowLabel(plan, n, values))};
             for (int k = 0; k < values.size(); ++k) {
-                const store::StoredCell expected = values.at(k).null
-                    ? store::StoredCell()
-                    : store::StoredCell{store::StoredCell::Text, values.at(k).text.toUtf8()};
-                if (got.cells.value(k) != expected)
+                const Value &v = values.at(k);
+                const store::StoredCell cell = got.cells.value(k);
+                const bool same = v.null ? cell.kind == store::StoredCell::Null
+                                         : cell.kind == store::StoredCell::Text && cell.bytes == v.utf8;
+                if (!same)
                     throw Refusal{QStringLiteral("校验失败：新档案中%1的“%2”列与早先的档案不同。").arg(rowLabel(plan, n, values), columns.at(k))};
             }
             return true;
@@ -368,6 +405,10 @@ void ImportRun::verify(jet::JetReader &reader)
 // The verified archive gets its trail entry, then its name (a file) or loses its mark (a server).
 void ImportRun::finish()
 {
+    const Digest digest = m_digest.get();
+    if (digest.size != m_result.sourceSize)
+        throw Refusal{QStringLiteral("新档案已校验，但无法重新读取早先系统的档案的临时副本来计算它的 SHA-256。")};
+    m_result.sourceSha256 = digest.sha256;
     store::Change change;
     change.kind = store::ChangeKind::ArchiveImported;
     change.subject = QFileInfo(m_o.source).fileName();

@@ -4,12 +4,22 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
 namespace importing {
 
 namespace {
+
+// Longer than any path the system here can name: PATH_MAX bytes, and a character is at least one.
+constexpr qsizetype kLongestPath = 4096;
+
+QString joined(const QString &folder, const QString &name)
+{
+    return folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
+}
+
 QString slashed(QString path)
 {
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -41,6 +51,7 @@ bool parsePathPrefix(const QString &text, PathPrefix &out, QString *why)
 
 PathMapper::PathMapper(QVector<PathPrefix> prefixes) : m_prefixes(std::move(prefixes))
 {
+    m_folders << Folder{QStringLiteral("/"), QString(), true};
     // The longest prefix that fits wins: "D:\病案\2001" before "D:\病案".
     std::stable_sort(m_prefixes.begin(), m_prefixes.end(),
                      [](const PathPrefix &a, const PathPrefix &b) { return a.from.size() > b.from.size(); });
@@ -48,49 +59,119 @@ PathMapper::PathMapper(QVector<PathPrefix> prefixes) : m_prefixes(std::move(pref
 
 QString PathMapper::applyPrefix(const QString &path, bool *mapped) const
 {
-    const QString s = slashed(path);
+    QVarLengthArray<QChar, 256> head;
     for (const PathPrefix &p : m_prefixes) {
-        if (s.size() < p.from.size() || !s.startsWith(p.from, Qt::CaseInsensitive))
+        const qsizetype n = p.from.size();
+        if (path.size() < n)
             continue;
-        if (s.size() > p.from.size() && s.at(p.from.size()) != QLatin1Char('/') && !p.from.endsWith(QLatin1Char('/')))
+        head.resize(n);
+        bool asGiven = true; // letter for letter as the prefix was given: no case to fold
+        for (qsizetype i = 0; i < n; ++i) {
+            head[i] = path.at(i) == QLatin1Char('\\') ? QLatin1Char('/') : path.at(i);
+            asGiven = asGiven && head[i] == p.from.at(i);
+        }
+        if (!asGiven && QStringView(head.constData(), n).compare(p.from, Qt::CaseInsensitive) != 0)
+            continue;
+        const bool slashNext = path.size() > n && (path.at(n) == QLatin1Char('/') || path.at(n) == QLatin1Char('\\'));
+        if (path.size() > n && !slashNext && !p.from.endsWith(QLatin1Char('/')))
             continue;
         *mapped = true;
-        const QString rest = s.mid(p.from.size());
-        if (p.to == QLatin1String("/"))
-            return rest.startsWith(QLatin1Char('/')) ? rest : QLatin1Char('/') + rest;
-        return p.to + (rest.isEmpty() || rest.startsWith(QLatin1Char('/')) ? rest : QLatin1Char('/') + rest);
+        // The folder, a slash, and the rest with its backslashes turned into slashes.
+        const bool root = p.to == QLatin1String("/");
+        QString out;
+        out.reserve(p.to.size() + 1 + path.size() - n);
+        if (!root)
+            out += p.to;
+        if (path.size() == n)
+            return root ? p.to : out;
+        if (!slashNext)
+            out += QLatin1Char('/');
+        const qsizetype from = out.size();
+        out += QStringView(path).mid(n);
+        QChar *c = out.data();
+        for (qsizetype i = from; i < out.size(); ++i)
+            if (c[i] == QLatin1Char('\\'))
+                c[i] = QLatin1Char('/');
+        return out;
     }
     *mapped = false;
     return path;
 }
 
-QString PathMapper::caseBlind(const QString &path, QString *why)
+QStringList PathMapper::namesLike(const QString &folder, const QString &name)
 {
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString at = QStringLiteral("/");
-    for (const QString &part : parts) {
-        const QString exact = QDir(at).filePath(part);
-        if (QFileInfo::exists(exact)) {
-            at = exact;
-            continue;
-        }
-        auto folder = m_folders.find(at);
-        if (folder == m_folders.end()) {
+    if (folder != m_lastListed) {
+        auto listing = m_listings.constFind(folder);
+        if (listing == m_listings.cend()) {
             QHash<QString, QStringList> names;
-            const QStringList entries = QDir(at).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
             for (const QString &e : entries)
                 names[e.toCaseFolded()] << e;
-            folder = m_folders.insert(at, names);
+            listing = m_listings.insert(folder, names);
         }
-        const QStringList same = folder->value(part.toCaseFolded());
-        if (same.size() != 1) {
-            *why = same.isEmpty() ? QStringLiteral("not found")
-                                  : QStringLiteral("not found as named; %1 names there differ from it only in letter case")
-                                        .arg(same.size());
-            return QString();
-        }
-        at = QDir(at).filePath(same.first());
+        m_lastListed = folder;
+        m_lastListing = *listing;
     }
+    return m_lastListing.value(name.toCaseFolded());
+}
+
+QString PathMapper::caseBlind(const QStringList &same, QString *why)
+{
+    if (same.size() == 1)
+        return same.first();
+    *why = same.isEmpty() ? QStringLiteral("not found")
+                          : QStringLiteral("not found as named; %1 names there differ from it only in letter case").arg(same.size());
+    return QString();
+}
+
+// One step down from a folder that is there: the name as written, else the one name there
+// that differs from it only in letter case.
+PathMapper::Folder PathMapper::step(const Folder &up, const QString &name)
+{
+    Folder f;
+    const QString exact = joined(up.real, name);
+    const QFileInfo info(exact);
+    if (info.isDir()) {
+        f.real = exact;
+        f.asSpelled = up.asSpelled;
+        return f;
+    }
+    f.asSpelled = false;
+    if (info.exists()) {
+        f.why = QStringLiteral("not found");
+        return f;
+    }
+    const QString real = caseBlind(namesLike(up.real, name), &f.why);
+    if (real.isEmpty())
+        return f;
+    if (QFileInfo(joined(up.real, real)).isDir())
+        f.real = joined(up.real, real);
+    else
+        f.why = QStringLiteral("not found");
+    return f;
+}
+
+// The folder a mapped path names, walked down from "/" one name at a time, each step
+// remembered; nothing under a folder that is not there is looked for.
+int PathMapper::folder(const QString &path)
+{
+    const auto known = m_written.constFind(path);
+    if (known != m_written.cend())
+        return *known;
+    int at = 0;
+    for (const QStringView part : QStringView(path).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (m_folders.at(at).real.isEmpty())
+            break;
+        const QPair<int, QString> key(at, part.toString());
+        auto next = m_steps.constFind(key);
+        if (next == m_steps.cend()) {
+            const Folder below = step(m_folders.at(at), key.second);
+            m_folders << below;
+            next = m_steps.insert(key, int(m_folders.size() - 1));
+        }
+        at = *next;
+    }
+    m_written.insert(path, at);
     return at;
 }
 
@@ -110,26 +191,60 @@ MappedPath PathMapper::map(const QString &path)
         return r;
     }
     r.stored = target;
-    QString why = store::missingReason(target);
-    if (why.isEmpty()) {
-        r.found = MappedPath::Exact;
+    r.found = MappedPath::Missing;
+    if (target.size() > kLongestPath) {
+        r.why = QStringLiteral("not found");
         return r;
     }
-    if (why == QLatin1String("not found")) {
-        const QString real = caseBlind(target, &why);
-        if (!real.isEmpty()) {
-            const QString realWhy = store::missingReason(real);
-            if (realWhy.isEmpty()) {
-                r.found = MappedPath::OtherCase;
-                r.stored = real;
-                m_otherCase.insert(target, real);
-                return r;
-            }
-            why = realWhy;
-        }
+    qsizetype end = target.size();
+    while (end > 0 && target.at(end - 1) == QLatin1Char('/'))
+        --end;
+    if (end == 0) { // "/" itself
+        r.why = store::missingReason(target);
+        if (r.why.isEmpty())
+            r.found = MappedPath::Exact;
+        return r;
     }
-    r.found = MappedPath::Missing;
-    r.why = why;
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'), end - 1);
+    const QString name = target.mid(slash + 1, end - slash - 1);
+    // The folder of the path before is most often this one too (a record's photos, and
+    // the records in the order they were made).
+    const QStringView written = QStringView(target).left(qMax<qsizetype>(slash, 0));
+    if (m_lastFolder < 0 || written != m_lastWritten) {
+        m_lastWritten = written.toString();
+        m_lastFolder = folder(m_lastWritten);
+    }
+    const Folder f = m_folders.at(m_lastFolder);
+    if (f.real.isEmpty()) {
+        r.why = f.why;
+        return r;
+    }
+    // The folder's names are read once: a name not among them is not there, without asking
+    // the disk for each file (most of an archive's files share a few thousand folders).
+    const bool dots = name == QLatin1String(".") || name == QLatin1String("..");
+    const QStringList same = dots ? QStringList{name} : namesLike(f.real, name);
+    QString why;
+    QString real = name;
+    if (same.contains(name)) {
+        const QString file = f.asSpelled ? target : joined(f.real, name);
+        why = store::missingReason(file);
+        if (why.isEmpty() && f.asSpelled) {
+            r.found = MappedPath::Exact;
+            return r;
+        }
+    } else {
+        real = caseBlind(same, &why);
+        if (!real.isEmpty())
+            why = store::missingReason(joined(f.real, real));
+    }
+    if (!why.isEmpty()) {
+        r.why = why;
+        return r;
+    }
+    real = joined(f.real, real);
+    r.found = MappedPath::OtherCase;
+    r.stored = real;
+    m_otherCase.insert(target, real);
     return r;
 }
 

@@ -31,18 +31,37 @@ class PathMapper {
 public:
     explicit PathMapper(QVector<PathPrefix> prefixes);
     bool empty() const { return m_prefixes.isEmpty(); }
-    // The stored path for one from the earlier archive, looking on the disk (cached).
+    // The stored path for one from the earlier archive, looking on the disk. Each folder is
+    // looked up and read once (an archive names the same few thousand folders hundreds of
+    // thousands of times); only a file found there costs a look of its own.
     MappedPath map(const QString &path);
     // The same, from what was found before: the disk is not asked again, so a file that
     // appears or goes meanwhile changes nothing (the import's second reading).
     QString storedAgain(const QString &path) const;
 
 private:
+    // A folder of the mapped paths as found on the disk: `real` is its spelling there, empty
+    // when it is not there (`why`); asSpelled when every step was found exactly as written.
+    struct Folder {
+        QString real;
+        QString why;
+        bool asSpelled = true;
+    };
     QString applyPrefix(const QString &path, bool *mapped) const;
-    QString caseBlind(const QString &path, QString *why);
+    int folder(const QString &path);
+    Folder step(const Folder &up, const QString &name);
+    QStringList namesLike(const QString &folder, const QString &name); // as found there, letter case ignored
+    QString caseBlind(const QStringList &same, QString *why);           // the one of them, else why not
     QVector<PathPrefix> m_prefixes;
-    QHash<QString, QHash<QString, QStringList>> m_folders; // folder -> folded name -> names there
-    QHash<QString, QString> m_otherCase;                   // mapped path -> real spelling
+    QVector<Folder> m_folders;                // [0] is "/"
+    QHash<QPair<int, QString>, int> m_steps;  // (folder, name as written) -> folder
+    QHash<QString, int> m_written;            // a folder as written in a mapped path -> folder
+    QHash<QString, QHash<QString, QStringList>> m_listings; // real folder -> folded name -> names there
+    QHash<QString, QString> m_otherCase;      // mapped path -> real spelling
+    QString m_lastWritten;                    // the folder of the path before, as written
+    int m_lastFolder = -1;
+    QString m_lastListed;                     // and the folder last read
+    QHash<QString, QStringList> m_lastListing;
 };
 
 } // namespace importing

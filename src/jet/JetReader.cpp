@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
@@ -28,7 +29,7 @@ QString &helperOverride()
 // One record's payload, read with every length checked against what is left.
 class Payload {
 public:
-    explicit Payload(const QByteArray &bytes) : m_bytes(bytes) {}
+    explicit Payload(QByteArrayView bytes) : m_bytes(bytes) {}
     bool u8(quint32 &v) { return take(1, v); }
     bool u16(quint32 &v) { return take(2, v); }
     bool u32(quint32 &v) { return take(4, v); }
@@ -37,7 +38,10 @@ public:
         quint32 n = 0;
         if (!u32(n) || qint64(n) > m_bytes.size() - m_at)
             return false;
-        out = m_bytes.mid(m_at, n);
+        // Into the room `out` already has, when its bytes are its own.
+        out.resize(qsizetype(n));
+        if (n > 0)
+            std::memcpy(out.data(), m_bytes.data() + m_at, n);
         m_at += n;
         return true;
     }
@@ -50,11 +54,11 @@ private:
             return false;
         v = 0;
         for (int i = 0; i < n; ++i)
-            v |= quint32(static_cast<unsigned char>(m_bytes.at(m_at + i))) << (8 * i);
+            v |= quint32(static_cast<unsigned char>(m_bytes[m_at + i])) << (8 * i);
         m_at += n;
         return true;
     }
-    const QByteArray &m_bytes;
+    QByteArrayView m_bytes;
     qsizetype m_at = 0;
 };
 
@@ -72,7 +76,7 @@ public:
         m_limits = limits;
     }
 
-    void run(const QStringList &arguments, const std::function<bool(char, const QByteArray &)> &record)
+    void run(const QStringList &arguments, const std::function<bool(char, QByteArrayView)> &record)
     {
         QProcess child;
         child.setProgram(JetReader::helperProgram());
@@ -138,7 +142,8 @@ public:
                     if (pending.size() - at - 5 < qint64(length))
                         break;
                     const char tag = pending.at(at);
-                    const QByteArray payload = pending.mid(at + 5, length);
+                    // A view of `pending`, which does not change while the record is read.
+                    const QByteArrayView payload(pending.constData() + at + 5, qsizetype(length));
                     at += 5 + length;
                     if (!record(tag, payload)) {
                         stopped = true;
@@ -185,7 +190,7 @@ private:
     int m_exitCode = 0;
 };
 
-QString failureText(const QByteArray &payload)
+QString failureText(QByteArrayView payload)
 {
     Payload p(payload);
     QByteArray why;
@@ -251,7 +256,7 @@ JetListing JetReader::list()
     bool haveFormat = false;
     QString failure;
     HelperRun run(m_file, m_limits, QStringLiteral("文件的表目录"));
-    run.run({QStringLiteral("list"), m_file}, [&](char tag, const QByteArray &payload) {
+    run.run({QStringLiteral("list"), m_file}, [&](char tag, QByteArrayView payload) {
         Payload p(payload);
         quint32 a = 0, b = 0, c = 0;
         if (tag == stream::Format) {
@@ -309,7 +314,7 @@ qint64 JetReader::readRows(const JetTable &table, const QString &tableName,
     QStringList arguments{QStringLiteral("dump"), m_file, QString::number(table.index)};
     if (limit >= 0)
         arguments << QString::number(limit);
-    run.run(arguments, [&](char tag, const QByteArray &payload) {
+    run.run(arguments, [&](char tag, QByteArrayView payload) {
         Payload p(payload);
         if (tag == stream::Begin) {
             quint32 index = 0;

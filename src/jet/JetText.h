@@ -23,8 +23,10 @@ public:
 
     bool valid() const { return m_utf16 || m_state != nullptr; }
     QString name() const;
-    // False when the bytes are no text of this encoding.
-    bool decode(const QByteArray &stored, QString &text) const;
+    // False when the bytes are no text of this encoding. The text, its UTF-8, or both, as
+    // asked for (each is made only when asked for; the UTF-8 never from the text).
+    bool decode(const QByteArray &stored, QString *text, QByteArray *utf8) const;
+    bool decode(const QByteArray &stored, QString &text) const { return decode(stored, &text, nullptr); }
 
 private:
     struct State;

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <iconv.h>
+
 using namespace jet;
 using testing::JetColumnSpec;
 using testing::JetTableSpec;
@@ -200,6 +202,14 @@ private slots:
         QVERIFY(!TextDecoder::codePage(QStringLiteral("NO-SUCH-PAGE")).valid());
         QCOMPARE(TextDecoder::codePageName(936), QStringLiteral("CP936"));
         QCOMPARE(TextDecoder::codePageName(0), QString());
+        // A leading U+FEFF is part of the text; letters are not taken for ASCII where the
+        // code page has others there (EBCDIC).
+        QByteArray kept;
+        QVERIFY(TextDecoder::codePage(QStringLiteral("UTF-8")).decode(QByteArray("\xef\xbb\xbfX"), &text, &kept));
+        QCOMPARE(text, QStringLiteral("\ufeffX"));
+        QCOMPARE(kept, QByteArray("\xef\xbb\xbfX"));
+        QVERIFY(TextDecoder::codePage(QStringLiteral("IBM037")).decode(QByteArray("AB"), text));
+        QCOMPARE(text, QStringLiteral("\u00a0\u00e2"));
 
         const TextDecoder utf16 = TextDecoder::utf16();
         QVERIFY(utf16.decode(QByteArray("\xff\xfe" "ab\0\x45\x75\0c", 9), text)); // compressed, switching to UTF-16 and back
@@ -208,6 +218,53 @@ private slots:
         QCOMPARE(text, QString::fromUcs4(U"\U00020000"));
         QVERIFY(!utf16.decode(QByteArray("\x00\xdc", 2), text)); // a low surrogate alone
         QVERIFY(!utf16.decode(QByteArray("a", 1), text));        // half a unit
+    }
+
+    // The decoder keeps each character of a code page as converted once; every byte and
+    // every pair of bytes, alone and between others, must come out as iconv converts the
+    // whole text, or be refused where iconv refuses it.
+    void charactersDecodeAsWholeTextsDo_data()
+    {
+        QTest::addColumn<QString>("page");
+        for (const char *page : {"CP936", "CP932", "CP1252"})
+            QTest::newRow(page) << QString::fromLatin1(page);
+    }
+    void charactersDecodeAsWholeTextsDo()
+    {
+        QFETCH(QString, page);
+        const TextDecoder decoder = TextDecoder::codePage(page);
+        const iconv_t cd = iconv_open("UTF-8", page.toLatin1().constData());
+        QVERIFY(decoder.valid() && cd != iconv_t(-1));
+        auto iconvText = [cd](QByteArray in, QByteArray &out) {
+            out = QByteArray(4 * in.size() + 16, Qt::Uninitialized);
+            char *i = in.data(), *o = out.data();
+            size_t inLeft = size_t(in.size()), outLeft = size_t(out.size());
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            const bool ok = iconv(cd, &i, &inLeft, &o, &outLeft) != size_t(-1) && inLeft == 0;
+            out.truncate(out.size() - qsizetype(outLeft));
+            return ok;
+        };
+        int differ = 0;
+        QString first;
+        for (int lead = 0; lead < 256; ++lead) {
+            for (int trail = -1; trail < 256; ++trail) {
+                QByteArray bytes(1, char(lead));
+                if (trail >= 0)
+                    bytes += char(trail);
+                for (const QByteArray &text : {bytes, "x" + bytes + "y"}) {
+                    QString mine;
+                    QByteArray mineUtf8, alone, theirs;
+                    const bool ok = decoder.decode(text, &mine, &mineUtf8);
+                    if (ok == iconvText(text, theirs) && ok == decoder.decode(text, nullptr, &alone)
+                        && (!ok || (mineUtf8 == theirs && alone == theirs && mine.toUtf8() == theirs)))
+                        continue;
+                    if (differ++ == 0)
+                        first = QString::fromLatin1(text.toHex(' '));
+                }
+            }
+        }
+        iconv_close(cd);
+        QVERIFY2(differ == 0, qPrintable(QStringLiteral("%1 texts decode otherwise than iconv, the first: %2").arg(differ).arg(first)));
     }
 
     // A helper that crashes, hangs or says nonsense ends the read with words naming the table.
