@@ -1,5 +1,6 @@
 # Installing like any desktop program: the two executables in bin, a menu entry, the
-# icon in the hicolor theme (scalable and the common PNG sizes) and the README.
+# icon in the hicolor theme (scalable and the common PNG sizes), the README and the
+# documents it leads to, with their pictures.
 # The archive is not installed: an installed program keeps it in /var/lib/casearchive,
 # which `casearchive-admin init` prepares (src/common/Installation.h).
 include(GNUInstallDirs)
@@ -34,9 +35,12 @@ install(TARGETS casearchive casearchive-admin casearchive-render casearchive-ocr
 install(FILES ${PROJECT_SOURCE_DIR}/resources/casearchive.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${icon_source} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME casearchive.svg)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README links to docs/ beside it: installed as in the source tree, the links hold.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # A scheduled backup: a service and its timer, installed but not enabled (the office
-# chooses where backups go first; README, "Backup and restore").
+# chooses where backups go first; docs/administration.md, "The nightly backup").
 # The service names the admin tool by the prefix it is installed under, which only the
 # installation knows: the package installs under /usr, `cmake --install` under its
 # --prefix (/usr/local by default). A path fixed when configuring named /usr/local in the

@@ -3,7 +3,7 @@
 string(REPLACE ";" "," icon_sizes "${CASEARCHIVE_ICON_SIZES}")
 add_test(NAME install_files
   COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DWORK_DIR=${CMAKE_BINARY_DIR}/install-test/files
-          -DICON_SIZES=${icon_sizes} -DCHECK=files -P ${PROJECT_SOURCE_DIR}/cmake/tests/CheckInstall.cmake)
+          -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DICON_SIZES=${icon_sizes} -DCHECK=files -P ${PROJECT_SOURCE_DIR}/cmake/tests/CheckInstall.cmake)
 add_test(NAME install_desktop_entry
   COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DWORK_DIR=${CMAKE_BINARY_DIR}/install-test/desktop
           -DCHECK=desktop -P ${PROJECT_SOURCE_DIR}/cmake/tests/CheckInstall.cmake)

@@ -1,5 +1,5 @@
 # `cpack -G DEB` in a build folder configured with -DCMAKE_BUILD_TYPE=Release makes the
-# Debian package (README, "Installing").
+# Debian package (docs/administration.md, "Installing on one PC").
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME casearchive)
 set(CPACK_PACKAGE_VENDOR "Karvo")

@@ -1,6 +1,6 @@
 # `cmake --install` of the already built tree into a scratch prefix, then checks of what
 # landed there. Run by CTest (cmake/InstallTests.cmake) as
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DICON_SIZES=16,22,... -DCHECK=files|desktop -P CheckInstall.cmake
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DICON_SIZES=16,22,... -DCHECK=files|desktop -P CheckInstall.cmake
 # CHECK=files: exactly the expected files, the entry's keys, the installed tools run.
 # CHECK=desktop: desktop-file-validate accepts the installed entry (skipped without it).
 # CHECK=systemd: systemd-analyze verify accepts the backup service and timer (skipped without it).
@@ -47,7 +47,7 @@ if(CHECK STREQUAL "systemd")
   # prefix; verify then finds the program where the service names it.
   set(units "${prefix}/lib/systemd/system")
   file(STRINGS "${units}/casearchive-backup.service" exec REGEX "^(ExecStart|Documentation)=")
-  set(want "Documentation=file:${prefix}/share/doc/casearchive/README.md"
+  set(want "Documentation=file:${prefix}/share/doc/casearchive/docs/administration.md"
            "ExecStart=${prefix}/bin/casearchive-admin backup \${CASEARCHIVE_ARCHIVE} \${CASEARCHIVE_BACKUPS} $CASEARCHIVE_BACKUP_OPTIONS")
   if(NOT exec STREQUAL want)
     fail("the service does not start the installed admin tool:\n  ${exec}\nwanted\n  ${want}")
@@ -95,6 +95,14 @@ set(expected
   share/applications/casearchive.desktop
   share/doc/casearchive/README.md
   share/icons/hicolor/scalable/apps/casearchive.svg)
+# The documents the README leads to, and their pictures, as in the source tree.
+file(GLOB_RECURSE documents LIST_DIRECTORIES false RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/docs/*.md" "${SOURCE_DIR}/docs/*.png")
+if(NOT documents)
+  fail("no documents found in ${SOURCE_DIR}/docs")
+endif()
+foreach(document ${documents})
+  list(APPEND expected share/doc/casearchive/${document})
+endforeach()
 foreach(size ${sizes})
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/casearchive.png)
 endforeach()

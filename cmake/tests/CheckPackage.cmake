@@ -60,9 +60,10 @@ foreach(item ${items})
 endforeach()
 # What the program needs at run time, including what no linker sees: the SQL
 # driver plugins (the file and the server), the Chinese fonts, the tool the installation
-# makes its group with.
+# makes its group with; the scanner drivers the scan helper runs, and Tesseract with the
+# models the photos' words are read with; mdbtools' reader library for the earlier archive.
 foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libqt6svg6
-               fonts-noto-cjk adduser libmdb3)
+               fonts-noto-cjk adduser libsane1 libtesseract5 tesseract-ocr-chi-sim tesseract-ocr-eng libmdb3)
   if(NOT needed IN_LIST names)
     fail("the package does not depend on ${needed}: ${depends}")
   endif()
@@ -82,7 +83,7 @@ foreach(helper libwmf-bin emf2svg xdg-utils)
   endif()
 endforeach()
 
-# Contents: the programs, the entry, the icons, the README; nothing outside /usr, and
+# Contents: the programs, the entry, the icons, the documents; nothing outside /usr, and
 # never an archive file.
 execute_process(COMMAND "${DPKG_DEB}" -c "${deb}" OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -110,17 +111,19 @@ foreach(row ${rows})
   endif()
 endforeach()
 foreach(needed ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render
-               ./usr/bin/casearchive-scan
+               ./usr/bin/casearchive-scan ./usr/bin/casearchive-ocr
                ./usr/share/applications/casearchive.desktop
                ./usr/share/icons/hicolor/scalable/apps/casearchive.svg
                ./usr/share/icons/hicolor/48x48/apps/casearchive.png
-               ./usr/share/doc/casearchive/README.md)
+               ./usr/share/doc/casearchive/README.md
+               ./usr/share/doc/casearchive/docs/administration.md
+               ./usr/share/doc/casearchive/docs/operators-manual.md)
   if(NOT needed IN_LIST paths)
     fail("the package lacks ${needed}")
   endif()
 endforeach()
 foreach(program ./usr/bin/casearchive ./usr/bin/casearchive-admin ./usr/bin/casearchive-render
-                ./usr/bin/casearchive-scan)
+                ./usr/bin/casearchive-scan ./usr/bin/casearchive-ocr)
   if(NOT "${mode_${program}}" STREQUAL "-rwxr-xr-x")
     fail("${program} has mode ${mode_${program}}")
   endif()

@@ -1,5 +1,7 @@
 #include "admin/OcrCommand.h"
 
+#include "common/Installation.h"
+
 #include "ocr/PageQueue.h"
 #include "store/Database.h"
 #include "store/PageText.h"
@@ -30,7 +32,10 @@ int requeueChanged(store::Connection &c, const pictures::RecognizerLimits &limit
     for (const store::PageTextRow &row : rows) {
         if (row.state == store::kPagePending)
             continue;
-        const QString hash = pictures::PageRecognizer::hashFile(row.photo, limits.maxFileBytes);
+        if (stopAsked)
+            break;
+        const QString hash =
+            pictures::PageRecognizer::hashFile(row.photo, limits.maxFileBytes, nullptr, limits.readAs, &stopAsked);
         if (!hash.isEmpty() && hash != row.contentHash) {
             store::requeuePage(c, row.rowId);
             ++changed;
@@ -63,6 +68,10 @@ int ocrCommand(const QString &path, QStringList args)
     limits.pagesPerHelper = batch;
     std::signal(SIGINT, askStop);
     std::signal(SIGTERM, askStop);
+    // Run as root, the photos the records name are read with the rights of whoever may
+    // write the archive (a server's: the office's group), never root's.
+    limits.readAs = store::isServerAddress(path) ? store::rightsOfGroup(app::kArchiveGroup)
+                                                 : store::rightsOfArchiveFile(path);
 
     store::Connection c(path);
     store::createPageTextTable(c);

@@ -14,10 +14,12 @@
 #include "store/Database.h"
 #include "trail/History.h"
 #include "archive/Restore.h"
+#include "store/Settings.h"
 #include "store/Statements.h"
 #include "store/TrailStatements.h"
 #include "archive/Transfer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStringList>
@@ -61,9 +63,12 @@ const char *const kUsage =
     "      that it never stands in the process list or the shell's history\n"
     "  casearchive-admin upgrade PATH\n"
     "      bring an archive made by an earlier version to the current one: adds the\n"
-    "      trail of changes and the recycle bin, once; the four old tables stay as they\n"
-    "      are. The program does it itself on a file; a server's database is upgraded\n"
-    "      by its owner with this command, then the grants printed again and run\n"
+    "      trail of changes, the recycle bin and the archive's identity, once; the four\n"
+    "      old tables stay as they are. The program does it itself on a file; a server's\n"
+    "      database is upgraded by its owner with this command, which gives the logins\n"
+    "      that may add records (the workstations') their rights on the new tables in\n"
+    "      the same step; the table of the photos' words comes with the grants printed\n"
+    "      again and run\n"
     "  casearchive-admin check PATH [--trail-mark ENTRY:HASH]\n"
     "      examine an archive: integrity, tables, row counts, the trail's hash chain\n"
     "      (naming the first entry that does not fit), the records whose type is\n"
@@ -72,36 +77,48 @@ const char *const kUsage =
     "      the trail must still hold that entry unchanged, which shows newest entries\n"
     "      taken out and a trail written anew, as the chain alone cannot.\n"
     "      PATH a backup folder (or the archive file inside one): the archive and every\n"
-    "      copied file compared with the sizes and SHA-256 of the backup's checksum list.\n"
+    "      copied file compared with the sizes and SHA-256 of the backup's checksum list,\n"
+    "      anything in the folder the list does not account for reported; it prints\n"
+    "      whose archive the backup holds and when it was made, and writes nothing.\n"
     "      Exit code 0 when all is well, 1 when damaged (archive, copy or checksum list)\n"
     "      or no archive, 3 when files are missing, 4 when PATH is the earlier\n"
     "      system's archive (a Jet file), which is to be imported\n"
     "  casearchive-admin copy FROM TO [--replace-unfinished]\n"
     "      copy the archive FROM into a new archive TO, and verify the copy: the row\n"
     "      counts of every table and every cell compared byte for byte with its original;\n"
-    "      a value TO cannot hold exactly refuses the copy before anything is written.\n"
+    "      a value TO cannot hold exactly, or a column it does not know, refuses the copy\n"
+    "      before anything is written.\n"
     "      --replace-unfinished first removes what a copy to TO that was cut short left\n"
     "      (TO.unfinished, or a server database marked unfinished). Either may be\n"
     "      a file or a PostgreSQL server address such as\n"
     "      postgresql://dbserver/casearchive?user=clerk; TO must be a file that does not\n"
     "      exist yet, or an empty database (createdb on the server). A copy that fails or\n"
-    "      does not verify is removed again. The trail and the recycle bin go with it,\n"
-    "      and the copy's trail records the copy\n"
-    "  casearchive-admin backup ARCHIVE FOLDER [--with-files] [--keep N]\n"
+    "      does not verify is removed again. The trail, the recycle bin, the photos'\n"
+    "      words and the archive's identity go with it, and the copy's trail records\n"
+    "      the copy\n"
+    "  casearchive-admin backup ARCHIVE FOLDER [--with-files] [--keep N] [--owner-only]\n"
     "      back up ARCHIVE into a new dated folder inside FOLDER, verified as the backup\n"
     "      window does, with its checksum list; --with-files also copies the attached\n"
-    "      files and photos; --keep N then removes all but the newest N backups in FOLDER\n"
-    "      (only once the new one is verified). Exit code 0 verified, 3 verified but\n"
-    "      files the records name were missing, 1 no backup made (or an old one could\n"
-    "      not be removed)\n"
-    "  casearchive-admin restore BACKUP [TARGET] [--replace] [--files-to FOLDER]\n"
+    "      files and photos and the scan folder's files; run as root it reads them with\n"
+    "      the rights of the archive's group, never root's. The backup is the group's to\n"
+    "      read and nobody's but its owner's to change (--owner-only: its owner's alone).\n"
+    "      --keep N then keeps the newest N backups of this archive made in FOLDER (by the\n"
+    "      time each records) and removes older ones that still pass their check, only\n"
+    "      once the new one is verified; other folders are never touched. Exit code 0\n"
+    "      verified, 3 verified but files the records name were missing, 1 no backup made\n"
+    "      (or an old one could not be removed)\n"
+    "  casearchive-admin restore BACKUP [TARGET] [--replace] [--files-to FOLDER] [--trust-backup]\n"
     "      check the backup, then write its archive to TARGET (default: the program's\n"
-    "      archive) and put its copied files back where the records name them (or under\n"
-    "      FOLDER), never over an existing file. An existing archive file is replaced only\n"
-    "      with --replace, and then moved aside with its journal, never deleted. TARGET\n"
-    "      may be an empty database on a server. Exit code 0 done, 3 done but files not\n"
-    "      all put back, 1 nothing restored. The restored archive's trail records the\n"
-    "      restore\n"
+    "      archive) and put its copied files back where the restored records name them\n"
+    "      (or under FOLDER), never over an existing file nor through a symbolic link.\n"
+    "      An existing archive file (of this archive or, it says so, of another) is\n"
+    "      replaced only with --replace or when the question is answered yes, and then\n"
+    "      moved aside with its journal, never deleted. Run as root it asks before it\n"
+    "      follows a backup that others than root could have changed (--trust-backup:\n"
+    "      yes). A restore cut short is finished or rolled back by the next one into the\n"
+    "      same TARGET. TARGET may be an empty database on a server. Exit code 0 done,\n"
+    "      3 done but files not all put back, 1 nothing restored. The restored archive's\n"
+    "      trail records the restore\n"
     "  casearchive-admin ocr PATH [--batch N]\n"
     "      read the words on every photo of the archive's records, so that the search\n"
     "      finds records by them (the box 照片文字); shows each photo as it is read.\n"
@@ -223,8 +240,9 @@ int upgrade(const QString &path)
         std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
         return 0;
     }
-    std::printf("upgraded %s from schema version %d to %d: added the trail of changes and the recycle bin\n",
-                qPrintable(path), before, store::kCurrentSchemaVersion);
+    std::printf("upgraded %s from schema version %d to %d: added %s\n", qPrintable(path), before,
+                store::kCurrentSchemaVersion,
+                before < 2 ? "the trail of changes, the recycle bin and the archive's identity" : "the archive's identity");
     if (!roles.isEmpty())
         std::printf("gave the workstations' logins their rights on the new tables: %s\n",
                     qPrintable(roles.join(QStringLiteral(", "))));
@@ -273,12 +291,24 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
     return 0;
 }
 
+// The folder scanned pages go into, as the program on this PC has it: [Scan] Folder, else
+// "Scan" beside a file archive when that is there. A server's archive has no such default.
+QString scanFolderFor(const QString &archive)
+{
+    const QString set = settings::readOfProgram(QStringLiteral("Scan"), QStringLiteral("Folder")).trimmed();
+    if (!set.isEmpty() || store::isServerAddress(archive))
+        return set;
+    const QString beside = QFileInfo(archive).absoluteDir().filePath(QStringLiteral("Scan"));
+    return QFileInfo(beside).isDir() ? beside : QString();
+}
+
 // A scheduled backup: what the backup window does, with a line of progress every tenth.
 int backupCommand(const QString &archive, QStringList args)
 {
     store::BackupOptions options;
     options.archivePath = archive;
     options.includeFiles = args.removeAll(QStringLiteral("--with-files")) > 0;
+    options.ownerOnly = args.removeAll(QStringLiteral("--owner-only")) > 0;
     int keep = 0;
     const qsizetype at = args.indexOf(QStringLiteral("--keep"));
     if (at >= 0) {
@@ -289,8 +319,14 @@ int backupCommand(const QString &archive, QStringList args)
         args.remove(at, 2);
     }
     if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
-        return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N]");
+        return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N] [--owner-only]");
     options.targetFolder = args.first();
+    if (options.includeFiles)
+        options.scanFolder = scanFolderFor(archive);
+    // Run as root, a server's records are followed with the office group's rights (a file
+    // archive's: with the rights of whoever could write it, store/GroupRights.h).
+    if (store::isServerAddress(archive))
+        options.readAs = store::rightsOfGroup(app::kArchiveGroup);
     int shown = -1;
     const store::BackupResult r = store::backupArchive(options, [&](const store::BackupProgress &p) {
         if (p.permille / 100 != shown) {
@@ -313,19 +349,47 @@ int backupCommand(const QString &archive, QStringList args)
     for (const store::MissingFile &m : r.missing)
         std::printf("  missing: record %s (%s): %s - %s\n", qPrintable(m.reference.number),
                     qPrintable(m.reference.recordName), qPrintable(m.reference.path), qPrintable(m.why));
+    if (!options.scanFolder.isEmpty()) {
+        if (r.scanFolderProblem.isEmpty())
+            std::printf("with the scan folder %s: %lld files no record names yet\n", qPrintable(options.scanFolder),
+                        r.scanFilesCopied);
+        else
+            std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.scanFolderProblem));
+    }
     if (r.trailMark)
         std::printf("trail mark: %s\n", qPrintable(r.trailMark->text()));
     int code = r.missing.isEmpty() ? 0 : 3;
     if (keep > 0) {
-        const store::KeepResult kept = store::keepNewestBackups(options.targetFolder, keep);
+        const store::KeepResult kept = store::keepNewestBackups(options.targetFolder, keep, r.folder);
         for (const QString &name : kept.removed)
             std::printf("removed old backup: %s\n", qPrintable(name));
         for (const QString &name : kept.failed)
             std::fprintf(stderr, "casearchive-admin: could not remove the old backup %s\n", qPrintable(name));
+        for (const QString &name : kept.damaged)
+            std::fprintf(stderr, "casearchive-admin: the old backup %s no longer passes its check; left in place "
+                                 "(casearchive-admin check says what is wrong)\n", qPrintable(name));
+        for (const QString &name : kept.later)
+            std::fprintf(stderr, "casearchive-admin: the backup %s was made later than this one: is the clock right? "
+                                 "Left in place, and not counted\n", qPrintable(name));
+        for (const QString &other : kept.others)
+            std::printf("left alone: %s\n", qPrintable(other));
         if (!kept.failed.isEmpty())
             code = 1;
     }
     return code;
+}
+
+// A question of restore, answered at the terminal; without one, the answer is no.
+bool askAtTerminal(const QString &question)
+{
+    if (isatty(fileno(stdin)) != 1 || isatty(fileno(stderr)) != 1)
+        return false;
+    std::fprintf(stderr, "%s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    char line[16] = {};
+    if (!std::fgets(line, sizeof line, stdin))
+        return false;
+    return line[0] == 'y' || line[0] == 'Y';
 }
 
 int restoreCommand(const QString &backup, QStringList args)
@@ -333,6 +397,7 @@ int restoreCommand(const QString &backup, QStringList args)
     store::RestoreOptions options;
     options.backup = backup;
     options.replace = args.removeAll(QStringLiteral("--replace")) > 0;
+    options.trustBackup = args.removeAll(QStringLiteral("--trust-backup")) > 0;
     const qsizetype at = args.indexOf(QStringLiteral("--files-to"));
     if (at >= 0) {
         if (at + 1 >= args.size())
@@ -341,9 +406,26 @@ int restoreCommand(const QString &backup, QStringList args)
         args.remove(at, 2);
     }
     if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))))
-        return usage("restore takes BACKUP [TARGET] [--replace] [--files-to FOLDER]");
+        return usage("restore takes BACKUP [TARGET] [--replace] [--files-to FOLDER] [--trust-backup]");
     options.target = args.isEmpty() ? app::defaultDatabasePath() : args.first();
     options.actor = store::adminToolActor();
+    options.confirm = askAtTerminal;
+    const bool server = store::isServerAddress(options.target);
+    if (server)
+        options.writeAs = store::rightsOfGroup(app::kArchiveGroup);
+    // The machine's archive and its folders belong to the office's group, as init makes them,
+    // even on a PC where nothing was there before the restore.
+    const QString folder = QFileInfo(options.target).absolutePath();
+    const bool machine = !server && folder == QFileInfo(app::machineFolder() + QStringLiteral("/Data")).absoluteFilePath();
+    if (machine && app::runningAsRoot()) {
+        for (const QString &f : {app::machineFolder(), folder}) {
+            const QString problem = app::shareFolderWithGroup(f, app::kArchiveGroup);
+            if (!problem.isEmpty()) {
+                std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));
+                return 1;
+            }
+        }
+    }
     const store::RestoreResult r = store::restoreBackup(options);
     for (const QString &line : r.done)
         std::printf("%s\n", qPrintable(line));
@@ -351,10 +433,7 @@ int restoreCommand(const QString &backup, QStringList args)
         std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
         return 1;
     }
-    // The machine's archive belongs to the office's group, as init makes it.
-    const QString folder = QFileInfo(options.target).absolutePath();
-    if (!store::isServerAddress(options.target) && !r.hadOldFile
-        && folder == QFileInfo(app::machineFolder() + QStringLiteral("/Data")).absoluteFilePath()) {
+    if (machine && !r.hadOldFile) {
         const QString problem = app::shareFileWithGroup(options.target, app::kArchiveGroup);
         if (!problem.isEmpty())
             std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(problem));

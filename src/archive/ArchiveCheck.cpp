@@ -27,6 +27,50 @@ QString missingReason(const QString &path)
     return QString();
 }
 
+namespace {
+
+void examine(Connection &c, ArchiveReport &report, bool checkFiles, const std::optional<TrailMark> &noted)
+{
+    try {
+        report.integrity = integrityProblems(c, kMaxIntegrityProblems);
+    } catch (const StoreError &e) {
+        // So damaged that the check itself cannot run.
+        report.integrity = QStringList{e.description()};
+    }
+    try {
+        report.tables = tableNames(c);
+        report.archiveTables = isArchive(c);
+        if (report.archiveTables) {
+            report.counts = countTables(c);
+            forEachRecordWithoutType(c, [&](const RecordRow &r) { report.untyped.push_back(r); });
+            report.schemaVersion = schemaVersion(c);
+            report.chain = verifyHistoryChain(c, noted);
+        }
+    } catch (const StoreError &e) {
+        report.archiveTables = false;
+        if (report.integrityOk())
+            report.integrity = QStringList{e.description()};
+    }
+    if (checkFiles && report.archiveTables) {
+        report.filesChecked = true;
+        try {
+            forEachFileReference(c, [&](const FileReference &ref) {
+                ++report.filesNamed;
+                const QString why = missingReason(ref.path);
+                if (!why.isEmpty())
+                    report.missing.push_back({ref, why});
+            });
+            report.orphanPhotos = countOrphanPhotos(c);
+        } catch (const StoreError &e) {
+            report.filesChecked = false;
+            if (report.integrityOk())
+                report.integrity = QStringList{e.description()};
+        }
+    }
+}
+
+} // namespace
+
 ArchiveReport checkArchive(const QString &path, bool checkFiles, const std::optional<TrailMark> &noted)
 {
     ArchiveReport report;
@@ -38,42 +82,20 @@ ArchiveReport checkArchive(const QString &path, bool checkFiles, const std::opti
     }
     try {
         Connection c(path);
-        try {
-            report.integrity = integrityProblems(c, kMaxIntegrityProblems);
-        } catch (const StoreError &e) {
-            // So damaged that the check itself cannot run.
-            report.integrity = QStringList{e.description()};
-        }
-        try {
-            report.tables = tableNames(c);
-            report.archiveTables = isArchive(c);
-            if (report.archiveTables) {
-                report.counts = countTables(c);
-                forEachRecordWithoutType(c, [&](const RecordRow &r) { report.untyped.push_back(r); });
-                report.schemaVersion = schemaVersion(c);
-                report.chain = verifyHistoryChain(c, noted);
-            }
-        } catch (const StoreError &e) {
-            report.archiveTables = false;
-            if (report.integrityOk())
-                report.integrity = QStringList{e.description()};
-        }
-        if (checkFiles && report.archiveTables) {
-            report.filesChecked = true;
-            try {
-                forEachFileReference(c, [&](const FileReference &ref) {
-                    ++report.filesNamed;
-                    const QString why = missingReason(ref.path);
-                    if (!why.isEmpty())
-                        report.missing.push_back({ref, why});
-                });
-                report.orphanPhotos = countOrphanPhotos(c);
-            } catch (const StoreError &e) {
-                report.filesChecked = false;
-                if (report.integrityOk())
-                    report.integrity = QStringList{e.description()};
-            }
-        }
+        examine(c, report, checkFiles, noted);
+    } catch (const StoreError &e) {
+        report.openError = e.description();
+    }
+    return report;
+}
+
+ArchiveReport checkArchiveCopy(const QString &path, const std::optional<TrailMark> &noted)
+{
+    ArchiveReport report;
+    report.path = path;
+    try {
+        Connection c = Connection::openUnchanging(path);
+        examine(c, report, false, noted);
     } catch (const StoreError &e) {
         report.openError = e.description();
     }
@@ -150,6 +172,8 @@ QString ArchiveReport::text() const
                              .arg(chain.newest->text());
             if (schemaVersion >= 2)
                 lines << QStringLiteral("recycle bin: %1 records").arg(countText(counts.bin));
+            if (counts.pageText > 0)
+                lines << QStringLiteral("words read from photos: %1 photos").arg(counts.pageText);
         }
     }
     if (!untyped.isEmpty()) {

@@ -52,6 +52,11 @@ struct ArchiveReport {
 ArchiveReport checkArchive(const QString &path, bool checkFiles = true,
                            const std::optional<TrailMark> &noted = std::nullopt);
 
+// The same for an archive file nobody writes any more (a backup's copy): opened read-only
+// and immutable, so that the check writes nothing into it or beside it. The records' files
+// are not looked for: they name the originals, not copies.
+ArchiveReport checkArchiveCopy(const QString &path, const std::optional<TrailMark> &noted = std::nullopt);
+
 // Why a file named by a record cannot be found, or an empty text when it is there.
 QString missingReason(const QString &path);
 

@@ -2,6 +2,7 @@
 
 #include "archive/BackupManifest.h"
 #include "archive/BackupRun.h"
+#include "store/ArchiveIdentity.h"
 #include "store/Database.h"
 #include "store/Statements.h"
 #include "store/FileModes.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace store {
@@ -39,19 +41,10 @@ void endReadQuietly(Connection &c)
 
 // Flushes a file or folder to the disk, so that a finished name never stands for data
 // still in the cache of a volume about to be pulled out.
-bool syncPath(const QString &path, bool folder)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), folder ? (O_RDONLY | O_DIRECTORY) : O_RDONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 namespace {
 
 qint64 spaceForTests = -1;
+QString flushFailsForTests;
 
 constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kSpaceMargin = 1 << 20; // journals and folder entries
@@ -59,16 +52,24 @@ constexpr int kCopyShare = 980;          // permille for copying; the rest is th
 
 QString mb(qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); }
 
-// Where a file of that full path goes inside the backup: its path, made relative, under
-// the files folder ("/home/a/b.jpg" -> "files/home/a/b.jpg", "C:/a/b.jpg" -> "files/C/a/b.jpg").
-QString mirroredPath(const QString &absolute)
+// Why a file the records name is not in the backup, in the words of the list.
+QString unreadable(OpenFailure why, const Rights &rights)
 {
-    QString rel = QDir::cleanPath(QDir::fromNativeSeparators(absolute));
-    if (rel.size() >= 2 && rel.at(1) == QLatin1Char(':'))
-        rel.remove(1, 1);
-    while (rel.startsWith(QLatin1Char('/')))
-        rel.remove(0, 1);
-    return kBackupFilesFolder + QLatin1Char('/') + rel;
+    switch (why) {
+    case OpenFailure::Missing:
+        return QStringLiteral("not found");
+    case OpenFailure::NotRegular:
+        return QStringLiteral("is not a regular file");
+    case OpenFailure::Denied:
+        if (rights.switched)
+            return QStringLiteral("may not be read by %1, whose rights the backup reads the records' files with")
+                .arg(rights.text());
+        break;
+    case OpenFailure::None:
+    case OpenFailure::Unreadable:
+        break;
+    }
+    return QStringLiteral("cannot be read");
 }
 
 qint64 folderBytes(const QString &folder)
@@ -98,6 +99,23 @@ int lockFolder(const QString &folder, bool wait)
 }
 } // namespace
 
+bool syncFile(int fd, const QString &path)
+{
+    if (!flushFailsForTests.isEmpty() && path.contains(QStringLiteral(".partial/") + flushFailsForTests))
+        return false;
+    return ::fsync(fd) == 0;
+}
+
+bool syncPath(const QString &path, bool folder)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), folder ? (O_RDONLY | O_DIRECTORY) : O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = folder ? ::fsync(fd) == 0 : syncFile(fd, path);
+    ::close(fd);
+    return ok;
+}
+
 void BackupRun::report(BackupProgress::Stage stage, const QString &current)
 {
     BackupProgress p;
@@ -126,8 +144,9 @@ BackupResult BackupRun::run()
     try {
         if (!QFileInfo(target).isDir())
             throw Failure{QStringLiteral("备份的目标文件夹“%1”不存在，或所在的磁盘已不在。").arg(target)};
+        m_when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
         // Before the space is counted: what they hold is space this backup may need.
-        removeLeftovers(m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime());
+        removeLeftovers(m_when);
         {
             std::unique_ptr<Connection> source;
             try {
@@ -156,6 +175,8 @@ BackupResult BackupRun::run()
             copyFiles();
         verify();
         writeManifest();
+        // Written and proven while only its owner could reach it; only now may the group
+        // read it, and never change it.
         if (!protectTree(m_partial, m_protection).isEmpty())
             protectTree(m_partial, ownerOnly()); // the archive's group is not ours to give
         const QString finalPath = QDir(target).filePath(m_finalName);
@@ -189,6 +210,9 @@ void BackupRun::prepare(Connection &source)
     if (!isArchive(source))
         throw Failure{QStringLiteral("文件“%1”不是病案数据库，不能备份。").arg(m_options.archivePath)};
     m_result.counts = countTables(source);
+    m_identity = archiveIdentity(source);
+    m_rights = m_options.readAs ? *m_options.readAs
+                                : source.backend() == Backend::SQLite ? rightsOfArchiveFile(m_options.archivePath) : Rights();
     // A server's archive is copied row by row into a file: its size is not known before,
     // so the rows are weighed at what a record's row takes in a file.
     constexpr qint64 kBytesPerRow = 256;
@@ -201,7 +225,7 @@ void BackupRun::prepare(Connection &source)
             m_references.push_back(ref);
             if (!missingReason(ref.path).isEmpty())
                 return;
-            const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+            const QString absolute = QDir::cleanPath(QFileInfo(ref.path).absoluteFilePath());
             if (!seen.contains(absolute)) {
                 seen.insert(absolute);
                 m_filesBytes += QFileInfo(absolute).size();
@@ -209,7 +233,7 @@ void BackupRun::prepare(Connection &source)
         });
     }
 
-    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
+    const QDateTime when = m_when;
     const QString target = m_options.targetFolder;
     const QStorageInfo volume(target);
     const qint64 needed = m_dbBytes + m_filesBytes + kSpaceMargin;
@@ -231,10 +255,12 @@ void BackupRun::prepare(Connection &source)
         m_partial.clear(); // nothing of ours to remove
         throw Failure{QStringLiteral("无法在“%1”中建立备份文件夹：该文件夹是只读的，或所在的磁盘已不在。").arg(target)};
     }
-    // The backup is kept as the archive is, whatever the umask; closed before anything is
-    // written into it.
-    m_protection = source.backend() == Backend::SQLite ? protectionOf(m_options.archivePath) : ownerOnly();
-    if (!protect(m_partial, m_protection).isEmpty() && !protect(m_partial, ownerOnly()).isEmpty())
+    // The owner's alone while it is written, whatever the umask; closed before anything is
+    // written into it. Once complete the archive's group may read it (a server's archive:
+    // the owner's alone), but never change it.
+    const Protection archive = source.backend() == Backend::SQLite ? protectionOf(m_options.archivePath) : ownerOnly();
+    m_protection = archive.shared && !m_options.ownerOnly ? readableBy(archive.group) : ownerOnly();
+    if (!protect(m_partial, ownerOnly()).isEmpty())
         throw Failure{QStringLiteral("无法设置备份文件夹“%1”的权限。").arg(m_partial) + kTargetTrouble};
     m_lock = lockFolder(m_partial, false);
 }
@@ -279,37 +305,87 @@ void BackupRun::copyFiles()
             m_result.missing.push_back({ref, why});
             continue;
         }
-        const QString absolute = QFileInfo(ref.path).absoluteFilePath();
+        // Cleaned ("/a//b", "/a/./b"): the copy is kept, listed and restored under one path.
+        const QString absolute = QDir::cleanPath(QFileInfo(ref.path).absoluteFilePath());
         if (done.contains(absolute))
             continue;
         done.insert(absolute);
-        const QString relative = mirroredPath(absolute);
+        const QString relative = backupPathOf(absolute);
         qint64 size = 0;
         QByteArray sha256;
-        if (copyOne(absolute, relative, size, sha256)) {
+        const QString problem = copyOne(absolute, relative, size, sha256);
+        if (problem.isEmpty()) {
             m_copied.push_back({absolute, relative, size, sha256});
             ++m_result.filesCopied;
             m_result.bytesCopied += size;
         } else {
-            m_result.missing.push_back({ref, QStringLiteral("cannot be read")});
+            m_result.missing.push_back({ref, problem});
+        }
+    }
+    // The scanned pages, those no record names yet among them: a disk failure of the PC
+    // or server that keeps them must not take them.
+    for (const QString &absolute : scanFolderFiles()) {
+        if (done.contains(absolute))
+            continue;
+        done.insert(absolute);
+        const QString relative = backupPathOf(absolute);
+        qint64 size = 0;
+        QByteArray sha256;
+        if (copyOne(absolute, relative, size, sha256).isEmpty()) {
+            m_copied.push_back({absolute, relative, size, sha256});
+            ++m_result.filesCopied;
+            ++m_result.scanFilesCopied;
+            m_result.bytesCopied += size;
         }
     }
 }
 
-// False when the source cannot be read (the file is listed as missing); a failure to
-// write ends the backup.
-bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256)
+// Every plain file below the scan folder, listed with the rights the records' files are
+// read with; symbolic links and anything else are left out.
+QStringList BackupRun::scanFolderFiles()
+{
+    QStringList files;
+    if (!m_options.includeFiles || m_options.scanFolder.isEmpty())
+        return files;
+    const QString folder = QFileInfo(m_options.scanFolder).absoluteFilePath();
+    const ActingWith acting(m_rights);
+    if (!acting.ok() || !QFileInfo(folder).isDir()) {
+        m_result.scanFolderProblem = QStringLiteral("the scan folder %1 is not there or cannot be read").arg(folder);
+        return files;
+    }
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            files << QDir::cleanPath(path);
+    }
+    files.sort();
+    return files;
+}
+
+// Why the source could not be read (the file is listed as missing), or an empty text when
+// copied; a failure to write ends the backup.
+QString BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
+    OpenFailure why = OpenFailure::None;
+    const int fd = openRegularFile(source, m_rights, why);
+    if (fd < 0)
+        return unreadable(why, m_rights);
+    QFile in;
+    if (!in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return unreadable(OpenFailure::Unreadable, m_rights);
+    }
     const QString targetPath = QDir(m_partial).filePath(relativeTarget);
     if (!QDir().mkpath(QFileInfo(targetPath).path()))
         throw Failure{QStringLiteral("无法在备份中建立文件夹“%1”。").arg(QFileInfo(targetPath).path()) + kTargetTrouble};
     QFile out(targetPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw Failure{QStringLiteral("无法建立备份文件“%1”：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
+    // Inside a folder only its owner may enter; private all the same, whatever the umask.
+    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QByteArray buffer(int(kChunk), Qt::Uninitialized);
     copied = 0;
     for (;;) {
@@ -318,7 +394,7 @@ bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qi
             out.close();
             out.remove();
             m_filesBytes -= QFileInfo(source).size() - copied;
-            return false;
+            return unreadable(OpenFailure::Unreadable, m_rights);
         }
         if (n == 0)
             break;
@@ -330,13 +406,13 @@ bool BackupRun::copyOne(const QString &source, const QString &relativeTarget, qi
         m_done += n;
         report(BackupProgress::Files, source);
     }
-    if (!out.flush() || ::fsync(out.handle()) != 0)
-        throw Failure{QStringLiteral("写入备份文件“%1”时出错：%2。").arg(targetPath, out.errorString()) + kTargetTrouble};
+    if (!out.flush() || !syncFile(out.handle(), targetPath))
+        throw Failure{QStringLiteral("写入备份文件“%1”时出错：无法写到磁盘上。").arg(targetPath) + kTargetTrouble};
     out.close();
     sha256 = hash.result().toHex();
     if (copied == 0)
         report(BackupProgress::Files, source);
-    return true;
+    return QString();
 }
 
 void BackupRun::verify()
@@ -360,7 +436,7 @@ void BackupRun::verify()
             throw Failure{QStringLiteral("备份校验失败：文件“%1”的副本与原文件读出的内容不同。").arg(f.source) + kTargetTrouble};
         report(BackupProgress::Verify);
     }
-    const ArchiveReport check = checkArchive(QDir(m_partial).filePath(m_dbName), false);
+    const ArchiveReport check = checkArchiveCopy(QDir(m_partial).filePath(m_dbName));
     if (!check.openError.isEmpty())
         throw Failure{QStringLiteral("备份校验失败：无法打开数据库副本。\n") + check.openError};
     if (!check.integrityOk())
@@ -382,7 +458,7 @@ void BackupRun::verify()
 void BackupRun::writeManifest()
 {
     QStringList lines;
-    const QDateTime when = m_options.when.isValid() ? m_options.when : QDateTime::currentDateTime();
+    const QDateTime when = m_when;
     lines << QStringLiteral("病案备份  %1").arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     const bool server = isServerAddress(m_options.archivePath);
     lines << QStringLiteral("原病案数据库：")
@@ -400,6 +476,12 @@ void BackupRun::writeManifest()
                      .arg(m_result.bytesCopied)
                      .arg(m_result.missing.size());
         lines << QStringLiteral("文件的副本在“%1”文件夹中，按原来的完整路径存放。").arg(kBackupFilesFolder);
+        if (!m_options.scanFolder.isEmpty())
+            lines << (m_result.scanFolderProblem.isEmpty()
+                          ? QStringLiteral("扫描文件夹“%1”中的文件也已备份（其中 %2 个还没有病案使用）。")
+                                .arg(m_options.scanFolder)
+                                .arg(m_result.scanFilesCopied)
+                          : QStringLiteral("扫描文件夹“%1”不存在或不能读取，其中的文件没有备份。").arg(m_options.scanFolder));
     } else {
         lines << QStringLiteral("本次只备份了数据库，没有备份病案关联的文件和照片。");
     }
@@ -436,15 +518,25 @@ void BackupRun::writeManifest()
         entries.push_back({ManifestEntry::File, f.size, f.sha256, f.target, f.source});
     for (const MissingFile &m : std::as_const(m_result.missing))
         entries.push_back({ManifestEntry::Missing, -1, QByteArray(), QString(), m.reference.path});
-    writeList(kBackupChecksumsName, manifestBytes(entries));
-    syncPath(m_partial, true);
+    BackupOrigin origin;
+    origin.source = isServerAddress(m_options.archivePath) ? maskPasswords(m_options.archivePath)
+                                                           : QFileInfo(m_options.archivePath).absoluteFilePath();
+    origin.identity = m_identity;
+    origin.made = when;
+    const QString target = QFileInfo(m_options.targetFolder).canonicalFilePath();
+    origin.folder = QDir(target.isEmpty() ? m_options.targetFolder : target).filePath(m_finalName);
+    if (m_options.includeFiles && !m_options.scanFolder.isEmpty() && m_result.scanFolderProblem.isEmpty())
+        origin.scanFolder = QFileInfo(m_options.scanFolder).absoluteFilePath();
+    writeList(kBackupChecksumsName, manifestBytes(entries, origin));
+    if (!syncPath(m_partial, true))
+        throw Failure{QStringLiteral("写入备份清单时出错：无法写到磁盘上。") + kTargetTrouble};
 }
 
 void BackupRun::writeList(const QString &name, const QByteArray &bytes)
 {
     QFile f(QDir(m_partial).filePath(name));
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly) || f.write(bytes) != bytes.size() || !f.flush()
-        || ::fsync(f.handle()) != 0)
+        || !syncFile(f.handle(), f.fileName()))
         throw Failure{QStringLiteral("写入备份清单时出错：%1。").arg(f.errorString()) + kTargetTrouble};
     f.close();
 }
@@ -460,5 +552,7 @@ BackupResult backupArchive(const BackupOptions &options, const BackupProgressHan
 }
 
 void setBackupSpaceForTests(qint64 bytes) { spaceForTests = bytes; }
+
+void setBackupFlushFailureForTests(const QString &inBackupPrefix) { flushFailsForTests = inBackupPrefix; }
 
 } // namespace store

@@ -9,6 +9,7 @@
 // A folder with the dated name is therefore always a complete, verified backup, and holds
 // the checksum list (archive/BackupManifest.h) that "casearchive-admin check" proves it by.
 #include "archive/ArchiveCheck.h"
+#include "store/GroupRights.h"
 
 #include <QDateTime>
 #include <QString>
@@ -28,7 +29,16 @@ struct BackupOptions {
     QString archivePath;
     QString targetFolder;       // an existing folder; the backup goes into a new one inside it
     bool includeFiles = true;   // also the attached files and photos the records name
-    QDateTime when;             // names the folder; the current time when not set
+    QString scanFolder;         // with the files: the scan folder, every file in it kept too
+    QDateTime when;             // names the folder and is recorded as the time of making;
+                                // the current time when not set
+    // Who may read the finished backup: the archive's group (folders rwxr-x---, files
+    // rw-r-----) when the archive is shared with one, else its owner alone; ownerOnly keeps
+    // it the owner's alone always. Nobody but the owner may ever change it.
+    bool ownerOnly = false;
+    // Whose rights the records' files are read with (store/GroupRights.h); when not set,
+    // those of whoever could have written the archive file (a server's: this process's own).
+    std::optional<Rights> readAs;
 };
 
 struct BackupProgress {
@@ -47,6 +57,8 @@ struct BackupResult {
     qint64 filesCopied = 0;
     qint64 bytesCopied = 0; // of the attached files and photos
     QVector<MissingFile> missing; // named by records but not there to copy
+    qint64 scanFilesCopied = 0;   // of the scan folder, beyond those the records name
+    QString scanFolderProblem;    // the scan folder is missing or cannot be read
     // The copy's newest trail entry, printed so that a scheduled backup's log keeps a mark
     // for "check --trail-mark"; nothing when its trail is empty or does not fit together.
     std::optional<TrailMark> trailMark;
@@ -66,5 +78,8 @@ BackupResult backupArchive(const BackupOptions &options, const BackupProgressHan
 // Tests make the target fill up after so many bytes have been written into the backup
 // (the archive copy and the files together); a negative value: never.
 void setBackupSpaceForTests(qint64 bytes);
+// Tests make flushing a file of the backup to the disk fail: every file whose path in the
+// backup starts with the text given (an empty text: none).
+void setBackupFlushFailureForTests(const QString &inBackupPrefix);
 
 } // namespace store

@@ -4,8 +4,12 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <sys/stat.h>
 
 namespace store {
 
@@ -15,7 +19,8 @@ namespace {
 
 constexpr qint64 kMaxManifestBytes = qint64(512) << 20; // a million files' lines, with room
 constexpr qint64 kChunk = 1 << 20;
-const QByteArray kHeader = QByteArrayLiteral("casearchive backup 1");
+const QByteArray kHeader = QByteArrayLiteral("casearchive backup 1");  // before a backup named its source
+const QByteArray kHeader2 = QByteArrayLiteral("casearchive backup 2");
 const QByteArray kSumTag = QByteArrayLiteral("sha256\t");
 
 QByteArray encodePath(const QString &path)
@@ -57,11 +62,49 @@ bool safeInside(const QString &relative)
     return relative != kBackupChecksumsName;
 }
 
+// A path as the records name a file: absolute, and without a part that leads elsewhere.
+bool plainAbsolute(const QString &path)
+{
+    if (path.contains(QChar(0)) || path.contains(QLatin1Char('\\')))
+        return false;
+    QString rest = path;
+    if (rest.size() >= 3 && rest.at(1) == QLatin1Char(':') && rest.at(2) == QLatin1Char('/'))
+        rest = rest.mid(2); // a path of the earlier system: "C:/..."
+    if (!rest.startsWith(QLatin1Char('/')) || rest.size() < 2)
+        return false;
+    for (const QString &part : rest.mid(1).split(QLatin1Char('/')))
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    return true;
+}
+
 } // namespace
 
-QByteArray manifestBytes(const QVector<ManifestEntry> &entries)
+QString backupPathOf(const QString &original)
 {
-    QByteArray out = kHeader + '\n';
+    QString rel = QDir::cleanPath(QDir::fromNativeSeparators(original));
+    if (rel.size() >= 2 && rel.at(1) == QLatin1Char(':'))
+        rel.remove(1, 1);
+    while (rel.startsWith(QLatin1Char('/')))
+        rel.remove(0, 1);
+    return kBackupFilesFolder + QLatin1Char('/') + rel;
+}
+
+QByteArray manifestBytes(const QVector<ManifestEntry> &entries, const BackupOrigin &origin)
+{
+    QByteArray out;
+    if (origin.made.isValid()) {
+        out = kHeader2 + '\n';
+        out += "source\t" + encodePath(origin.source) + '\n';
+        out += "identity\t" + (origin.identity.isEmpty() ? QByteArray("-") : encodePath(origin.identity)) + '\n';
+        // With its offset from UTC: the order of backups made across a change of the clocks.
+        out += "made\t" + origin.made.toOffsetFromUtc(origin.made.offsetFromUtc()).toString(Qt::ISODate).toUtf8() + '\n';
+        out += "folder\t" + encodePath(origin.folder) + '\n';
+        if (!origin.scanFolder.isEmpty())
+            out += "scan\t" + encodePath(origin.scanFolder) + '\n';
+    } else {
+        out = kHeader + '\n';
+    }
     for (const ManifestEntry &e : entries) {
         switch (e.kind) {
         case ManifestEntry::Archive:
@@ -79,9 +122,10 @@ QByteArray manifestBytes(const QVector<ManifestEntry> &entries)
     return out + kSumTag + QCryptographicHash::hash(out, QCryptographicHash::Sha256).toHex() + '\n';
 }
 
-QString readManifest(const QString &path, QVector<ManifestEntry> &entries)
+QString readManifest(const QString &path, QVector<ManifestEntry> &entries, BackupOrigin *origin)
 {
     entries.clear();
+    BackupOrigin found;
     QFile f(path);
     if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
         return QStringLiteral("the checksum list %1 is missing or cannot be read").arg(kBackupChecksumsName);
@@ -99,8 +143,9 @@ QString readManifest(const QString &path, QVector<ManifestEntry> &entries)
     if (QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() != stated)
         return QStringLiteral("the checksum list has been changed or damaged (its own SHA-256 differs)");
     const QList<QByteArray> lines = body.split('\n');
-    if (lines.isEmpty() || lines.first() != kHeader)
+    if (lines.isEmpty() || (lines.first() != kHeader && lines.first() != kHeader2))
         return QStringLiteral("the checksum list is of an unknown kind");
+    const bool named = lines.first() == kHeader2;
     int archives = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);
@@ -108,6 +153,20 @@ QString readManifest(const QString &path, QVector<ManifestEntry> &entries)
             continue;
         const QList<QByteArray> f = line.split('\t');
         const QString bad = QStringLiteral("the checksum list's line %1 is malformed").arg(i + 1);
+        if (named && f.size() == 2 && QByteArrayList{"source", "identity", "made", "folder", "scan"}.contains(f.first())) {
+            const QString value = decodePath(f.at(1));
+            if (f.first() == "source")
+                found.source = value;
+            else if (f.first() == "identity")
+                found.identity = value == QLatin1String("-") ? QString() : value;
+            else if (f.first() == "made")
+                found.made = QDateTime::fromString(value, Qt::ISODate);
+            else if (f.first() == "folder")
+                found.folder = value;
+            else
+                found.scanFolder = value;
+            continue;
+        }
         ManifestEntry e;
         if (f.first() == "missing" && f.size() == 5) {
             e.kind = ManifestEntry::Missing;
@@ -137,6 +196,10 @@ QString readManifest(const QString &path, QVector<ManifestEntry> &entries)
     }
     if (archives != 1)
         return QStringLiteral("the checksum list does not name exactly one archive");
+    if (named && (!found.made.isValid() || found.folder.isEmpty() || found.source.isEmpty()))
+        return QStringLiteral("the checksum list does not say whose archive it holds and when it was made");
+    if (origin)
+        *origin = found;
     return QString();
 }
 
@@ -176,13 +239,47 @@ QString backupFolderOf(const QString &path)
     return QString();
 }
 
+namespace {
+
+// What lies in the backup's folder that its list does not account for: files it does not
+// name, symbolic links, FIFOs and the like, anywhere below. A journal beside the archive
+// is named as what it is: SQLite would roll it into the archive.
+QStringList unaccounted(const QString &folder, const QSet<QString> &listed, const QString &archiveName)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(folder).relativeFilePath(path);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode))
+            found << QStringLiteral("%1 is a symbolic link").arg(relative);
+        else if (S_ISDIR(st.st_mode))
+            continue;
+        else if (!S_ISREG(st.st_mode))
+            found << QStringLiteral("%1 is not a plain file").arg(relative);
+        else if (relative.startsWith(archiveName + QLatin1Char('-')) && !listed.contains(relative))
+            found << QStringLiteral("%1 is a journal beside the archive (opening the archive would write it into it)")
+                         .arg(relative);
+        else if (!listed.contains(relative))
+            found << QStringLiteral("%1 is not in the checksum list").arg(relative);
+    }
+    found.sort();
+    return found;
+}
+
+} // namespace
+
 BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &noted)
 {
     BackupReport report;
     report.folder = folder;
     const QDir dir(folder);
     QVector<ManifestEntry> entries;
-    report.manifestProblem = readManifest(dir.filePath(kBackupChecksumsName), entries);
+    report.manifestProblem = readManifest(dir.filePath(kBackupChecksumsName), entries, &report.origin);
     if (!report.manifestProblem.isEmpty())
         return report;
     report.checksummed = true;
@@ -207,11 +304,13 @@ BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &
             what = QStringLiteral("same size but other bytes (SHA-256 differs)");
         return true;
     };
+    QSet<QString> listed{kBackupChecksumsName, kBackupManifestName};
     for (const ManifestEntry &e : std::as_const(entries)) {
         QString what;
         switch (e.kind) {
         case ManifestEntry::Archive:
             report.archiveName = e.inBackup;
+            listed.insert(e.inBackup);
             if (!compare(e, what))
                 report.archiveDiffers = QStringLiteral("is missing");
             else
@@ -219,7 +318,12 @@ BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &
             break;
         case ManifestEntry::File:
             ++report.filesListed;
-            if (!compare(e, what))
+            listed.insert(e.inBackup);
+            // A copy is kept under its original path and restored there: an entry that
+            // pairs a copy with another path would send its bytes elsewhere.
+            if (!plainAbsolute(e.original) || backupPathOf(e.original) != e.inBackup)
+                report.misplaced.push_back({e.inBackup, e.original, QStringLiteral("is not the place of its original")});
+            else if (!compare(e, what))
                 report.missing.push_back({e.inBackup, e.original, QStringLiteral("missing")});
             else if (!what.isEmpty())
                 report.damaged.push_back({e.inBackup, e.original, what});
@@ -229,14 +333,17 @@ BackupReport checkBackup(const QString &folder, const std::optional<TrailMark> &
             break;
         }
     }
+    report.strays = unaccounted(folder, listed, report.archiveName);
+    // Read-only and immutable: a journal beside it is reported above, never rolled in.
     if (report.archiveDiffers != QLatin1String("is missing"))
-        report.archive = checkArchive(dir.filePath(report.archiveName), false, noted);
+        report.archive = checkArchiveCopy(dir.filePath(report.archiveName), noted);
     return report;
 }
 
 int BackupReport::exitCode() const
 {
-    if (!manifestProblem.isEmpty() || !archiveDiffers.isEmpty() || !archive.sound() || !damaged.isEmpty())
+    if (!manifestProblem.isEmpty() || !archiveDiffers.isEmpty() || !archive.sound() || !damaged.isEmpty()
+        || !misplaced.isEmpty() || !strays.isEmpty())
         return 1;
     return missing.isEmpty() ? 0 : 3;
 }
@@ -251,6 +358,19 @@ QString BackupReport::text() const
         return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     lines << QStringLiteral("checksums: list intact (%1)").arg(kBackupChecksumsName);
+    if (origin.made.isValid()) {
+        lines << QStringLiteral("made: %1, of %2")
+                     .arg(origin.made.toOffsetFromUtc(origin.made.offsetFromUtc()).toString(Qt::ISODate), origin.source);
+        lines << QStringLiteral("archive identity: %1")
+                     .arg(origin.identity.isEmpty() ? QStringLiteral("none (the archive was made before archives had one)")
+                                                    : origin.identity);
+        // A backup moved or renamed since (or another archive's put in one's place) says so.
+        const QString now = QFileInfo(folder).canonicalFilePath();
+        if (!now.isEmpty() && now != origin.folder)
+            lines << QStringLiteral("folder: made as %1 (moved or renamed since)").arg(origin.folder);
+    } else {
+        lines << QStringLiteral("made: not recorded (a backup of an earlier version, which did not name its source)");
+    }
     if (archiveDiffers.isEmpty())
         lines << QStringLiteral("archive %1: size and SHA-256 as backed up").arg(archiveName);
     else
@@ -272,6 +392,10 @@ QString BackupReport::text() const
         lines << QStringLiteral("  DAMAGED %1 (of %2): %3").arg(f.inBackup, f.original, f.what);
     for (const BackupFinding &f : missing)
         lines << QStringLiteral("  MISSING %1 (of %2)").arg(f.inBackup, f.original);
+    for (const BackupFinding &f : misplaced)
+        lines << QStringLiteral("  FOREIGN ENTRY %1 (of %2): %3; the list was not written by the backup").arg(f.inBackup, f.original, f.what);
+    for (const QString &stray : strays)
+        lines << QStringLiteral("  NOT OF THE BACKUP %1").arg(stray);
     if (!missingAtBackup.isEmpty())
         lines << QStringLiteral("files the records named that were already missing when the backup was made: %1 "
                                 "(not in the backup; not a fault of the backup)")
@@ -284,7 +408,10 @@ QString BackupReport::text() const
         lines << QStringLiteral("result: FAULT (%1 copied files are missing from the backup)").arg(missing.size());
         break;
     default:
-        lines << QStringLiteral("result: FAULT (the backup is damaged)");
+        if (manifestProblem.isEmpty() && archiveDiffers.isEmpty() && archive.sound() && damaged.isEmpty())
+            lines << QStringLiteral("result: FAULT (the backup holds what its checksum list does not account for)");
+        else
+            lines << QStringLiteral("result: FAULT (the backup is damaged)");
         break;
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');

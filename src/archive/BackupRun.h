@@ -24,6 +24,8 @@ void endReadQuietly(Connection &c);
 // Flushes a file or folder to the disk, so that a finished name never stands for data
 // still in the cache of a volume about to be pulled out.
 bool syncPath(const QString &path, bool folder);
+// The same for a file open for writing.
+bool syncFile(int fd, const QString &path);
 // BackupDatabase.cpp: the sentence for an SQLite failure to write the copy.
 QString sqliteFailure(int code, const QString &detail);
 
@@ -59,7 +61,8 @@ private:
     void copyDatabase(Connection &source);
     void copyFromServer();
     void copyFiles();
-    bool copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256);
+    QStringList scanFolderFiles();
+    QString copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256);
     void verify();
     void writeManifest();
     void writeList(const QString &name, const QByteArray &bytes);
@@ -70,7 +73,10 @@ private:
     BackupProgressHandler m_progress;
     BackupResult m_result;
     QString m_partial;   // full path of the folder being written
-    Protection m_protection; // the archive's: who may read the backup
+    Protection m_protection; // who may read the finished backup
+    Rights m_rights;     // the records' files are read with these
+    QString m_identity;  // the archive's
+    QDateTime m_when;    // of making
     QString m_finalName; // its name once complete
     QString m_dbName;
     QVector<FileReference> m_references;

@@ -1,7 +1,9 @@
 #include "archive/Transfer.h"
 
+#include "store/ArchiveIdentity.h"
 #include "store/StoredRows.h"
 #include "store/FileModes.h"
+#include "store/PageText.h"
 #include "trail/History.h"
 #include "store/TrailStatements.h"
 
@@ -38,6 +40,8 @@ qint64 rowsOf(const TableCounts &c, ArchiveTable table)
         return c.history;
     case ArchiveTable::RecycleBin:
         return c.bin;
+    case ArchiveTable::PageText:
+        return c.pageText;
     case ArchiveTable::User:
         break;
     }
@@ -124,13 +128,21 @@ QString rowName(ArchiveTable table, const StoredRow &row)
     case ArchiveTable::RecycleBin:
         what = QStringLiteral("回收站，病案号 ") + label(5);
         break;
+    case ArchiveTable::PageText:
+        what = QStringLiteral("照片文字，病案号 ") + label(0);
+        break;
     }
     return QStringLiteral("表 %1 标识 %2（%3）").arg(tableName(table)).arg(row.rowId).arg(what);
 }
 
 // Why the target cannot hold the cell exactly; empty when it can.
-QString cellProblem(const StoredCell &cell, bool toServer)
+QString cellProblem(const StoredCell &cell, bool toServer, bool numberColumn)
 {
+    if (numberColumn) {
+        if (cell.kind == StoredCell::Null || cell.kind == StoredCell::Integer || !toServer)
+            return QString();
+        return QStringLiteral("不是整数，而服务器上的这一列只存整数");
+    }
     switch (cell.kind) {
     case StoredCell::Null:
         return QString();
@@ -165,6 +177,30 @@ bool fileOrJournalExists(const QString &path)
     return false;
 }
 
+// A column another tool added is not the copy's to drop: the copy stops, naming it.
+QString unknownColumns(Connection &source, ArchiveTable table)
+{
+    QStringList known;
+    for (const QString &c : storedColumns(table))
+        known << c.toLower();
+    QStringList unknown;
+    for (const QString &c : tableColumns(source, table))
+        if (!known.removeOne(c.toLower()))
+            unknown << QStringLiteral("“%1”").arg(c);
+    if (unknown.isEmpty())
+        return QString();
+    return QStringLiteral("表 %1 有本程序不认识的列%2（可能是其他程序加上的）；复制会丢掉其中的数据，所以没有复制。")
+        .arg(tableName(table), unknown.join(QStringLiteral("、")));
+}
+
+QStringList lowered(const QStringList &names)
+{
+    QStringList out;
+    for (const QString &n : names)
+        out << n.toLower();
+    return out;
+}
+
 class TransferRun {
 public:
     TransferRun(const QString &from, const QString &to, const TransferProgressHandler &progress, bool replace,
@@ -191,7 +227,9 @@ private:
     bool m_replace;
     TransferProgressHandler m_progress;
     TransferFinishing m_finishing;
-    QVector<ArchiveTable> m_tables; // what the original holds: the four, and the trail's
+    QVector<ArchiveTable> m_tables; // what the original holds: the four, the trail's, the photos' words
+    QString m_identity;  // the original's (empty before version 3)
+    QString m_encoding;  // how the original file keeps its text
     TransferResult m_result;
     qint64 m_done = 0;
     qint64 m_total = 0;
@@ -238,6 +276,15 @@ TransferResult TransferRun::run()
             m_tables = archiveTables();
             if (version >= 2)
                 m_tables += trailTables();
+            if (hasPageTextTable(*source))
+                m_tables += ArchiveTable::PageText;
+            for (ArchiveTable table : std::as_const(m_tables)) {
+                const QString unknown = unknownColumns(*source, table);
+                if (!unknown.isEmpty())
+                    throw Failure{QStringLiteral("不能复制“%1”：").arg(m_from) + unknown};
+            }
+            m_identity = archiveIdentity(*source);
+            m_encoding = textEncoding(*source);
             // One state of the archive from the counts through the comparison.
             beginRead(*source);
             m_result.counts = countTables(*source);
@@ -245,7 +292,7 @@ TransferResult TransferRun::run()
             throw Failure{QStringLiteral("无法读取原档案“%1”。\n").arg(m_from) + e.description()};
         }
         m_total = 2 * (m_result.counts.catalog + m_result.counts.detail + m_result.counts.photo + m_result.counts.user
-                       + m_result.counts.history + m_result.counts.bin);
+                       + m_result.counts.history + m_result.counts.bin + m_result.counts.pageText);
         copy(*source);
         verify(*source);
         try {
@@ -313,9 +360,19 @@ void TransferRun::copy(Connection &source)
                 throw Failure{QStringLiteral("服务器上的数据库“%1”中已经有数据表（%2），不会覆盖。请复制到一个空的数据库。")
                                   .arg(m_to, present.join(QStringLiteral("、")))};
         }
+        // A file keeps its text as the original does (UTF-16 as UTF-16), byte for byte;
+        // fixed before its first table is made.
+        if (!m_toServer)
+            setTextEncoding(target, m_encoding);
         // All rows in one transaction: a copy cut short or refused leaves no half archive.
         Transaction t(target);
         createSchema(target);
+        // The copy is the same archive in another place: it keeps the original's identity.
+        if (!m_identity.isEmpty())
+            setArchiveIdentity(target, m_identity);
+        if (m_tables.contains(ArchiveTable::PageText))
+            for (const QString &statement : pageTextSchema(target.dialect()))
+                target.run(statement);
         if (m_toServer)
             markCopyUnfinished(target);
         for (ArchiveTable table : std::as_const(m_tables)) {
@@ -326,7 +383,7 @@ void TransferRun::copy(Connection &source)
             StoredRow row;
             while (rows.next(row)) {
                 for (int i = 0; i < row.cells.size(); ++i) {
-                    const QString why = cellProblem(row.cells.at(i), m_toServer);
+                    const QString why = cellProblem(row.cells.at(i), m_toServer, isNumberColumn(table, i));
                     if (why.isEmpty())
                         continue;
                     if (++problemCount <= kProblemsNamed)
@@ -377,15 +434,22 @@ void TransferRun::verify(Connection &source)
         const TableCounts counts = countTables(copy);
         if (counts != m_result.counts)
             throw Failure{QStringLiteral("校验失败：副本的行数与原档案不同（类型 %1/%2，病案 %3/%4，照片 %5/%6，操作员 %7/%8，"
-                                         "变更记录 %9/%10，回收站 %11/%12）。")
+                                         "变更记录 %9/%10，回收站 %11/%12，照片文字 %13/%14）。")
                               .arg(counts.catalog).arg(m_result.counts.catalog)
                               .arg(counts.detail).arg(m_result.counts.detail)
                               .arg(counts.photo).arg(m_result.counts.photo)
                               .arg(counts.user).arg(m_result.counts.user)
                               .arg(counts.history).arg(m_result.counts.history)
-                              .arg(counts.bin).arg(m_result.counts.bin)};
+                              .arg(counts.bin).arg(m_result.counts.bin)
+                              .arg(counts.pageText).arg(m_result.counts.pageText)};
+        if (!m_identity.isEmpty() && archiveIdentity(copy) != m_identity)
+            throw Failure{QStringLiteral("校验失败：副本的档案标识与原档案不同。")};
         for (ArchiveTable table : std::as_const(m_tables)) {
             const QStringList columns = storedColumns(table);
+            if (lowered(tableColumns(copy, table)) != lowered(tableColumns(source, table)))
+                throw Failure{QStringLiteral("校验失败：副本的表 %1 的列（%2）与原档案的（%3）不同。")
+                                  .arg(tableName(table), tableColumns(copy, table).join(QStringLiteral("、")),
+                                       tableColumns(source, table).join(QStringLiteral("、")))};
             StoredRows original(source, table);
             StoredRows copied(copy, table);
             StoredRow a;

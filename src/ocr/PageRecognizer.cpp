@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,8 +10,11 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace pictures {
 
@@ -34,18 +38,45 @@ QByteArray readBounded(const QString &path, qint64 maxBytes)
     return f.read(maxBytes);
 }
 
-// Copies a file into the folder, hashing exactly the bytes copied. Empty on success, else why not.
-QString copyHashed(const QString &from, const QString &to, qint64 maxBytes, QString *hash)
+// Why a photo could not be opened, as the operator reads it.
+QString openProblem(store::OpenFailure why)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
-        return QFile::exists(from) ? QStringLiteral("文件不能读取") : QStringLiteral("文件不存在");
-    QFile out(to);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QStringLiteral("临时文件不能写入");
-    QCryptographicHash sha(QCryptographicHash::Sha256);
+    switch (why) {
+    case store::OpenFailure::Missing:
+        return QStringLiteral("文件不存在");
+    case store::OpenFailure::NotRegular:
+        return QStringLiteral("不是普通文件（文件夹、管道或设备）");
+    case store::OpenFailure::None:
+    case store::OpenFailure::Denied:
+    case store::OpenFailure::Unreadable:
+        break;
+    }
+    return QStringLiteral("文件不能读取");
+}
+
+// What a called-off copy says: nothing to store, the page stays in the queue.
+const QString kCalledOff = QStringLiteral("\x01called off");
+
+// Reads a photo in chunks, each handed to `take`, within the clock; empty when read whole,
+// else why not (kCalledOff when called off).
+QString readPhoto(const QString &path, qint64 maxBytes, const store::Rights &rights, const QDeadlineTimer &clock,
+                    int clockSeconds, const CancelFlag *cancel, const std::function<bool(const QByteArray &)> &take)
+{
+    store::OpenFailure why = store::OpenFailure::None;
+    const int fd = store::openRegularFile(path, rights, why);
+    if (fd < 0)
+        return openProblem(why);
+    QFile in;
+    if (!in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return QStringLiteral("文件不能读取");
+    }
     qint64 total = 0;
     for (;;) {
+        if (cancelled(cancel))
+            return kCalledOff;
+        if (clock.hasExpired())
+            return QStringLiteral("读取文件超时（超过 %1 秒）").arg(clockSeconds);
         const QByteArray chunk = in.read(kChunk);
         if (chunk.isEmpty()) {
             if (in.error() != QFileDevice::NoError)
@@ -55,12 +86,27 @@ QString copyHashed(const QString &from, const QString &to, qint64 maxBytes, QStr
         total += chunk.size();
         if (total > maxBytes)
             return QStringLiteral("文件太大（超过 %1 MB）").arg(maxBytes >> 20);
-        sha.addData(chunk);
-        if (out.write(chunk) != chunk.size())
+        if (!take(chunk))
             return QStringLiteral("临时文件不能写入");
     }
-    if (total == 0)
-        return QStringLiteral("文件是空的");
+    return total == 0 ? QStringLiteral("文件是空的") : QString();
+}
+
+// Copies a file into the folder, hashing exactly the bytes copied. Empty on success, else why not.
+QString copyHashed(const QString &from, const QString &to, const RecognizerLimits &limits, const CancelFlag *cancel,
+                   QString *hash)
+{
+    QFile out(to);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QStringLiteral("临时文件不能写入");
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    const QString problem = readPhoto(from, limits.maxFileBytes, limits.readAs, QDeadlineTimer(limits.pageTimeoutMs),
+                                        limits.pageTimeoutMs / 1000, cancel, [&](const QByteArray &chunk) {
+                                            sha.addData(chunk);
+                                            return out.write(chunk) == chunk.size();
+                                        });
+    if (!problem.isEmpty())
+        return problem;
     *hash = QString::fromLatin1(sha.result().toHex());
     return QString();
 }
@@ -81,27 +127,19 @@ QString PageRecognizer::helperProgram()
 
 void PageRecognizer::setHelperForTests(const QString &program) { helperOverride() = program; }
 
-QString PageRecognizer::hashFile(const QString &path, qint64 maxBytes, QString *reason)
+QString PageRecognizer::hashFile(const QString &path, qint64 maxBytes, QString *reason, const store::Rights &rights,
+                                 const CancelFlag *cancel)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = QFile::exists(path) ? QStringLiteral("文件不能读取") : QStringLiteral("文件不存在");
-        return QString();
-    }
     QCryptographicHash sha(QCryptographicHash::Sha256);
-    qint64 total = 0;
-    for (;;) {
-        const QByteArray chunk = in.read(kChunk);
-        if (chunk.isEmpty())
-            break;
-        total += chunk.size();
-        if (total > maxBytes) {
-            if (reason)
-                *reason = QStringLiteral("文件太大（超过 %1 MB）").arg(maxBytes >> 20);
-            return QString();
-        }
-        sha.addData(chunk);
+    const QString problem = readPhoto(path, maxBytes, rights, QDeadlineTimer(QDeadlineTimer::Forever), 0, cancel,
+                                        [&](const QByteArray &chunk) {
+                                            sha.addData(chunk);
+                                            return true;
+                                        });
+    if (!problem.isEmpty() && problem != QLatin1String("文件是空的")) {
+        if (reason && problem != kCalledOff)
+            *reason = problem;
+        return QString();
     }
     return QString::fromLatin1(sha.result().toHex());
 }
@@ -115,15 +153,27 @@ QVector<PageReading> PageRecognizer::read(const QStringList &paths, const Cancel
             r.reason = QStringLiteral("临时文件夹不能建立");
         return readings;
     }
-    // Copies first: a page that cannot be copied is never given to a helper.
+    // The helper runs with the rights the photos are read with: hand it the folder.
+    const store::Rights rights = m_limits.readAs;
+    auto handOver = [&rights](const QString &path) {
+        if (rights.switched && ::chown(QFile::encodeName(path).constData(), rights.uid, rights.gid) != 0) {
+            // The helper then cannot read the page, which it reports as not read.
+        }
+    };
+    handOver(work.path());
+    // Copies first: a page that cannot be copied is never given to a helper. A run called
+    // off leaves the pages it did not reach without a reason: they stay in the queue.
     QVector<int> waiting;
     for (int i = 0; i < paths.size(); ++i) {
+        if (cancelled(cancel))
+            return readings;
         const QString copy = work.filePath(QStringLiteral("page-%1").arg(i));
-        const QString problem = copyHashed(paths.at(i), copy, m_limits.maxFileBytes, &readings[i].contentHash);
+        const QString problem = copyHashed(paths.at(i), copy, m_limits, cancel, &readings[i].contentHash);
         if (problem.isEmpty()) {
+            handOver(copy);
             waiting << i;
         } else {
-            readings[i].reason = problem;
+            readings[i].reason = problem == kCalledOff ? QString() : problem;
             readings[i].contentHash.clear();
             QFile::remove(copy);
         }
@@ -135,6 +185,7 @@ QVector<PageReading> PageRecognizer::read(const QStringList &paths, const Cancel
         const QVector<int> batch = waiting.mid(0, qMax(1, m_limits.pagesPerHelper));
         const QString folder = work.filePath(QStringLiteral("run-%1").arg(batch.front()));
         QDir().mkpath(folder);
+        handOver(folder);
         QStringList arguments{m_languages};
         for (int i : batch)
             arguments << work.filePath(QStringLiteral("page-%1").arg(i));
@@ -151,7 +202,14 @@ QVector<PageReading> PageRecognizer::read(const QStringList &paths, const Cancel
         child.setProcessEnvironment(env);
         const RecognizerLimits limits = m_limits;
         const rlim_t cpu = rlim_t(limits.startSeconds + limits.cpuSecondsPerPage * batch.size());
-        child.setChildProcessModifier([limits, cpu] {
+        child.setChildProcessModifier([limits, cpu, rights] {
+            // Run as root, the helper has the photos' rights, never root's; it cannot start
+            // otherwise (nothing else may be done after a failure here but to end).
+            if (rights.switched) {
+                const gid_t only = rights.gid;
+                if (setgroups(1, &only) != 0 || setgid(rights.gid) != 0 || setuid(rights.uid) != 0)
+                    _exit(127);
+            }
             auto cap = [](int resource, rlim_t value) {
                 struct rlimit r;
                 r.rlim_cur = value;

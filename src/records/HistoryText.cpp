@@ -1,5 +1,7 @@
 #include "records/HistoryText.h"
 
+#include "store/FileModes.h"
+
 #include <QDir>
 #include <QSaveFile>
 #include <QTimeZone>
@@ -116,7 +118,14 @@ qint64 exportHistoryCsv(store::Connection &c, const store::HistoryQuery &query, 
         return store::StoreError(
             QStringLiteral("文件 %1 无法写入：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
     };
-    if (!file.open(QIODevice::WriteOnly))
+    // Names and diagnoses: the operator's alone from the first byte, whatever the umask, and
+    // even where an earlier export under that name was readable by others.
+    bool opened = false;
+    {
+        const store::PrivateUmask privately;
+        opened = file.open(QIODevice::WriteOnly);
+    }
+    if (!opened || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         throw cannotWrite();
     qint64 written = 0;
     bool ok = file.write("\xEF\xBB\xBF", 3) == 3 && file.write(csvHeader().toUtf8()) >= 0;

@@ -4,6 +4,7 @@
 // the transfer use them; the windows' everyday work needs none.
 #include "store/ArchiveStatements.h"
 
+#include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
 #include "store/StatementHelpers.h"
@@ -78,6 +79,7 @@ QStringList serverGrants(const QString &address, const QString &role)
         if (!lines.contains(statement + QLatin1Char(';')))
             lines << statement + QLatin1Char(';');
     lines << historyWordsGrant(who);
+    lines << archiveIdentityGrants(who);
     lines << pageTextGrants(who);
     return lines;
 }
@@ -91,7 +93,8 @@ void createSchema(Connection &c)
         c.run(s);
     if (c.backend() == Backend::PostgreSQL)
         addHistoryWordsOnServer(c);
-    writeSchemaVersion(c, 2);
+    addArchiveIdentity(c);
+    writeSchemaVersion(c, 3);
 }
 
 bool isArchive(Connection &c)
@@ -158,6 +161,7 @@ TableCounts countTables(Connection &c)
     const bool trail = readSchemaVersion(c) >= 2;
     t.history = trail ? count(QStringLiteral("SELECT count(*) FROM History")) : 0;
     t.bin = trail ? count(QStringLiteral("SELECT count(*) FROM RecycleBin")) : 0;
+    t.pageText = hasPageTextTable(c) ? count(QStringLiteral("SELECT count(*) FROM page_text")) : 0;
     return t;
 }
 
@@ -244,6 +248,11 @@ TableShape shapeOf(ArchiveTable table)
                 "deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", "
                 "\"路径名\", \"文件说明\", photos",
                 10, "recyclebin"};
+    case ArchiveTable::PageText:
+        return {"page_text",
+                "\"病案号\", \"照片\", state, content_hash, words, reason, engine, languages, done_at, claim, "
+                "claimed_until",
+                11, "page_text"};
     case ArchiveTable::User:
         break;
     }
@@ -269,6 +278,8 @@ QString tableName(ArchiveTable table)
         return QStringLiteral("History");
     case ArchiveTable::RecycleBin:
         return QStringLiteral("RecycleBin");
+    case ArchiveTable::PageText:
+        return QStringLiteral("page_text");
     case ArchiveTable::User:
         break;
     }
@@ -335,9 +346,11 @@ void continueRowIdentities(Connection &c)
     if (c.backend() != Backend::PostgreSQL)
         return;
     // The trail's own identities are given by its writer; only the bin's are numbered.
-    for (ArchiveTable table : archiveTables() + QVector<ArchiveTable>{ArchiveTable::RecycleBin}) {
+    for (ArchiveTable table : archiveTables() + QVector<ArchiveTable>{ArchiveTable::RecycleBin, ArchiveTable::PageText}) {
         const TableShape shape = shapeOf(table);
         if (table == ArchiveTable::RecycleBin && readSchemaVersion(c) < 2)
+            continue;
+        if (table == ArchiveTable::PageText && !hasPageTextTable(c))
             continue;
         c.run(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', 'rowid'), "
                              "coalesce((SELECT max(rowid) FROM %2), 0) + 1, false)")
@@ -349,12 +362,52 @@ void dropArchiveTables(Connection &c)
 {
     for (ArchiveTable table : archiveTables() + trailTables())
         c.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(QString::fromUtf8(shapeOf(table).name)));
+    c.run(QStringLiteral("DROP TABLE IF EXISTS page_text"));
+    c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveIdentity"));
     dropHistoryWords(c);
     forgetSchemaVersion(c);
     if (c.backend() == Backend::PostgreSQL)
         c.run(QStringLiteral("DROP TABLE IF EXISTS ArchiveVersion"));
     else
         c.run(QStringLiteral("PRAGMA user_version = 0"));
+}
+
+QString textEncoding(Connection &c)
+{
+    if (server(c))
+        return QStringLiteral("UTF-8");
+    QSqlQuery q = c.run(QStringLiteral("PRAGMA encoding"));
+    return c.next(q) ? text(q, 0) : QStringLiteral("UTF-8");
+}
+
+void setTextEncoding(Connection &c, const QString &encoding)
+{
+    // A pragma takes no bound value: only the engine's own names are spliced in.
+    for (const char *known : {"UTF-8", "UTF-16le", "UTF-16be"})
+        if (encoding == QLatin1String(known) && !server(c))
+            c.run(QStringLiteral("PRAGMA encoding = '%1'").arg(encoding));
+}
+
+QStringList tableColumns(Connection &c, ArchiveTable table)
+{
+    // The row identity (rowid on the server, the file's own or its alias) is no column of
+    // the copy's: it goes with every row anyway.
+    // The server folds an unquoted name to lower case and keeps a quoted one.
+    QString name = QString::fromUtf8(shapeOf(table).sequenceOf);
+    const bool quoted = name.startsWith(QLatin1Char('"'));
+    if (quoted)
+        name = name.mid(1, name.size() - 2);
+    QSqlQuery q = server(c)
+        ? c.run(QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_schema = current_schema() "
+                               "AND table_name = ? AND column_name <> 'rowid' ORDER BY ordinal_position"),
+                {quoted ? name : name.toLower()})
+        : c.run(QStringLiteral("SELECT name FROM pragma_table_info(?) WHERE NOT (pk = 1 AND upper(type) = 'INTEGER') "
+                               "ORDER BY cid"),
+                {name});
+    QStringList columns;
+    while (c.next(q))
+        columns << text(q, 0);
+    return columns;
 }
 
 } // namespace store

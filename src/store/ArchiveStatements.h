@@ -39,10 +39,11 @@ struct TableCounts {
     qint64 user = -1;
     qint64 history = -1; // 0 when the archive has no trail yet
     qint64 bin = -1;
+    qint64 pageText = -1; // the photos' words; 0 when the archive has no such table yet
     bool operator==(const TableCounts &o) const
     {
         return catalog == o.catalog && detail == o.detail && photo == o.photo && user == o.user
-            && history == o.history && bin == o.bin;
+            && history == o.history && bin == o.bin && pageText == o.pageText;
     }
     bool operator!=(const TableCounts &o) const { return !(*this == o); }
 };
@@ -72,8 +73,9 @@ void endRead(Connection &c);
 
 // ---- Copying a whole archive, row by row with each row's identity ----
 // History and RecycleBin are the trail's (store/TrailStatements.h: trailTables()), present
-// from schema version 2 on.
-enum class ArchiveTable { Catalog, Detail, Photo, User, History, RecycleBin };
+// from schema version 2 on; PageText the photos' words (store/PageText.h), present once
+// the first photo was read.
+enum class ArchiveTable { Catalog, Detail, Photo, User, History, RecycleBin, PageText };
 // The four tables in the order a copy takes them.
 QVector<ArchiveTable> archiveTables();
 QString tableName(ArchiveTable table); // as the operator reads it
@@ -98,7 +100,15 @@ void insertTableRows(Connection &c, ArchiveTable table, const QVector<TableRow> 
 // After rows came in with identities of their own: the server's next new row gets an
 // identity past them all (the file does that by itself).
 void continueRowIdentities(Connection &c);
-// Removes the archive's tables, the trail's with them (a copy that failed its verification).
+// Removes the archive's tables, the trail's and the photos' words' with them (a copy that
+// failed its verification).
 void dropArchiveTables(Connection &c);
+// How a file keeps its text ("UTF-8", "UTF-16le", "UTF-16be"); "UTF-8" on a server. A new
+// file takes another's before its first table is made, so that a copy keeps the bytes.
+QString textEncoding(Connection &c);
+void setTextEncoding(Connection &c, const QString &encoding);
+// The columns a table of the archive holds, as stored, in their order: a copy refuses a
+// table with a column it does not know (another tool added it) rather than drop it.
+QStringList tableColumns(Connection &c, ArchiveTable table);
 
 } // namespace store

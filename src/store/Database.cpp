@@ -102,6 +102,15 @@ Connection::Connection(const QString &path, CreateTag) : m_path(path), m_backend
 
 Connection Connection::createNew(const QString &path) { return Connection(path, CreateTag{}); }
 
+Connection::Connection(const QString &path, UnchangingTag) : m_path(path), m_backend(Backend::SQLite)
+{
+    if (isServerAddress(path) || !QFileInfo(path).isFile())
+        throw StoreError(QStringLiteral("找不到数据库文件“%1”。").arg(path));
+    open(uriFor(path, "ro") + QStringLiteral("&immutable=1"));
+}
+
+Connection Connection::openUnchanging(const QString &path) { return Connection(path, UnchangingTag{}); }
+
 void Connection::open(const QString &uri)
 {
     m_name = QStringLiteral("casearchive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));

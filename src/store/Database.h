@@ -73,10 +73,16 @@ public:
     // Creates an empty file for a new archive; used by the admin tool and tests only.
     // For a server address: connects to that database, which must exist already.
     static Connection createNew(const QString &path);
+    // Opens an archive file that nobody writes any more (a backup's copy) to read it only:
+    // read-only and immutable, so that nothing is written into it or beside it, not even a
+    // journal found beside it rolled in. Its statements must not write.
+    static Connection openUnchanging(const QString &path);
 
 private:
     struct CreateTag {};
+    struct UnchangingTag {};
     Connection(const QString &path, CreateTag);
+    Connection(const QString &path, UnchangingTag);
     void open(const QString &uri);
     void openServer();
     void release();

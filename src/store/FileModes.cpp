@@ -22,6 +22,8 @@ QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 mode_t modeFor(const Protection &p, bool folder)
 {
+    if (p.shared && !p.groupWrites)
+        return folder ? 0750 : 0640;
     if (p.shared)
         return folder ? (S_ISGID | 0770) : 0660;
     return folder ? 0700 : 0600;
@@ -30,7 +32,13 @@ mode_t modeFor(const Protection &p, bool folder)
 
 Protection ownerOnly() { return Protection{}; }
 
-Protection sharedWith(gid_t group) { return Protection{true, group}; }
+Protection sharedWith(gid_t group) { return Protection{true, group, true}; }
+
+Protection readableBy(gid_t group) { return Protection{true, group, false}; }
+
+PrivateUmask::PrivateUmask() : m_before(::umask(077)) { ::umask(m_before | 077); }
+
+PrivateUmask::~PrivateUmask() { ::umask(m_before); }
 
 Protection protectionOf(const QString &archiveFile)
 {

@@ -21,10 +21,14 @@ namespace store {
 struct Protection {
     bool shared = false;
     gid_t group = 0; // when shared
+    bool groupWrites = true; // when shared: false for what the group may read but not change
 };
 
 Protection ownerOnly();
 Protection sharedWith(gid_t group);
+// Readable by the group, changed by the owner alone (folders rwxr-x---, files rw-r-----):
+// a backup, which the members must not be able to alter.
+Protection readableBy(gid_t group);
 // How an existing archive file is meant to be kept: shared with its group when that group
 // may write it (the installed archive, or one made under a umask of 002), otherwise the
 // owner alone. Anyone else's read bit never counts.
@@ -44,6 +48,21 @@ bool makeProtectedFolders(const QString &folder, const Protection &p = ownerOnly
 // Creates a new, empty file with the protection, from its first moment: never readable
 // by others, even briefly. Throws StoreError when it exists or cannot be made.
 void createProtectedFile(const QString &path, const Protection &p);
+
+// While it lives, every file and folder this process makes is its owner's alone (the
+// umask is tightened to 077, never loosened): for files made by code that takes the
+// umask (Qt's settings and save files), so that they are never readable by others even
+// for a moment. The protection wanted is set afterwards.
+class PrivateUmask {
+public:
+    PrivateUmask();
+    ~PrivateUmask();
+    PrivateUmask(const PrivateUmask &) = delete;
+    PrivateUmask &operator=(const PrivateUmask &) = delete;
+
+private:
+    mode_t m_before;
+};
 
 // The files SQLite keeps beside an archive file while it is written (journal, WAL and
 // its index), whether they exist or not.

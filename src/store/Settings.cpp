@@ -1,6 +1,9 @@
 #include "store/Settings.h"
 
+#include "store/FileModes.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
@@ -27,11 +30,22 @@ QString read(const QString &section, const QString &key)
     return s.value(section + QLatin1Char('/') + key).toString();
 }
 
+namespace {
+// The settings name the archive and the files last chosen: the user's alone, the file and
+// any folder made for it, from their first moment and whatever the umask.
+void savePrivately(QSettings &s)
+{
+    const store::PrivateUmask privately;
+    s.sync();
+    QFile::setPermissions(s.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+} // namespace
+
 void write(const QString &section, const QString &key, const QString &value)
 {
     QSettings s(QSettings::UserScope, applicationName());
     s.setValue(section + QLatin1Char('/') + key, value);
-    s.sync();
+    savePrivately(s);
 }
 
 QString readOwn(const QString &section, const QString &key)
@@ -62,7 +76,13 @@ void removeOwn(const QString &section, const QString &key)
     if (!s.contains(name))
         return; // a user who never started the program gets no file for it
     s.remove(name);
-    s.sync();
+    savePrivately(s);
+}
+
+QString readOfProgram(const QString &section, const QString &key)
+{
+    QSettings s(QSettings::UserScope, QStringLiteral("casearchive"));
+    return s.value(section + QLatin1Char('/') + key).toString();
 }
 
 double leadingNumber(const QString &text)

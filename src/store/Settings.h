@@ -21,6 +21,10 @@ bool hasOwn(const QString &section, const QString &key);
 // Takes the key out of the user's own file, so the site's value (if any) counts again.
 void removeOwn(const QString &section, const QString &key);
 
+// The program's own value (the user's, else the site's) as the program itself reads it,
+// for the admin tool, which runs under a name of its own.
+QString readOfProgram(const QString &section, const QString &key);
+
 // The leading number of a text; an empty or non-numeric text reads as 0.
 double leadingNumber(const QString &text);
 // The shortest text of the single-precision value, without thousands separators.

@@ -27,6 +27,7 @@ struct Shape {
     const char *table;   // in SQL
     const char *columns; // in SQL, in order
     int count;
+    unsigned integers = 0; // bit i: column i is a number column (the others hold text)
 };
 
 Shape shapeOf(ArchiveTable table)
@@ -48,20 +49,45 @@ Shape shapeOf(ArchiveTable table)
                 "deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", "
                 "\"路径名\", \"文件说明\", photos",
                 10};
+    case ArchiveTable::PageText:
+        return {"page_text",
+                "\"病案号\", \"照片\", state, content_hash, words, reason, engine, languages, done_at, claim, "
+                "claimed_until",
+                11, 1u << 10};
     case ArchiveTable::User:
         break;
     }
     return {"\"User\"", "UID, PWD, \"权限\"", 3};
 }
 
-// The columns as the server should hand them over: as their UTF-8 bytes, because Qt's
-// text conversion drops a leading U+FEFF.
-QString serverColumns(const Shape &shape, const QString &wrap)
+// The columns as the server should hand them over: text as its UTF-8 bytes, because Qt's
+// text conversion drops a leading U+FEFF; a number in its decimal digits.
+QString serverColumns(const Shape &shape)
 {
     QStringList out;
+    int i = 0;
     for (const QString &column : QString::fromUtf8(shape.columns).split(QStringLiteral(", ")))
-        out << wrap.arg(column);
+        out << ((shape.integers >> i++) & 1u ? QStringLiteral("CAST(%1 AS TEXT)") : QStringLiteral("convert_to(%1, 'UTF8')"))
+                   .arg(column);
     return out.join(QStringLiteral(", "));
+}
+
+// Text in a file kept as UTF-16 is handed over as UTF-8, which says the same exactly as
+// long as the UTF-16 is whole; a lone surrogate would come out as another character, so
+// such a value is refused (naming its row) rather than changed.
+bool wholeUtf16(const char16_t *text, int units)
+{
+    for (int i = 0; i < units; ++i) {
+        const char16_t u = text[i];
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 >= units || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+                return false;
+            ++i;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
 }
 
 sqlite3 *fileHandle(Connection &c)
@@ -94,6 +120,8 @@ sqlite3_stmt *prepare(sqlite3 *db, const QString &sql, const QString &what)
 
 } // namespace
 
+bool isNumberColumn(ArchiveTable table, int column) { return (shapeOf(table).integers >> column) & 1u; }
+
 QStringList storedColumns(ArchiveTable table)
 {
     switch (table) {
@@ -111,23 +139,32 @@ QStringList storedColumns(ArchiveTable table)
             columns << (c.startsWith(QLatin1Char('"')) ? c.mid(1, c.size() - 2) : c);
         return columns;
     }
+    case ArchiveTable::PageText:
+        return {QStringLiteral("病案号"), QStringLiteral("照片"), QStringLiteral("state"), QStringLiteral("content_hash"),
+                QStringLiteral("words"), QStringLiteral("reason"), QStringLiteral("engine"), QStringLiteral("languages"),
+                QStringLiteral("done_at"), QStringLiteral("claim"), QStringLiteral("claimed_until")};
     case ArchiveTable::User:
         break;
     }
     return {QStringLiteral("UID"), QStringLiteral("PWD"), QStringLiteral("权限")};
 }
 
-StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c)
+StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c), m_table(table)
 {
     const Shape shape = shapeOf(table);
     m_columns = shape.count;
+    m_integers = shape.integers;
     const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid");
-    if (sqlite3 *db = fileHandle(c))
+    if (sqlite3 *db = fileHandle(c)) {
         m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table)),
                               QStringLiteral("读取"));
-    else
-        m_query = c.run(sql.arg(serverColumns(shape, QStringLiteral("convert_to(%1, 'UTF8')")),
-                                QString::fromUtf8(shape.table)));
+        sqlite3_stmt *encoding = prepare(db, QStringLiteral("PRAGMA encoding"), QStringLiteral("读取"));
+        if (sqlite3_step(encoding) == SQLITE_ROW)
+            m_utf16 = qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(encoding, 0)), "UTF-8") != 0;
+        sqlite3_finalize(encoding);
+    } else {
+        m_query = c.run(sql.arg(serverColumns(shape), QString::fromUtf8(shape.table)));
+    }
 }
 
 StoredRows::~StoredRows() { sqlite3_finalize(m_statement); }
@@ -146,7 +183,7 @@ bool StoredRows::next(StoredRow &row)
                 cell.kind = StoredCell::Null;
                 cell.bytes.clear();
             } else {
-                cell.kind = StoredCell::Text;
+                cell.kind = (m_integers >> i) & 1u ? StoredCell::Integer : StoredCell::Text;
                 cell.bytes = m_query.value(i + 1).toByteArray();
             }
         }
@@ -174,6 +211,18 @@ bool StoredRows::next(StoredRow &row)
         }
         case SQLITE_TEXT: {
             cell.kind = StoredCell::Text;
+            if (m_utf16) {
+                const auto *p = static_cast<const char16_t *>(sqlite3_column_text16(m_statement, column));
+                const int units = sqlite3_column_bytes16(m_statement, column) / 2;
+                if (!wholeUtf16(p, units))
+                    throw StoreError(QStringLiteral("表 %1 标识 %2 的“%3”列是不完整的 UTF-16 文本（有单独的代理项），"
+                                                    "无法原样读出，没有复制。请在原档案中改正这个值后再复制。")
+                                         .arg(tableName(m_table))
+                                         .arg(row.rowId)
+                                         .arg(storedColumns(m_table).value(i)));
+                cell.bytes = QString::fromUtf16(p, units).toUtf8();
+                break;
+            }
             const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
             // Into the room the cell already has, when its bytes are its own.
             const int n = sqlite3_column_bytes(m_statement, column);
@@ -415,7 +464,8 @@ void StoredRowWriter::finish()
         sendToServer();
 }
 
-// The bytes go to the server as they are and become its text there.
+// The bytes go to the server as they are and become its text there; a number column's
+// digits become its number.
 void StoredRowWriter::sendToServer()
 {
     if (m_waiting.isEmpty())
@@ -423,7 +473,7 @@ void StoredRowWriter::sendToServer()
     const Shape shape = shapeOf(m_table);
     QString one = QStringLiteral("(?");
     for (int i = 0; i < shape.count; ++i)
-        one += QStringLiteral(", convert_from(?, 'UTF8')");
+        one += (shape.integers >> i) & 1u ? QStringLiteral(", CAST(? AS BIGINT)") : QStringLiteral(", convert_from(?, 'UTF8')");
     one += QLatin1Char(')');
     QStringList tuples;
     QVariantList values;
@@ -432,7 +482,11 @@ void StoredRowWriter::sendToServer()
         values << r.rowId;
         for (int i = 0; i < shape.count; ++i) {
             const StoredCell cell = r.cells.value(i);
-            values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
+            if ((shape.integers >> i) & 1u)
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<qlonglong>())
+                                                         : QVariant(QString::fromLatin1(cell.bytes)));
+            else
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
         }
     }
     m_waiting.clear();

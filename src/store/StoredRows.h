@@ -34,9 +34,12 @@ struct StoredRow {
 
 // The table's columns as the operator reads them, in the order of StoredRow::cells.
 QStringList storedColumns(ArchiveTable table);
+// True for a column that holds numbers (page_text's lease), where every other holds text.
+bool isNumberColumn(ArchiveTable table, int column);
 
 // The rows of one table in the order stored, one at a time. Throws StoreError when a row
-// cannot be read.
+// cannot be read, or holds text of a UTF-16 file that is not whole UTF-16 (it could not
+// be handed over unchanged).
 class StoredRows {
 public:
     StoredRows(Connection &c, ArchiveTable table);
@@ -47,10 +50,12 @@ public:
 
 private:
     Connection &m_connection;
-    sqlite3_stmt *m_statement = nullptr; // on the file: a row
-    sqlite3_stmt *m_many = nullptr;      // and many
+    ArchiveTable m_table;
+    sqlite3_stmt *m_statement = nullptr; // on the file
     QSqlQuery m_query;                   // on the server
     int m_columns = 0;
+    unsigned m_integers = 0;
+    bool m_utf16 = false; // the file keeps its text as UTF-16
 };
 
 // Adds rows under their own identities. On the file every cell keeps its storage class

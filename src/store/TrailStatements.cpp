@@ -201,6 +201,7 @@ QStringList grantTrailToWorkstations(Connection &c)
                 continue;
             else if (grant.contains(QLatin1String("\"history\"")) || grant.contains(QLatin1String("\"recyclebin\""))
                 || grant.contains(QLatin1String("\"archiveversion\"")) || grant.contains(QLatin1String("SEQUENCE"))
+                || grant.contains(QLatin1String("\"archiveidentity\""))
                 || (grant.contains(QLatin1String("\"history_words\"")) && hasHistoryWords))
                 c.run(grant);
     return roles;

@@ -1,5 +1,6 @@
 #include "trail/History.h"
 
+#include "store/ArchiveIdentity.h"
 #include "store/HistoryWords.h"
 #include "store/PageText.h"
 #include "store/TrailStatements.h"
@@ -217,10 +218,14 @@ bool upgradeSchema(Connection &c)
     const int version = readSchemaVersion(c);
     if (version >= kCurrentSchemaVersion)
         return false;
-    for (const QString &statement : trailSchema(c.dialect()))
-        c.run(statement);
-    if (c.backend() == Backend::PostgreSQL)
-        addHistoryWordsOnServer(c);
+    if (version < 2) {
+        for (const QString &statement : trailSchema(c.dialect()))
+            c.run(statement);
+        if (c.backend() == Backend::PostgreSQL)
+            addHistoryWordsOnServer(c);
+    }
+    if (version < 3)
+        addArchiveIdentity(c);
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }

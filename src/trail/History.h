@@ -18,11 +18,12 @@
 namespace store {
 
 // ---- The archive's schema version ----
-// 1: the four tables of every archive; 2: with the trail and the recycle bin. An archive of
-// version 1 opens and reads as before; the first write of this version (or the admin
+// 1: the four tables of every archive; 2: with the trail and the recycle bin; 3: with the
+// archive's identity (store/ArchiveIdentity.h). An archive of an older
+// version opens and reads as before; the first write of this version (or the admin
 // tool's upgrade) adds the new tables once and records the version (the file's
 // user_version; a one-row table on a server). The four tables never change shape.
-constexpr int kCurrentSchemaVersion = 2;
+constexpr int kCurrentSchemaVersion = 3;
 int schemaVersion(Connection &c);
 // Brings the archive to the current version in the caller's transaction; does nothing
 // when it is there already. Returns true when it changed anything.

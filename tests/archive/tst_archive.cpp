@@ -137,7 +137,7 @@ private slots:
         const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/casearchive-admin");
         if (!QFileInfo::exists(tool))
             QSKIP("admin tool not built beside the tests");
-        // On a server run the archive is a server's empty database, as the README offers.
+        // On a server run the archive is a server's empty database, as the administrator's guide offers.
         QTemporaryDir dir;
         std::optional<testing::TempServerDatabase> database;
         if (testing::onServer())

@@ -186,6 +186,28 @@ private slots:
         QCOMPARE(entries(s.target.path()), QStringList());
     }
 
+    // A copy the disk has not confirmed is no copy: a failed flush fails the backup, whichever
+    // file it was.
+    void aFlushThatFailsFailsTheBackup_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("the archive") << QStringLiteral("file.dat");
+        QTest::newRow("a copied photo") << QStringLiteral("files/");
+        QTest::newRow("the checksum list") << QStringLiteral("manifest.sha256");
+    }
+
+    void aFlushThatFailsFailsTheBackup()
+    {
+        QFETCH(QString, file);
+        Sample s;
+        store::setBackupFlushFailureForTests(file);
+        const store::BackupResult r = store::backupArchive(s.options());
+        store::setBackupFlushFailureForTests(QString());
+        QCOMPARE(r.outcome, store::BackupResult::Failed);
+        QVERIFY2(r.error.endsWith(QStringLiteral("目标磁盘可能已满、只读或已拔出，备份没有完成。")), qPrintable(r.error));
+        QCOMPARE(entries(s.target.path()), QStringList());
+    }
+
     void volumeGoneDuringTheFilesFails()
     {
         Sample s;

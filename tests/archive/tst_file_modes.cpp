@@ -4,6 +4,7 @@
 #include "common/Module1.h"
 #include "archive/Archive.h"
 #include "archive/Backup.h"
+#include "archive/Restore.h"
 #include "store/Database.h"
 #include "store/FileModes.h"
 #include "archive/Transfer.h"
@@ -167,16 +168,68 @@ private slots:
         }
         QCOMPARE(mode(target), QStringLiteral("777")); // the chosen folder is the operator's
 
-        // The office's archive (shared with its group): the group's backup.
+        // The office's archive (shared with its group): the group may read the backup, only
+        // its owner change it; or the owner alone, when asked.
         chmodTo(archive, 0660);
         options.when = options.when.addSecs(1);
         r = store::backupArchive(options);
         QCOMPARE(r.outcome, store::BackupResult::Verified);
         for (const QString &line : modesUnder(r.folder)) {
             const bool folder = QFileInfo(r.folder + QLatin1Char('/') + line.section(QLatin1Char(' '), 0, -2)).isDir();
-            QVERIFY2(line.endsWith(folder ? QLatin1String(" 2770") : QLatin1String(" 660")), qPrintable(line));
+            QVERIFY2(line.endsWith(folder ? QLatin1String(" 750") : QLatin1String(" 640")), qPrintable(line));
         }
         QCOMPARE(groupOf(r.folder), groupOf(archive));
+        options.when = options.when.addSecs(1);
+        options.ownerOnly = true;
+        r = store::backupArchive(options);
+        for (const QString &line : modesUnder(r.folder))
+            QVERIFY2(line.endsWith(QLatin1String(" 700")) || line.endsWith(QLatin1String(" 600")), qPrintable(line));
+    }
+
+    void aRestoreIsPrivateUnderAnyUmask_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 022") << 022;
+    }
+
+    // A restore into folders that are not there yet, and its files put under --files-to:
+    // the owner's alone, folders and files, from their first moment.
+    void aRestoreIsPrivateUnderAnyUmask()
+    {
+        QFETCH(int, mask);
+        const QString archive = path(QStringLiteral("office/file.dat"));
+        store::initArchive(archive);
+        const QString photo = path(QStringLiteral("photos/1.png"));
+        writeFile(photo, "a photo");
+        {
+            store::Connection c(archive);
+            store::Transaction t(c);
+            store::insertRecord(c, {0, QStringLiteral("内科"), QStringLiteral("1"), QStringLiteral("张三"), QString(), QString()});
+            store::insertPhoto(c, QStringLiteral("1"), photo);
+            t.commit();
+        }
+        store::BackupOptions options;
+        options.archivePath = archive;
+        options.targetFolder = path(QStringLiteral("office"));
+        const store::BackupResult backup = store::backupArchive(options);
+        QCOMPARE(backup.outcome, store::BackupResult::Verified);
+
+        ::umask(mode_t(mask));
+        store::RestoreOptions restore;
+        restore.backup = backup.folder;
+        restore.target = path(QStringLiteral("new/Data/file.dat"));
+        restore.filesTo = path(QStringLiteral("new/files"));
+        const store::RestoreResult r = store::restoreBackup(restore);
+        ::umask(0);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(QFileInfo(path(QStringLiteral("new/files")) + photo).isFile());
+        const QStringList modes = modesUnder(path(QStringLiteral("new")));
+        QVERIFY(modes.size() > 5);
+        for (const QString &line : modes) {
+            const bool folder = QFileInfo(path(QStringLiteral("new/")) + line.section(QLatin1Char(' '), 0, -2)).isDir();
+            QVERIFY2(line.endsWith(folder ? QLatin1String(" 700") : QLatin1String(" 600")), qPrintable(line));
+        }
     }
 
     void secureTightensAnArchiveInTheProgramsFolder()

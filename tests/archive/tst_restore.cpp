@@ -4,7 +4,10 @@
 #include "FileBytes.h"
 #include "TempArchive.h"
 
+#include "archive/ArchiveCheck.h"
+#include "archive/Archive.h"
 #include "archive/Backup.h"
+#include "store/ArchiveIdentity.h"
 #include "store/Database.h"
 #include "trail/History.h"
 #include "store/StoredRows.h"
@@ -137,8 +140,8 @@ private slots:
                                                   | QFileDevice::WriteGroup));
         const Run refused = admin({QStringLiteral("restore"), b.folder, target});
         QCOMPARE(refused.exitCode, 1);
-        QVERIFY2(refused.err.contains(QStringLiteral("“%1”已经存在，不会覆盖。确认要用备份替换它时，加上 --replace").arg(target)),
-                 qPrintable(refused.err));
+        QCOMPARE(refused.err, QStringLiteral("casearchive-admin: “%1”已经存在。没有恢复。确认要用备份替换时，加上 --replace："
+                                             "原文件和它的日志文件会改名留存，不会删除。\n").arg(target));
         QCOMPARE(readFile(target), QByteArray("damaged archive"));
 
         const Run r = admin({QStringLiteral("restore"), b.folder, target, QStringLiteral("--replace"),
@@ -168,6 +171,141 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("备份已损坏，没有恢复任何内容。")) && r.err.contains(QStringLiteral("archive file.dat: DAMAGED")),
                  qPrintable(r.err));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+    }
+
+    // A hot journal another archive's writer left at the target's name would be written
+    // into the restored archive by the next open: it is in the way as the file would be.
+    void aStaleJournalAtTheTargetNeverSpoilsTheRestoredArchive()
+    {
+        if (testing::onServer())
+            QSKIP("a file's journal; a server restores into an empty database");
+        Backed b;
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("file.dat"));
+        const QString other = dir.filePath(QStringLiteral("other.dat"));
+        QVERIFY(QFile::copy(b.db(), other));
+        {
+            // Killed in a write larger than its cache: the journal holds pages of its own.
+            store::Connection c(other);
+            c.run(QStringLiteral("INSERT INTO Detail (\"病案号\", \"文件说明\") WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                 "SELECT i + 1 FROM n WHERE i < 300) SELECT i, printf('%.500c', 'x') FROM n"));
+            c.run(QStringLiteral("PRAGMA cache_size = 1"));
+            c.run(QStringLiteral("BEGIN IMMEDIATE"));
+            c.run(QStringLiteral("UPDATE Detail SET \"文件说明\" = printf('%.500c', 'y')"));
+            QVERIFY(QFile::copy(other + QStringLiteral("-journal"), target + QStringLiteral("-journal")));
+            c.run(QStringLiteral("ROLLBACK"));
+        }
+        const QByteArray journal = readFile(target + QStringLiteral("-journal"));
+        QVERIFY(journal.size() > 10000);
+        const Run refused = admin({QStringLiteral("restore"), b.folder, target});
+        QCOMPARE(refused.exitCode, 1);
+        QCOMPARE(refused.err, QStringLiteral("casearchive-admin: “%1”不在，但它的日志文件还在（可能是另一个档案留下的，会被写进恢复的档案）。"
+                                             "没有恢复。确认要用备份替换时，加上 --replace：原文件和它的日志文件会改名留存，不会删除。\n")
+                                  .arg(target));
+        QCOMPARE(readFile(target + QStringLiteral("-journal")), journal);
+        QVERIFY(!QFileInfo::exists(target));
+
+        const Run r = admin({QStringLiteral("restore"), b.folder, target, QStringLiteral("--replace"),
+                             QStringLiteral("--files-to"), dir.filePath(QStringLiteral("f"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!QFileInfo::exists(target + QStringLiteral("-journal")));
+        sameAsBackupWithTheRestoreNoted(target, b.db());
+        QVERIFY(store::checkArchive(target, false).sound());
+    }
+
+    // A backup of another archive put where one of this archive's was: check names whose
+    // it is, and a restore over this archive says so before it replaces anything.
+    void anotherArchivesBackupIsToldApart()
+    {
+        Backed b;
+        QTemporaryDir dir;
+        const QString ours = dir.filePath(QStringLiteral("ours.dat"));
+        store::initArchive(ours);
+        QString ourId, theirId;
+        {
+            store::Connection c(ours);
+            ourId = store::archiveIdentity(c);
+            store::Connection t(b.archive.path());
+            theirId = store::archiveIdentity(t);
+        }
+        QCOMPARE(ourId.size(), 32);
+        QVERIFY(ourId != theirId);
+        const QString renamed = b.target.filePath(QStringLiteral("病案备份-20240101-000000"));
+        QVERIFY(QDir().rename(b.folder, renamed));
+        const Run check = admin({QStringLiteral("check"), renamed});
+        QCOMPARE(check.exitCode, 0);
+        QVERIFY2(check.out.contains(QStringLiteral("\narchive identity: %1\n").arg(theirId)), qPrintable(check.out));
+        QVERIFY(check.out.contains(QStringLiteral("\nfolder: made as %1 (moved or renamed since)\n").arg(b.folder)));
+
+        const Run refused = admin({QStringLiteral("restore"), renamed, ours});
+        QCOMPARE(refused.exitCode, 1);
+        QCOMPARE(refused.err, QStringLiteral("casearchive-admin: “%1”已经存在。其中是另一个档案（标识 %2，备份的是 %3）。没有恢复。"
+                                             "确认要用备份替换时，加上 --replace：原文件和它的日志文件会改名留存，不会删除。\n")
+                                  .arg(ours, ourId, theirId));
+        const Run r = admin({QStringLiteral("restore"), renamed, ours, QStringLiteral("--replace"), QStringLiteral("--files-to"),
+                             dir.filePath(QStringLiteral("f"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("%1 held another archive (identity %2; the backup's is %3): replaced as asked\n")
+                                    .arg(ours, ourId, theirId)),
+                 qPrintable(r.out));
+        store::Connection c(ours);
+        QCOMPARE(store::archiveIdentity(c), theirId);
+    }
+
+    // A folder on the way swapped for a link to another place since the backup: nothing
+    // is written through it.
+    void neverThroughASymbolicLink()
+    {
+        Backed b;
+        QTemporaryDir dir;
+        const QString photos = QFileInfo(b.photo).absolutePath();
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QDir(photos).removeRecursively());
+        QVERIFY(QFile::link(elsewhere, photos));
+        const Run r = admin({QStringLiteral("restore"), b.folder, dir.filePath(QStringLiteral("new.dat"))});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.out.contains(QStringLiteral("  cannot write %1: the way to it goes through a symbolic link or a file (photos)\n")
+                                    .arg(b.photo)),
+                 qPrintable(r.out));
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(readFile(b.attached), QByteArray(3000, 'r'));
+    }
+
+    // The scan folder's pages, those no record names yet among them, go into a backup made
+    // --with-files and come back where they were; a link in the folder is not followed.
+    void theScanFolderGoesAndComesBack()
+    {
+        Backed b;
+        QTemporaryDir dir;
+        const QString scan = dir.filePath(QStringLiteral("Scan"));
+        const QString unsaved = writeFile(scan + QStringLiteral("/240101080000/page-1.png"), "a page not saved yet");
+        QVERIFY(QFile::link(b.attached, scan + QStringLiteral("/link.png")));
+        // Run as root on a server's archive, the files are read with the office's rights.
+        for (const QString &open : {dir.path(), b.files.path()})
+            QVERIFY(QFile::setPermissions(open, QFile::permissions(open) | QFile::ReadOther | QFile::ExeOther));
+        const QString config = dir.filePath(QStringLiteral("config"));
+        writeFile(config + QStringLiteral("/casearchive.conf"), "[Scan]\nFolder=" + scan.toUtf8() + "\n");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        p.setProcessEnvironment(env);
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("backups"))));
+        p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")),
+                {QStringLiteral("backup"), b.archive.path(), dir.filePath(QStringLiteral("backups")), QStringLiteral("--with-files")});
+        QVERIFY(p.waitForFinished(120000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(out.contains(QStringLiteral("with the scan folder %1: 1 files no record names yet\n").arg(scan)), qPrintable(out));
+        const QString folder = QDir(dir.filePath(QStringLiteral("backups")))
+                                   .absoluteFilePath(QDir(dir.filePath(QStringLiteral("backups"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/files") + scan + QStringLiteral("/link.png")));
+
+        QVERIFY(QFile::remove(unsaved));
+        const Run r = admin({QStringLiteral("restore"), folder, dir.filePath(QStringLiteral("restored.dat"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("files put back: 1, already in place: 2, not put back: 0\n")), qPrintable(r.out));
+        QCOMPARE(readFile(unsaved), QByteArray("a page not saved yet"));
     }
 
     void ontoAServer()

@@ -78,7 +78,7 @@ private slots:
             steps << p;
             return true;
         });
-        QCOMPARE(there.outcome, TransferResult::Verified);
+        QVERIFY2(there.outcome == TransferResult::Verified, qPrintable(there.error));
         QVERIFY(there.error.isEmpty());
         QCOMPARE(there.counts.catalog, 2);
         QCOMPARE(there.counts.detail, 5);

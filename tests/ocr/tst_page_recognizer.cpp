@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using pictures::PageReading;
 using pictures::PageRecognizer;
 
@@ -109,10 +111,20 @@ private slots:
         const QString garbage = write(QStringLiteral("garbage.jpg"), QByteArray(5000, '\x5a'));
         const QString empty = write(QStringLiteral("empty.png"), QByteArray());
         const QString missing = file(QStringLiteral("no-such-page.png"));
+        // A FIFO nobody writes, and a link to it: opening either for reading would wait for ever.
+        const QString fifo = file(QStringLiteral("fifo.png"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QString link = file(QStringLiteral("fifo-link.png"));
+        QVERIFY(QFile::link(fifo, link));
 
         PageRecognizer recognizer;
-        const QVector<PageReading> r = recognizer.read({missing, hugePath, garbage, empty, good});
-        QCOMPARE(r.size(), 5);
+        const QVector<PageReading> r = recognizer.read({missing, hugePath, garbage, empty, good, fifo, link, m_dir.path()});
+        QCOMPARE(r.size(), 8);
+        for (int i = 5; i < 8; ++i) {
+            QCOMPARE(r[i].reason, QStringLiteral("不是普通文件（文件夹、管道或设备）"));
+            QVERIFY(r[i].contentHash.isEmpty());
+        }
+        QCOMPARE(PageRecognizer::hashFile(fifo, 1 << 20), QString());
         QCOMPARE(r[0].reason, QStringLiteral("文件不存在"));
         QVERIFY(r[0].contentHash.isEmpty());
         QVERIFY(!r[1].done);
@@ -167,6 +179,17 @@ private slots:
             QVERIFY(!reading.done);
             QVERIFY2(reading.reason.startsWith(QStringLiteral("识别程序不能启动：")), qPrintable(reading.reason));
         }
+    }
+
+    // The page's clock runs from the first byte copied: a photo read too slowly is given up.
+    void theCopyOfAPageIsOnItsClock()
+    {
+        PageRecognizer::setHelperForTests(fakeHelper());
+        pictures::RecognizerLimits limits;
+        limits.pageTimeoutMs = 0;
+        PageRecognizer recognizer(limits);
+        const QVector<PageReading> r = recognizer.read({write(QStringLiteral("slow"), "words")});
+        QCOMPARE(r[0].reason, QStringLiteral("读取文件超时（超过 0 秒）"));
     }
 
     void aCancelledRunLeavesTheRestUnread()

@@ -53,6 +53,9 @@ private slots:
     {
         testing::isolateSettings();
         QVERIFY(m_pages.isValid());
+        // Run as root on a server's archive, ocr reads with the office's rights, which reach
+        // what every account may read.
+        QVERIFY(QFile::setPermissions(m_pages.path(), QFile::permissions(m_pages.path()) | QFile::ReadOther | QFile::ExeOther));
     }
 
     void killedOutrightThenRunAgainNothingLostNothingTwice()
@@ -127,6 +130,40 @@ private slots:
         QVERIFY2(rows[three].words.contains(QStringLiteral("11月15日出院")), qPrintable(rows[three].words));
         QVERIFY(!rows[three].words.contains(QStringLiteral("低盐")));
         QCOMPARE(rows.size(), 4);
+    }
+
+    // SIGTERM (as systemd or kill sends it) ends the run once its page under way is called
+    // off; the pages not read stay queued, claimed by nobody, for the next run.
+    void aStopRequestLeavesThePagesNotReadPending()
+    {
+        testing::TempArchive archive;
+        archive.addType(QStringLiteral("内科"));
+        QStringList pages;
+        for (int i = 0; i < 3; ++i)
+            pages << drawn(QStringLiteral("stop%1.png").arg(i), QStringLiteral("第%1页：嘱低盐低脂饮食，定期复查。").arg(i));
+        archive.addRecord(QStringLiteral("内科"), QStringLiteral("240101080009"), QStringLiteral("丙"), {}, {}, pages);
+        QProcess p;
+        p.start(tool(), {QStringLiteral("ocr"), archive.path(), QStringLiteral("--batch"), QStringLiteral("1")});
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += p.readAllStandardOutput();
+                return out.contains("[1/3]") || p.state() == QProcess::NotRunning;
+            },
+            120000));
+        p.terminate();
+        QVERIFY(p.waitForFinished(60000));
+        out += p.readAllStandardOutput();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        store::Connection c(archive.path());
+        const store::PageCounts counts = store::countPages(c);
+        QVERIFY(counts.pending >= 1);
+        QVERIFY2(out.endsWith(QStringLiteral("stopped after %1 photos; run casearchive-admin ocr again to go on\n")
+                                  .arg(3 - counts.pending)
+                                  .toUtf8()),
+                 out.constData());
+        QCOMPARE(store::pendingClaims(c), QStringList());
     }
 
     void wrongArguments()

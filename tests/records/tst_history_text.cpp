@@ -1,8 +1,14 @@
+#include "TempArchive.h"
+
 #include "records/HistoryText.h"
+#include "store/FileModes.h"
+#include "trail/History.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -125,6 +131,42 @@ private slots:
         QVERIFY(line.contains(QStringLiteral("病案名称=乙")));
         QVERIFY(line.endsWith(QStringLiteral(",\"ab12\"\r\n")));
         QCOMPARE(records::csvHeader().count(QLatin1Char(',')), 11);
+    }
+
+    void theExportIsTheOperatorsAloneUnderAnyUmask_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 022") << 022;
+    }
+
+    // Names and diagnoses: never readable by other accounts, a new file nor one written over.
+    void theExportIsTheOperatorsAloneUnderAnyUmask()
+    {
+        QFETCH(int, mask);
+        testing::TempArchive a;
+        {
+            store::Connection c(a.path());
+            store::Transaction t(c);
+            store::appendHistory(c, {QStringLiteral("甲"), QStringLiteral("pc")},
+                                 {store::ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
+            t.commit();
+        }
+        QTemporaryDir dir;
+        const QString fresh = dir.filePath(QStringLiteral("new.csv"));
+        const QString over = dir.filePath(QStringLiteral("old.csv"));
+        QFile old(over);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        QVERIFY(::chmod(QFile::encodeName(over).constData(), 0644) == 0);
+        const mode_t before = ::umask(mode_t(mask));
+        store::Connection c(a.path());
+        const qint64 written = records::exportHistoryCsv(c, {}, fresh);
+        records::exportHistoryCsv(c, {}, over);
+        ::umask(before);
+        QCOMPARE(written, 1);
+        QCOMPARE(store::modeOf(fresh), 0600);
+        QCOMPARE(store::modeOf(over), 0600);
     }
 
     void localTimesOfTheTrail()

@@ -1,6 +1,11 @@
 #include "TempArchive.h"
 
+#include "store/FileModes.h"
 #include "store/Settings.h"
+
+#include <QSettings>
+
+#include <sys/stat.h>
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -12,6 +17,35 @@ private slots:
         QCOMPARE(settings::read(QStringLiteral("Nothing"), QStringLiteral("Here")), QString());
         settings::write(QStringLiteral("Data"), QStringLiteral("Path"), QStringLiteral("/a b/文件.dat"));
         QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), QStringLiteral("/a b/文件.dat"));
+    }
+
+    void theFileAndItsFolderAreTheUsersAloneUnderAnyUmask_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 022") << 022;
+    }
+
+    // They name the archive and the photos last chosen: never readable by other accounts,
+    // not even for a moment, and an earlier file that was is made private at the next write.
+    void theFileAndItsFolderAreTheUsersAloneUnderAnyUmask()
+    {
+        QFETCH(int, mask);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("config/casearchive"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        const mode_t before = ::umask(mode_t(mask));
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), QStringLiteral("/x.dat"));
+        const QString file = QSettings(QSettings::UserScope, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName()).fileName();
+        QCOMPARE(store::modeOf(dir.filePath(QStringLiteral("config"))), 0700);
+        QCOMPARE(store::modeOf(folder), 0700);
+        QCOMPARE(store::modeOf(file), 0600);
+        QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+        settings::write(QStringLiteral("Data"), QStringLiteral("Path"), QStringLiteral("/y.dat"));
+        ::umask(before);
+        QCOMPARE(store::modeOf(file), 0600);
+        QCOMPARE(settings::read(QStringLiteral("Data"), QStringLiteral("Path")), QStringLiteral("/y.dat"));
+        testing::isolateSettings();
     }
 
     void leadingNumber_data()

@@ -7,6 +7,7 @@
 #include "access/OperatorAccount.h"
 #include "archive/ArchiveCheck.h"
 #include "archive/Backup.h"
+#include "store/ArchiveIdentity.h"
 #include "store/Database.h"
 #include "trail/RecycleBin.h"
 #include "store/StoredRows.h"
@@ -427,15 +428,28 @@ private slots:
         QVERIFY(admin({QStringLiteral("check"), path}).out.contains(QStringLiteral("schema version: 1 (no trail")));
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
-        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 2: added the trail of changes "
-                                                     "and the recycle bin\n").arg(path)),
+        QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
+                                                     "the recycle bin and the archive's identity\n").arg(path)),
                  qPrintable(first.out + first.err));
         QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
         const Run second = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(second.exitCode, 0);
-        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 2 already; nothing changed\n").arg(path));
+        QCOMPARE(second.out, QStringLiteral("%1 is at schema version 3 already; nothing changed\n").arg(path));
+        // The usage says what the upgrade grants on a server, and what it leaves to the
+        // grants printed again.
+        QVERIFY(admin({QStringLiteral("--help")})
+                    .out.contains(QStringLiteral(
+                        "  casearchive-admin upgrade PATH\n"
+                        "      bring an archive made by an earlier version to the current one: adds the\n"
+                        "      trail of changes, the recycle bin and the archive's identity, once; the four\n"
+                        "      old tables stay as they are. The program does it itself on a file; a server's\n"
+                        "      database is upgraded by its owner with this command, which gives the logins\n"
+                        "      that may add records (the workstations') their rights on the new tables in\n"
+                        "      the same step; the table of the photos' words comes with the grants printed\n"
+                        "      again and run\n")));
         Connection c(path);
-        QCOMPARE(schemaVersion(c), 2);
+        QCOMPARE(schemaVersion(c), 3);
+        QCOMPARE(archiveIdentity(c).size(), 32);
         QCOMPARE(oldColumns(c), columns);
         append(c, {QStringLiteral("甲"), QStringLiteral("pc")}, {ChangeKind::TypeAdded, {}, 0, QStringLiteral("内科"), {}, {}, {}});
         QCOMPARE(countHistory(c, {}), 1);
@@ -472,7 +486,7 @@ private slots:
             return;
         }
         addType(QStringLiteral("内科"));
-        QCOMPARE(schemaVersion(c), 2);
+        QCOMPARE(schemaVersion(c), 3);
         addType(QStringLiteral("外科"));
         QCOMPARE(readTypes(c), (QStringList{QStringLiteral("内科"), QStringLiteral("外科")}));
         QCOMPARE(countHistory(c, {}), 2);

@@ -49,6 +49,7 @@ private slots:
         QVERIFY(all.at(12).startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS page_text (")));
         QCOMPARE(all.count(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm;")), 1);
         QVERIFY(all.contains(QStringLiteral("GRANT SELECT, INSERT ON TABLE \"history_words\" TO \"clerk\";")));
+        QVERIFY(all.contains(QStringLiteral("GRANT SELECT ON TABLE \"archiveidentity\" TO \"clerk\";")));
         // Without a database in the address, the database-wide lines are left out.
         QCOMPARE(store::serverGrants(QStringLiteral("postgresql://dbserver"), QStringLiteral("clerk")).size(), all.size() - 2);
     }
@@ -129,7 +130,8 @@ private slots:
             QCOMPARE(archive->count(QStringLiteral("history_words")), 5);
             for (const QString &statement :
                  {QStringLiteral("UPDATE history SET detail = ''"), QStringLiteral("DELETE FROM history"),
-                  QStringLiteral("UPDATE archiveversion SET version = 1"), QStringLiteral("UPDATE recyclebin SET photos = ''")})
+                  QStringLiteral("UPDATE archiveversion SET version = 1"), QStringLiteral("UPDATE recyclebin SET photos = ''"),
+                  QStringLiteral("UPDATE archiveidentity SET id = ''")})
                 QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(statement));
             QVERIFY(store::verifyHistoryChain(c).whole);
         }
