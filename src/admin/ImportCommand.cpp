@@ -67,6 +67,12 @@ int importCommand(const QString &source, QStringList args)
     if (positional.size() != 1)
         return wrongUse("import takes OLD.dat and TARGET");
     options.target = positional.first();
+    // Named before the import runs, not found at its end: the tool may run as root, and a
+    // name there already (a link an office member left in /tmp) must not be written through.
+    if (!reportFile.isEmpty() && (QFileInfo::exists(reportFile) || QFileInfo(reportFile).isSymLink())) {
+        err(QStringLiteral("the report file %1 exists already; nothing imported. Name a new file with --report.").arg(reportFile));
+        return 1;
+    }
 
     // The machine's archive is made for the group of its users, as init makes it.
     const bool machine = !store::isServerAddress(options.target)
@@ -106,7 +112,7 @@ int importCommand(const QString &source, QStringList args)
     std::fputs(r.findings.text(listHere).toUtf8().constData(), stdout);
     if (!listHere) {
         QFile f(reportFile);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text)
             || f.write(r.findings.text(true).toUtf8()) < 0 || !f.flush()) {
             err(QStringLiteral("could not write the report to %1").arg(reportFile));
             return 1;

@@ -126,7 +126,7 @@ QString ArchiveReport::text() const
                                 "not open it, and nothing in it was changed")
                      .arg(earlier == EarlierFormat::Jet3 ? QStringLiteral("Jet 3 (Access 97)") : QStringLiteral("Jet 4 (Access 2000)"));
         lines << QStringLiteral("import it into a new archive: casearchive-admin import %1 NEW-ARCHIVE").arg(path);
-        lines << QStringLiteral("result: EARLIER SYSTEM (import it; README: \"Moving over from the earlier system\")");
+        lines << QStringLiteral("result: EARLIER SYSTEM (import it; the administrator's guide: \"Moving over from the earlier system\")");
         return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     if (!openError.isEmpty()) {

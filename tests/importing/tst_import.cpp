@@ -308,8 +308,23 @@ private slots:
                  QStringLiteral("archive: %1\nearlier system: a Jet 3 (Access 97) database of the earlier system, not damaged; "
                                 "this program does not open it, and nothing in it was changed\n"
                                 "import it into a new archive: casearchive-admin import %1 NEW-ARCHIVE\n"
-                                "result: EARLIER SYSTEM (import it; README: \"Moving over from the earlier system\")\n")
+                                "result: EARLIER SYSTEM (import it; the administrator's guide: \"Moving over from the earlier system\")\n")
                      .arg(e.jet));
+        // A report file that is there already (a link left where the tool writes) is refused
+        // before anything is imported, and nothing is written through it.
+        const QString aim = write(QStringLiteral("aim.txt"), "kept");
+        const QString link = dir.filePath(QStringLiteral("report.txt"));
+        QVERIFY(QFile::link(aim, link));
+        tool.start(adminTool(), {QStringLiteral("import"), e.jet, dir.filePath(QStringLiteral("y.dat")), QStringLiteral("--report"), link});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(tool.readAllStandardError()),
+                 QStringLiteral("casearchive-admin: the report file %1 exists already; nothing imported. Name a new file with --report.\n")
+                     .arg(link));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("y.dat"))));
+        QFile kept(aim);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("kept"));
     }
 
     // A file that records the wrong code page: its column names do not match and the
