@@ -396,7 +396,8 @@ class TestDocuments : public QObject {
     }
 
     // What the administrator's text assumes is there already: the installed tool with its
-    // helpers, a verified backup, the backup folders, two users' settings.
+    // helpers, a verified backup, the backup folders, two users' settings, the earlier
+    // system's archive with its files.
     QString prepareScratchMachine()
     {
         const QString tools = place("/var/lib/casearchive");
