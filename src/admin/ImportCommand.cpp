@@ -3,6 +3,7 @@
 #include "common/Installation.h"
 #include "importing/JetImport.h"
 #include "store/Dialect.h"
+#include "store/GroupRights.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,6 +34,9 @@ int importCommand(const QString &source, QStringList args)
     importing::ImportOptions options;
     options.source = source;
     options.actor = store::adminToolActor();
+    // Run as root, the records' paths are looked for with the office group's rights, as
+    // backup and ocr follow them: what root alone may see is not found.
+    options.lookAs = store::rightsOfGroup(app::kArchiveGroup);
     QString reportFile;
     QStringList positional;
     while (!args.isEmpty()) {

@@ -92,7 +92,7 @@ ImportResult ImportRun::run()
             throw Refusal{QStringLiteral("没有指定早先系统的档案或目标。")};
         if (!m_toServer && QFileInfo(m_o.source).absoluteFilePath() == QFileInfo(m_o.target).absoluteFilePath())
             throw Refusal{QStringLiteral("早先系统的档案和目标是同一个文件；请导入到一个新的文件。")};
-        m_paths = std::make_unique<PathMapper>(m_o.paths);
+        m_paths = std::make_unique<PathMapper>(m_o.paths, m_o.lookAs);
         if (!m_toServer)
             prepareTarget();
         copySource();

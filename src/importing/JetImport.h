@@ -31,6 +31,7 @@ struct ImportOptions {
     bool replaceUnfinished = false;
     store::Actor actor;
     jet::JetLimits limits;
+    store::Rights lookAs; // the rights the mapped paths are looked for with (see PathMapper)
 };
 
 struct TableTally {

@@ -49,7 +49,8 @@ bool parsePathPrefix(const QString &text, PathPrefix &out, QString *why)
     return true;
 }
 
-PathMapper::PathMapper(QVector<PathPrefix> prefixes) : m_prefixes(std::move(prefixes))
+PathMapper::PathMapper(QVector<PathPrefix> prefixes, const store::Rights &lookAs)
+    : m_prefixes(std::move(prefixes)), m_lookAs(lookAs)
 {
     m_folders << Folder{QStringLiteral("/"), QString(), true};
     // The longest prefix that fits wins: "D:\病案\2001" before "D:\病案".
@@ -104,7 +105,12 @@ QStringList PathMapper::namesLike(const QString &folder, const QString &name)
         auto listing = m_listings.constFind(folder);
         if (listing == m_listings.cend()) {
             QHash<QString, QStringList> names;
-            const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            QStringList entries;
+            {
+                const store::ActingWith as(m_lookAs);
+                if (as.ok())
+                    entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            }
             for (const QString &e : entries)
                 names[e.toCaseFolded()] << e;
             listing = m_listings.insert(folder, names);
@@ -113,6 +119,22 @@ QStringList PathMapper::namesLike(const QString &folder, const QString &name)
         m_lastListing = *listing;
     }
     return m_lastListing.value(name.toCaseFolded());
+}
+
+// Nothing is there for a look that cannot be made with the rights given.
+PathMapper::Look PathMapper::look(const QString &path) const
+{
+    const store::ActingWith as(m_lookAs);
+    if (!as.ok())
+        return Look::Nothing;
+    const QFileInfo info(path);
+    return info.isDir() ? Look::Folder : info.exists() ? Look::Other : Look::Nothing;
+}
+
+QString PathMapper::whyMissing(const QString &path) const
+{
+    const store::ActingWith as(m_lookAs);
+    return as.ok() ? store::missingReason(path) : QStringLiteral("not found");
 }
 
 QString PathMapper::caseBlind(const QStringList &same, QString *why)
@@ -130,21 +152,21 @@ PathMapper::Folder PathMapper::step(const Folder &up, const QString &name)
 {
     Folder f;
     const QString exact = joined(up.real, name);
-    const QFileInfo info(exact);
-    if (info.isDir()) {
+    const Look there = look(exact);
+    if (there == Look::Folder) {
         f.real = exact;
         f.asSpelled = up.asSpelled;
         return f;
     }
     f.asSpelled = false;
-    if (info.exists()) {
+    if (there == Look::Other) {
         f.why = QStringLiteral("not found");
         return f;
     }
     const QString real = caseBlind(namesLike(up.real, name), &f.why);
     if (real.isEmpty())
         return f;
-    if (QFileInfo(joined(up.real, real)).isDir())
+    if (look(joined(up.real, real)) == Look::Folder)
         f.real = joined(up.real, real);
     else
         f.why = QStringLiteral("not found");
@@ -200,7 +222,7 @@ MappedPath PathMapper::map(const QString &path)
     while (end > 0 && target.at(end - 1) == QLatin1Char('/'))
         --end;
     if (end == 0) { // "/" itself
-        r.why = store::missingReason(target);
+        r.why = whyMissing(target);
         if (r.why.isEmpty())
             r.found = MappedPath::Exact;
         return r;
@@ -227,7 +249,7 @@ MappedPath PathMapper::map(const QString &path)
     QString real = name;
     if (same.contains(name)) {
         const QString file = f.asSpelled ? target : joined(f.real, name);
-        why = store::missingReason(file);
+        why = whyMissing(file);
         if (why.isEmpty() && f.asSpelled) {
             r.found = MappedPath::Exact;
             return r;
@@ -235,7 +257,7 @@ MappedPath PathMapper::map(const QString &path)
     } else {
         real = caseBlind(same, &why);
         if (!real.isEmpty())
-            why = store::missingReason(joined(f.real, real));
+            why = whyMissing(joined(f.real, real));
     }
     if (!why.isEmpty()) {
         r.why = why;

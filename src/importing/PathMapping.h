@@ -5,6 +5,8 @@
 // read them. A mapped path that does not exist is looked up once more with letter case
 // ignored, folder by folder (Windows file names are case-blind, the shared folder here is
 // not); what is found is kept with its real spelling.
+#include "store/GroupRights.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -29,7 +31,10 @@ struct MappedPath {
 
 class PathMapper {
 public:
-    explicit PathMapper(QVector<PathPrefix> prefixes);
+    // lookAs: the rights the disk is looked at with (the office group's when the import runs
+    // as root: the old archive's paths are the office's to have written, and where a file
+    // is found, and its spelling, is kept in the archive for the office to read).
+    explicit PathMapper(QVector<PathPrefix> prefixes, const store::Rights &lookAs = store::Rights());
     bool empty() const { return m_prefixes.isEmpty(); }
     // The stored path for one from the earlier archive, looking on the disk. Each folder is
     // looked up and read once (an archive names the same few thousand folders hundreds of
@@ -48,11 +53,16 @@ private:
         bool asSpelled = true;
     };
     QString applyPrefix(const QString &path, bool *mapped) const;
+    // The disk, asked with the rights given.
+    enum class Look { Nothing, Folder, Other };
+    Look look(const QString &path) const;
+    QString whyMissing(const QString &path) const; // empty: a file that is there
     int folder(const QString &path);
     Folder step(const Folder &up, const QString &name);
     QStringList namesLike(const QString &folder, const QString &name); // as found there, letter case ignored
     QString caseBlind(const QStringList &same, QString *why);           // the one of them, else why not
     QVector<PathPrefix> m_prefixes;
+    store::Rights m_lookAs;
     QVector<Folder> m_folders;                // [0] is "/"
     QHash<QPair<int, QString>, int> m_steps;  // (folder, name as written) -> folder
     QHash<QString, int> m_written;            // a folder as written in a mapped path -> folder

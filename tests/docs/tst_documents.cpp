@@ -449,8 +449,8 @@ class TestDocuments : public QObject {
     QString makeEarlierArchive(const QString &demo) const
     {
         const QString photos = QFileInfo(demo).absolutePath() + QStringLiteral("/file_files/");
-        const QPair<const char *, const char *> files[] = {{"病历摘要_01.txt", "/srv/病案文件/2001/病历摘要.txt"},
-                                                           {"照片_640x480.jpg", "/srv/病案文件/2001/照片1.jpg"},
+        const QPair<const char *, const char *> files[] = {{"病历摘要_01.txt", "/srv/旧病案/2001/病历摘要.txt"},
+                                                           {"照片_640x480.jpg", "/srv/旧病案/2001/照片1.jpg"},
                                                            {"照片_小_320x240.bmp", "/srv/共享/X光/Photo2.BMP"}};
         for (const auto &f : files) {
             QDir().mkpath(QFileInfo(place(f.second)).absolutePath());

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace importing;
 using testing::JetTableSpec;
 
@@ -325,6 +327,45 @@ private slots:
         QFile kept(aim);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("kept"));
+    }
+
+    // Run as root, the paths are looked for with the group's rights: a file only root may
+    // see is missing, and its real spelling is never written into the archive.
+    void pathsAreLookedForWithTheGroupsRights()
+    {
+        if (testing::onServer())
+            QSKIP("the lookups do not depend on the engine");
+        if (QFileInfo(QStringLiteral("/proc/self")).ownerId() != 0)
+            QSKIP("needs root, to look as another account (the suite runs as root in CI)");
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        touch(dir.filePath(QStringLiteral("open/a.jpg")));
+        touch(dir.filePath(QStringLiteral("closed/b.jpg")));
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("closed"))).constData(), 0700) == 0);
+        QVector<QStringList> rows[4];
+        rows[0] << QStringList{QStringLiteral("外科")};
+        rows[1] << QStringList{QStringLiteral("外科"), QStringLiteral("1"), QStringLiteral("张三"), QString(), QString()};
+        rows[2] << QStringList{QStringLiteral("1"), QStringLiteral("D:\\病案\\open\\A.JPG")}
+                << QStringList{QStringLiteral("1"), QStringLiteral("D:\\病案\\closed\\B.JPG")};
+        ImportOptions o;
+        o.source = dir.filePath(QStringLiteral("file.dat"));
+        testing::writeJet3(o.source, tables(rows));
+        o.target = dir.filePath(QStringLiteral("new.dat"));
+        o.paths << PathPrefix();
+        QVERIFY(parsePathPrefix(QStringLiteral("D:\\病案=") + dir.path(), o.paths.last(), nullptr));
+        o.lookAs = {true, 65534, 65534}; // nobody, nogroup
+        const ImportResult r = importEarlierArchive(o);
+        QVERIFY2(r.verified, qPrintable(r.error));
+        QCOMPARE(r.findings.filesFoundOtherCase, 1);
+        QCOMPARE(r.findings.missingLines(),
+                 QStringList{QStringLiteral("record 1 (张三): photo %1/closed/B.JPG - not found").arg(dir.path())});
+        store::Connection c(o.target);
+        store::StoredRows photos(c, store::ArchiveTable::Photo);
+        store::StoredRow row;
+        for (const char *kept : {"/open/a.jpg", "/closed/B.JPG"}) {
+            QVERIFY(photos.next(row));
+            QCOMPARE(QString::fromUtf8(row.cells.value(1).bytes), dir.path() + QLatin1String(kept));
+        }
     }
 
     // A file that records the wrong code page: its column names do not match and the
