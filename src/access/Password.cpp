@@ -198,11 +198,16 @@ constexpr unsigned long long kOperations = 3;
 constexpr size_t kMemoryBytes = size_t(64) << 20;
 unsigned long long testOperations = 0;
 size_t testMemoryBytes = 0;
+std::function<void()> hashCheckObserver;
 
 // The most a stored hash may ask for before it is checked: an archive is a file from
-// outside, and a hash claiming gigabytes or hours would hang the login.
+// outside, and a hash claiming gigabytes or hours would hang the login. Memory and passes
+// are bounded each, and together: a gibibyte once, or 64 MiB sixteen times, is about five
+// times what the program's own hash costs; a gibibyte sixteen times would be seconds of
+// work and of the memory, at every attempt.
 constexpr long long kMaxStoredMemoryKiB = 1LL << 20; // 1 GiB
 constexpr long long kMaxStoredOperations = 16;
+constexpr long long kMaxStoredWorkKiB = 1LL << 20; // memory times passes
 
 bool sodiumReady()
 {
@@ -222,7 +227,8 @@ QByteArray checkedHash(const QString &stored)
         return QByteArray();
     const long long memory = m.captured(1).toLongLong();
     const long long operations = m.captured(2).toLongLong();
-    if (memory > kMaxStoredMemoryKiB || operations > kMaxStoredOperations || operations < 1)
+    if (memory > kMaxStoredMemoryKiB || operations > kMaxStoredOperations || operations < 1
+        || memory * operations > kMaxStoredWorkKiB)
         return QByteArray();
     const QByteArray bytes = hash.toLatin1();
     if (bytes.size() >= crypto_pwhash_STRBYTES)
@@ -264,6 +270,8 @@ QString hashedForm(const QString &typed)
 
 bool isHashedForm(const QString &stored) { return stored.startsWith(hashMarker()); }
 
+bool hashCheckAffordable(const QString &stored) { return isHashedForm(stored) && !checkedHash(stored).isEmpty(); }
+
 bool isUpToDate(const QString &stored) { return isHashedForm(stored) || stored == marker(); }
 
 bool hasPassword(const QString &stored)
@@ -281,14 +289,19 @@ void setHashCostForTests(unsigned long long operations, size_t memoryBytes)
     testMemoryBytes = memoryBytes;
 }
 
+void setHashCheckObserverForTests(std::function<void()> observer) { hashCheckObserver = std::move(observer); }
+
 bool passwordMatches(const QString &typed, const QString &stored)
 {
     if (isHashedForm(stored)) {
         // libsodium compares in constant time; a hash out of bounds opens nothing.
         const QByteArray hash = checkedHash(stored);
+        if (hash.isEmpty())
+            return false;
+        if (hashCheckObserver)
+            hashCheckObserver();
         const QByteArray secret = secretBytes(typed);
-        return !hash.isEmpty() && sodiumReady()
-            && crypto_pwhash_str_verify(hash.constData(), secret.constData(), size_t(secret.size())) == 0;
+        return sodiumReady() && crypto_pwhash_str_verify(hash.constData(), secret.constData(), size_t(secret.size())) == 0;
     }
     if (isCurrentForm(stored))
         return storedForm(typed) == stored;

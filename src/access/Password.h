@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 
 namespace access {
 
@@ -72,6 +73,10 @@ QString passwordProblem(const QString &typed);
 QString hashedForm(const QString &typed);
 // True when the stored text is a hash of this program.
 bool isHashedForm(const QString &stored);
+// True when a typed password would be checked against the stored hash at all: one of
+// libsodium's Argon2id strings asking for no more memory and passes than the program
+// allows. Any other hash opens nothing, and is refused before any of its work is done.
+bool hashCheckAffordable(const QString &stored);
 // True when the stored text is what a password set now would store: a hash, or the marked
 // empty password. Any other form (no value, the earlier system's) is replaced at the next
 // successful login.
@@ -83,6 +88,8 @@ bool hasPassword(const QString &stored);
 // The cost of a hash: libsodium's operations and memory limits. The program uses its own
 // choice; tests make hashes cheap (both 0: back to the program's choice).
 void setHashCostForTests(unsigned long long operations, size_t memoryBytes);
+// Called just before libsodium checks a password against a hash (on the thread that checks).
+void setHashCheckObserverForTests(std::function<void()> observer);
 
 // The GBK code of one Unicode code point (single byte: 0..0xFF, double byte:
 // lead * 256 + trail), or -1 when GBK has no such character.

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFocusEvent>
 #include <QIcon>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -191,24 +193,40 @@ int frmLogin::selectedPosition() const
 
 void frmLogin::cmdOK_Click()
 {
+    if (m_checking)
+        return;
     const int p = selectedPosition();
-    // A name that selects no entry is answered like a wrong password, so the box tells
-    // nobody which names exist, and the attempt counts.
-    bool matches = false;
+    // The row as it is now, not as it was when the window opened: an operator deleted,
+    // given another password or another level since then logs in as the archive says now.
+    std::optional<Operator> now;
     if (p >= 0 && p < m_operators.size()) {
-        platform::BusyCursor busy; // checking a hash takes a moment, by design
-        matches = access::passwordMatches(txtPassword->text(), m_operators.at(p).password);
+        const Operator &listed = m_operators.at(p);
+        try {
+            store::Connection c(app::DbPath);
+            if (const std::optional<store::OperatorRow> row = store::readOperatorRow(c, listed.rowId);
+                row && row->name == listed.name)
+                now = Operator{row->name, row->password, row->authority, row->rowId};
+        } catch (const store::StoreError &e) {
+            platform::message(this,
+                              QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2")
+                                  .arg(store::maskPasswords(app::DbPath), e.description()),
+                              QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
+            return;
+        }
     }
-    if (!matches) {
+    // A name that selects no entry, or one whose row has gone, is answered like a wrong
+    // password, so the box tells nobody which names exist, and the attempt counts.
+    QString replacement; // the hash that replaces a password of an earlier form
+    if (!now || !checkOffThread(txtPassword->text(), now->password, replacement)) {
         loginFailed();
         return;
     }
 
-    app::CurrentAuthority = m_operators.at(p).authority;
-    app::CurrentOperator = m_operators.at(p).name;
+    app::CurrentAuthority = now->authority;
+    app::CurrentOperator = now->name;
     platform::BusyCursor busy;
-    if (!access::isUpToDate(m_operators.at(p).password))
-        upgradeStoredPassword(m_operators.at(p), txtPassword->text());
+    if (!replacement.isEmpty())
+        upgradeStoredPassword(*now, replacement);
     // The main window is shown before this one closes, so the program never runs
     // without a window in between.
     if (openMainWindow)
@@ -216,14 +234,46 @@ void frmLogin::cmdOK_Click()
     close();
 }
 
-void frmLogin::upgradeStoredPassword(const Operator &op, const QString &typed)
+bool frmLogin::checkOffThread(const QString &typed, const QString &stored, QString &replacement)
+{
+    // A hash takes a fraction of a second by design, and one read from the archive could
+    // ask for more: it is checked (and one for an earlier form made) on a thread of its own
+    // while the window keeps painting and takes no input.
+    platform::BusyCursor busy;
+    bool matches = false;
+    QEventLoop wait;
+    QThread *worker = QThread::create([&matches, &replacement, typed, stored] {
+        matches = access::passwordMatches(typed, stored);
+        if (matches && !access::isUpToDate(stored)) {
+            try {
+                replacement = access::hashedForm(typed);
+            } catch (const store::StoreError &) {
+                // Out of memory: the earlier form stays, and still opens.
+            }
+        }
+    });
+    connect(worker, &QThread::finished, &wait, &QEventLoop::quit);
+    m_checking = true;
+    const QList<QWidget *> controls{UserTxt, txtPassword, cmdOK, cmdCancel};
+    for (QWidget *w : controls)
+        w->setEnabled(false);
+    worker->start();
+    wait.exec();
+    worker->wait();
+    delete worker;
+    for (QWidget *w : controls)
+        w->setEnabled(true);
+    m_checking = false;
+    return matches;
+}
+
+void frmLogin::upgradeStoredPassword(const Operator &op, const QString &hashed)
 {
     // The password just opened the account, so its hash replaces the earlier form, in a
     // small transaction of its own. Any failure (a read-only archive, a server role
     // without the right, a lock held too long) leaves the earlier form, which still opens,
     // and the login goes on without a word; the next login tries again.
     try {
-        const QString hashed = access::hashedForm(typed);
         store::Connection c(app::DbPath);
         store::Transaction t(c);
         store::replaceOperatorPassword(c, op.rowId, op.password, hashed);
@@ -301,6 +351,8 @@ void frmLogin::storePosition()
 
 void frmLogin::done(int result)
 {
+    if (m_checking)
+        return; // closed again once the check has come back
     // Every way of closing (the buttons, Esc, the close box, the third failure) comes here.
     storePosition();
     QDialog::done(result);

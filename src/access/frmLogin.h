@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -55,11 +56,15 @@ private:
     void Form_Load();
     int selectedPosition() const;
     void loginFailed();
-    void upgradeStoredPassword(const Operator &op, const QString &typed);
+    // True when the typed password opens the stored one; replacement: its hash, when the
+    // stored one is of an earlier form (empty otherwise, or when it could not be made).
+    bool checkOffThread(const QString &typed, const QString &stored, QString &replacement);
+    void upgradeStoredPassword(const Operator &op, const QString &hashed);
     void storePosition();
 
     QVector<Operator> m_operators;
     int m_attempt = 1;
     bool m_positionStored = false;
     bool m_activated = false;
+    bool m_checking = false; // a password is being checked
 };

@@ -240,9 +240,14 @@ int upgrade(const QString &path)
         std::printf("%s is at schema version %d already; nothing changed\n", qPrintable(path), before);
         return 0;
     }
-    std::printf("upgraded %s from schema version %d to %d: added %s\n", qPrintable(path), before,
-                store::kCurrentSchemaVersion,
-                before < 2 ? "the trail of changes, the recycle bin and the archive's identity" : "the archive's identity");
+    QStringList added;
+    added << (before < 2 ? QStringLiteral("added the trail of changes, the recycle bin and the archive's identity")
+                         : QStringLiteral("added the archive's identity"));
+    added << QStringLiteral("the recycle bin keeps every byte of the records it holds");
+    if (store::isServerAddress(path))
+        added << QStringLiteral("the server numbers and chains the trail's entries itself");
+    std::printf("upgraded %s from schema version %d to %d: %s\n", qPrintable(path), before,
+                store::kCurrentSchemaVersion, qPrintable(added.join(QStringLiteral("; "))));
     if (!roles.isEmpty())
         std::printf("gave the workstations' logins their rights on the new tables: %s\n",
                     qPrintable(roles.join(QStringLiteral(", "))));

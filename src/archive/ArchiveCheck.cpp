@@ -7,6 +7,7 @@ namespace store {
 
 namespace {
 constexpr int kMaxIntegrityProblems = 100;
+constexpr int kMaxBreaksNamed = 20; // besides the first
 
 QString countText(qint64 n) { return n < 0 ? QStringLiteral("?") : QString::number(n); }
 } // namespace
@@ -165,6 +166,17 @@ QString ArchiveReport::text() const
                              .arg(chain.entries)
                              .arg(chain.firstBadId)
                              .arg(chain.problem);
+            if (!chain.whole) {
+                for (qsizetype i = 1; i < chain.breaks.size() && i <= kMaxBreaksNamed; ++i)
+                    lines << QStringLiteral("trail: also BROKEN at entry %1: %2")
+                                 .arg(chain.breaks.at(i).id)
+                                 .arg(chain.breaks.at(i).problem);
+                if (chain.breakCount > kMaxBreaksNamed + 1)
+                    lines << QStringLiteral("trail: %1 more entries do not fit").arg(chain.breakCount - kMaxBreaksNamed - 1);
+                lines << QStringLiteral("trail: %1 of the %2 entries fit the entry before them (every entry checked)")
+                             .arg(chain.fitting)
+                             .arg(chain.entries);
+            }
             if (chain.newest)
                 lines << QStringLiteral("trail mark: %1 (note it where the archive's users cannot write; "
                                         "check PATH --trail-mark %1 then shows that no entry up to it was "

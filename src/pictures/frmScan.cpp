@@ -478,3 +478,13 @@ QStringList frmScan::readAheadHeld() const
     }
     return held;
 }
+
+QStringList frmScan::readAheadTaken() const
+{
+    QStringList taken;
+    for (const Ahead &ahead : m_ahead) {
+        if (ahead.index >= 0)
+            taken << ahead.path;
+    }
+    return taken;
+}

@@ -44,6 +44,8 @@ public:
     double zoom() const;        // the scale the photo is shown at
     // The paths of the photos read ahead and held, besides the one on show.
     QStringList readAheadHeld() const;
+    // The same with those still being read ahead.
+    QStringList readAheadTaken() const;
 
     // The words recognised on a photo, as the operator is to read them; set by whoever
     // knows the record (the browser). Without it the window offers no words.

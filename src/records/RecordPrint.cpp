@@ -1,5 +1,7 @@
 #include "records/RecordPrint.h"
 
+#include "records/PdfTextMap.h"
+
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "pictures/PictureLoader.h"
@@ -10,6 +12,7 @@
 #include "trail/History.h"
 #include "store/Statements.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
@@ -115,13 +118,19 @@ void RecordPrint::layOut(QPainter &painter, const QRect &area)
     }
 }
 
+void RecordPrint::drawText(QPainter &painter, const QRect &rect, int flags, const QString &text)
+{
+    m_drawn += text;
+    painter.drawText(rect, flags, text);
+}
+
 void RecordPrint::paintFooter(QPainter &painter, const QRect &area, int page)
 {
     painter.setFont(footerFont());
     const QRect footer(area.left(), area.bottom() + 1 - m_footerHeight, area.width(), m_footerHeight);
     painter.drawLine(footer.left(), footer.top() + m_footerHeight / 5, footer.right(), footer.top() + m_footerHeight / 5);
-    painter.drawText(footer, Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("病案号：") + m_record.number);
-    painter.drawText(footer, Qt::AlignRight | Qt::AlignBottom,
+    drawText(painter, footer, Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("病案号：") + m_record.number);
+    drawText(painter, footer, Qt::AlignRight | Qt::AlignBottom,
                      QStringLiteral("第 %1 / %2 页").arg(page + 1).arg(pageCount()));
 }
 
@@ -131,7 +140,7 @@ void RecordPrint::paintPhoto(QPainter &painter, const QRect &area, const QString
     const QFontMetrics caption(footerFont(), painter.device());
     const QRect captionRect(area.left(), area.top(), area.width(), caption.lineSpacing() * 2);
     // The photo's own path heads its page, shortened in the middle should it be long.
-    painter.drawText(captionRect, Qt::AlignLeft | Qt::AlignTop,
+    drawText(painter, captionRect, Qt::AlignLeft | Qt::AlignTop,
                      caption.elidedText(path, Qt::ElideMiddle, area.width()));
     const QRect frame(area.left(), captionRect.bottom() + 1, area.width(),
                       area.height() - captionRect.height() - m_footerHeight);
@@ -147,7 +156,7 @@ void RecordPrint::paintPhoto(QPainter &painter, const QRect &area, const QString
     }
     if (!loaded.ok) {
         painter.setFont(bodyFont());
-        painter.drawText(frame, Qt::AlignCenter | Qt::TextWordWrap,
+        drawText(painter, frame, Qt::AlignCenter | Qt::TextWordWrap,
                          kNoPhotoCaption + QLatin1Char('\n') + pictures::failureText(path, loaded));
         return;
     }
@@ -169,15 +178,15 @@ void RecordPrint::paintPage(QPainter &painter, const QRect &area, int page)
             if (line.heading) {
                 painter.setFont(headingFont());
                 const int height = int(heading.lineSpacing() * 2);
-                painter.drawText(QRect(area.left(), y, area.width(), height), Qt::AlignHCenter | Qt::AlignTop, line.text);
+                drawText(painter, QRect(area.left(), y, area.width(), height), Qt::AlignHCenter | Qt::AlignTop, line.text);
                 y += height;
                 continue;
             }
             painter.setFont(bodyFont());
             const QRect row(area.left(), y, area.width(), m_lineHeight);
             if (!line.label.isEmpty())
-                painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, line.label);
-            painter.drawText(row.adjusted(m_labelWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, line.text);
+                drawText(painter, row, Qt::AlignLeft | Qt::AlignVCenter, line.label);
+            drawText(painter, row.adjusted(m_labelWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, line.text);
             y += m_lineHeight;
         }
     } else {
@@ -209,16 +218,22 @@ QString RecordPrint::writePdf(const QString &path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return QStringLiteral("PDF 文件 %1 无法写入：%2").arg(QDir::toNativeSeparators(path), file.errorString());
+    // Written whole first: its maps back to text are put right once every page is drawn.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     bool painted = false;
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&pdf);
         setUpPage(writer);
         writer.setResolution(kPhotoDpi);
         writer.setTitle(QStringLiteral("病案 ") + m_record.number);
         writer.setCreator(platform::kAppTitle);
+        m_drawn.clear();
         painted = paint(writer);
     }
-    if (!painted) {
+    const QByteArray bytes = painted ? withDrawnCharacters(pdf.data(), m_drawn, {bodyFont(), headingFont(), footerFont()})
+                                     : QByteArray();
+    if (!painted || file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return QStringLiteral("PDF 文件 %1 无法写入。").arg(QDir::toNativeSeparators(path));
     }

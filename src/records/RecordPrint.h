@@ -56,12 +56,15 @@ private:
     void paintPage(QPainter &painter, const QRect &area, int page);
     void paintPhoto(QPainter &painter, const QRect &area, const QString &path, int resolution);
     void paintFooter(QPainter &painter, const QRect &area, int page);
+    // Draws a text and notes its characters (for the PDF's map back to text).
+    void drawText(QPainter &painter, const QRect &rect, int flags, const QString &text);
 
     PrintedRecord m_record;
     QVector<QVector<TextLine>> m_textPages;
     int m_lineHeight = 0;
     int m_labelWidth = 0;
     int m_footerHeight = 0;
+    QString m_drawn; // every text drawn by the last paint
 };
 
 // The preview of a record's print, with 打印... and 关闭.

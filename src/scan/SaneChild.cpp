@@ -35,8 +35,12 @@ std::atomic<int> graceMs{5000};
 
 const QString kHelperGone = QStringLiteral("扫描仪的驱动程序意外中止。请关闭扫描窗口后重新打开。");
 
+std::function<qint64()> testClock;
+
 qint64 nowMs()
 {
+    if (testClock)
+        return testClock();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -435,5 +439,7 @@ private:
 std::unique_ptr<ScannerSystem> makeSaneSystem() { return std::make_unique<ChildSystem>(); }
 
 void setScannerHelperGraceForTests(int milliseconds) { graceMs = milliseconds > 0 ? milliseconds : 5000; }
+
+void setScannerHelperClockForTests(std::function<qint64()> milliseconds) { testClock = std::move(milliseconds); }
 
 } // namespace pictures

@@ -102,5 +102,8 @@ std::unique_ptr<ScannerSystem> makeSaneSystem();
 std::unique_ptr<ScannerSystem> makeSaneSystemInProcess();
 // How long a helper that was told to stop is given before it is killed; tests shorten it.
 void setScannerHelperGraceForTests(int milliseconds);
+// The clock the grace is measured by, in milliseconds (empty: the system's steady clock);
+// set before a window starts its helper.
+void setScannerHelperClockForTests(std::function<qint64()> milliseconds);
 
 } // namespace pictures

@@ -26,6 +26,10 @@ const QString frmScanner::kNoScannerMessage = QStringLiteral(
     "没有找到扫描仪。请检查扫描仪已接通电源、连接好，并已装好它的驱动程序；"
     "在终端中运行 scanimage -L（sane-utils 软件包）可以查看系统能否找到它。");
 const QString frmScanner::kLookingMessage = QStringLiteral("正在查找扫描仪……");
+const QString frmScanner::kNoFolderMessage = QStringLiteral(
+    "病案数据库在服务器上，扫描的页面要保存到各工作站和备份都能访问的共享文件夹，本机没有这样的默认文件夹。"
+    "请系统管理员在站点设置 /etc/xdg/casearchive.conf 的 [Scan] 一节中设置 Folder"
+    "（例如 Folder=/srv/病案文件/扫描），然后再扫描。");
 
 namespace {
 const QString kSection = QStringLiteral("Scan");
@@ -72,9 +76,11 @@ QString scanFolder(const QString &recordNumber)
 {
     QString base = settings::read(kSection, QStringLiteral("Folder")).trimmed();
     if (base.isEmpty()) {
-        const QString archive = store::isServerAddress(app::DbPath) || app::DbPath.isEmpty()
-            ? app::defaultDatabasePath()
-            : app::DbPath;
+        // Pages scanned into a server's archive belong where every workstation and the
+        // backup reach them: no folder of this PC stands in for that.
+        if (store::isServerAddress(app::DbPath))
+            return QString();
+        const QString archive = app::DbPath.isEmpty() ? app::defaultDatabasePath() : app::DbPath;
         base = QFileInfo(archive).absoluteDir().filePath(QStringLiteral("Scan"));
     }
     return QDir(base).filePath(pageName(recordNumber));
@@ -87,6 +93,12 @@ frmScanner::frmScanner(const QString &recordNumber, QWidget *parent) : QDialog(p
     platform::setUpFixedDialog(this, QStringLiteral("frmScanner"), kTitle);
     buildControls();
 
+    if (pictures::scanFolder(m_number).isEmpty()) {
+        // Nowhere to put the pages: no scanner is looked for, and 扫描 stays off.
+        showMessage(kNoFolderMessage);
+        updateButtons();
+        return;
+    }
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("scanner"));
     m_session = new pictures::ScanSession;
@@ -106,6 +118,8 @@ frmScanner::frmScanner(const QString &recordNumber, QWidget *parent) : QDialog(p
 
 frmScanner::~frmScanner()
 {
+    if (!m_session)
+        return;
     // A device may still be reading: it is told to stop, and closed on its own thread.
     m_session->cancel();
     QMetaObject::invokeMethod(m_session, &pictures::ScanSession::shutDown, Qt::BlockingQueuedConnection);
@@ -292,6 +306,10 @@ void frmScanner::cmdScan_Click()
     const QString quality = settings::read(kSection, QStringLiteral("Quality"));
     const int jpegQuality = quality.isEmpty() ? kDefaultQuality : qBound(1, int(settings::leadingNumber(quality)), 100);
     const QString folder = pictures::scanFolder(m_number);
+    if (folder.isEmpty()) {
+        showMessage(kNoFolderMessage);
+        return;
+    }
 
     m_thisRun.clear();
     m_scanning = true;

@@ -22,7 +22,7 @@ namespace pictures {
 class ScanSession;
 
 // The folder a record's pages go into: [Scan] Folder, else "Scan" beside the archive
-// (for an archive on a server, beside the default archive file); one folder per number.
+// file; one folder per number. Empty for an archive on a server without [Scan] Folder.
 QString scanFolder(const QString &recordNumber);
 // A record number as it may stand in a file name: a number of the earlier system read from
 // the archive could hold anything, "../" too, and must not lead out of the folder.
@@ -34,6 +34,8 @@ class frmScanner : public QDialog {
 public:
     static const QString kNoScannerMessage;
     static const QString kLookingMessage;
+    // What the window says instead of looking for scanners when scanFolder() has no folder.
+    static const QString kNoFolderMessage;
 
     explicit frmScanner(const QString &recordNumber, QWidget *parent = nullptr);
     ~frmScanner() override;

@@ -93,6 +93,7 @@ void createSchema(Connection &c)
         c.run(s);
     if (c.backend() == Backend::PostgreSQL)
         addHistoryWordsOnServer(c);
+    addServerTrailChain(c);
     addArchiveIdentity(c);
     writeSchemaVersion(c, 3);
 }

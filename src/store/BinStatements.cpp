@@ -8,6 +8,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cctype>
 
 namespace store {
 
@@ -15,6 +18,125 @@ namespace {
 const QString kBinColumns = QStringLiteral(
     "rowid, deleted_at, operator_name, workstation, record_rowid, type_Name, \"病案号\", \"文件名\", \"路径名\", "
     "\"文件说明\", photos");
+
+// A bin entry's photos column. Entries written before the bin kept bytes hold the photo
+// list alone, as a JSON array of texts. Those written since hold an object: the list (to
+// show), then the record row's cells and each photo row's identity and cells, each cell
+// as its storage class and its bytes in hexadecimal ("t:e4b880", "b:00ff", "i:3132",
+// "r:…", null for no value), so that nothing in them depends on their being valid text.
+// The server's move writes the same form (serverBinContent()).
+const QString kListKey = QStringLiteral("photos");
+const QString kRecordKey = QStringLiteral("record");
+const QString kPhotoRowsKey = QStringLiteral("photoRows");
+
+QJsonValue cellJson(const StoredCell &cell)
+{
+    static const char kinds[] = {'n', 'i', 'r', 't', 'b'}; // StoredCell::Kind's order
+    if (cell.kind == StoredCell::Null)
+        return QJsonValue(QJsonValue::Null);
+    return QString::fromLatin1(QByteArray(1, kinds[cell.kind]) + ':' + cell.bytes.toHex());
+}
+
+std::optional<StoredCell> cellFromJson(const QJsonValue &v)
+{
+    if (v.isNull())
+        return StoredCell();
+    const QString s = v.toString();
+    if (s.size() < 2 || s.at(1) != QLatin1Char(':') || (s.size() - 2) % 2 != 0)
+        return std::nullopt;
+    StoredCell cell;
+    switch (s.at(0).unicode()) {
+    case 'i':
+        cell.kind = StoredCell::Integer;
+        break;
+    case 'r':
+        cell.kind = StoredCell::Real;
+        break;
+    case 't':
+        cell.kind = StoredCell::Text;
+        break;
+    case 'b':
+        cell.kind = StoredCell::Blob;
+        break;
+    default:
+        return std::nullopt;
+    }
+    const QByteArray hex = s.mid(2).toLatin1();
+    for (const char ch : hex)
+        if (!isxdigit(uchar(ch)))
+            return std::nullopt;
+    cell.bytes = QByteArray::fromHex(hex);
+    return cell;
+}
+
+// One row: its identity (a decimal text) and its cells, as a JSON array.
+QJsonArray rowJson(const StoredRow &row)
+{
+    QJsonArray a{QString::number(row.rowId)};
+    for (const StoredCell &cell : row.cells)
+        a << cellJson(cell);
+    return a;
+}
+
+std::optional<StoredRow> rowFromJson(const QJsonValue &v, int cells)
+{
+    const QJsonArray a = v.toArray();
+    if (a.size() != cells + 1)
+        return std::nullopt;
+    StoredRow row;
+    bool ok = false;
+    row.rowId = a.at(0).toString().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    for (int i = 1; i <= cells; ++i) {
+        const std::optional<StoredCell> cell = cellFromJson(a.at(i));
+        if (!cell)
+            return std::nullopt;
+        row.cells << *cell;
+    }
+    return row;
+}
+
+QStringList textList(const QJsonArray &a)
+{
+    QStringList list;
+    for (const QJsonValue &p : a)
+        list << (p.isNull() ? QString() : p.toString());
+    return list;
+}
+
+QString binContent(const QStringList &photos, const StoredRow &record, const QVector<StoredRow> &photoRows)
+{
+    QJsonArray rows;
+    for (const StoredRow &r : photoRows)
+        rows << rowJson(r);
+    const QJsonObject o{{kListKey, QJsonArray::fromStringList(photos)}, {kRecordKey, rowJson(record)}, {kPhotoRowsKey, rows}};
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// Reads the photos column into the entry; a text neither form reads holds no photos and
+// no cells (the entry is then restored as the earlier form was).
+void readBinContent(const QString &json, BinRow &r)
+{
+    const QJsonDocument d = QJsonDocument::fromJson(json.toUtf8());
+    if (!d.isObject()) {
+        r.photos = textList(d.array());
+        return;
+    }
+    const QJsonObject o = d.object();
+    r.photos = textList(o.value(kListKey).toArray());
+    const std::optional<StoredRow> record = rowFromJson(o.value(kRecordKey), 5);
+    if (!record)
+        return;
+    BinCells cells{*record, {}};
+    for (const QJsonValue &v : o.value(kPhotoRowsKey).toArray()) {
+        const std::optional<StoredRow> photo = rowFromJson(v, 2);
+        if (!photo)
+            return;
+        cells.photoRows << *photo;
+    }
+    r.cells = std::move(cells);
+}
 
 BinRow binRow(const QSqlQuery &q)
 {
@@ -25,7 +147,7 @@ BinRow binRow(const QSqlQuery &q)
     r.workstation = text(q, 3);
     r.rowId = text(q, 4).toLongLong();
     r.record = {r.rowId, text(q, 5), text(q, 6), text(q, 7), text(q, 8), text(q, 9)};
-    r.photos = text(q, 10);
+    readBinContent(text(q, 10), r);
     return r;
 }
 } // namespace
@@ -94,13 +216,33 @@ bool recordRowExists(Connection &c, qint64 rowId)
     return c.next(q);
 }
 
-int deletePhotoRowsUnlessKept(Connection &c, const QString &number)
+bool photoRowExists(Connection &c, qint64 rowId)
 {
-    return c.runOften(QStringLiteral("DELETE FROM photo WHERE %1 AND NOT EXISTS (SELECT 1 FROM Detail WHERE %2)")
-                     .arg(c.dialect().sameText(QStringLiteral("\"病案号\"")),
-                          c.dialect().sameText(QStringLiteral("Detail.\"病案号\""))),
-                 {number, number})
-        .numRowsAffected();
+    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM photo WHERE rowid = ?"), {rowId});
+    return c.next(q);
+}
+
+bool binTypeExists(Connection &c, qint64 binId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM Catalog WHERE %1 LIMIT 1")
+                            .arg(c.dialect().sameText(QStringLiteral("Name"),
+                                                      QStringLiteral("(SELECT type_Name FROM RecycleBin WHERE rowid = ?)"))),
+                        {binId});
+    return c.next(q);
+}
+
+int countRecordsWithBinNumber(Connection &c, qint64 binId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT count(*) FROM Detail WHERE %1")
+                            .arg(c.dialect().sameText(QStringLiteral("\"病案号\""),
+                                                      QStringLiteral("(SELECT b.\"病案号\" FROM RecycleBin AS b WHERE b.rowid = ?)"))),
+                        {binId});
+    return c.next(q) ? q.value(0).toInt() : 0;
+}
+
+void insertTypeFromBin(Connection &c, qint64 binId)
+{
+    c.run(QStringLiteral("INSERT INTO Catalog (Name) SELECT type_Name FROM RecycleBin WHERE rowid = ?"), {binId});
 }
 
 int countPhotosWithNumber(Connection &c, const QString &number)
@@ -151,11 +293,6 @@ RecordWithPhotos recordWithPhotos(const QSqlQuery &q, int first)
         r.photos << (p.isNull() ? QString() : p.toString());
     return r;
 }
-
-QString photoListJson(const QStringList &photos)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(photos)).toJson(QJsonDocument::Compact));
-}
 } // namespace
 
 std::optional<RecordWithPhotos> readRecordWithPhotos(Connection &c, qint64 rowId)
@@ -199,25 +336,47 @@ namespace {
 // What a move into the bin writes: every column but the entry's identity.
 const QString kBinWrittenColumns = kBinColumns.mid(QStringLiteral("rowid, ").size());
 
+// A cell of a server's row as the bin keeps it (binContent()): the server's text is UTF-8.
+QString serverCell(const QString &column)
+{
+    return QStringLiteral("'t:' || encode(convert_to(%1, 'UTF8'), 'hex')").arg(column);
+}
+
+// The bin entry's photos column, written on the server from the row that goes (`gone`),
+// its number's photo list (`listed`) and the photo rows that go with it (`unkept`).
+QString serverBinContent()
+{
+    QStringList record{QStringLiteral("gone.rowid::text")};
+    for (const char *column : {"type_Name", "\"病案号\"", "\"文件名\"", "\"路径名\"", "\"文件说明\""})
+        record << serverCell(QStringLiteral("gone.") + QString::fromUtf8(column));
+    return QStringLiteral("json_build_object('%1', listed.photos, '%2', json_build_array(%3), '%4', "
+                          "(SELECT coalesce(json_agg(json_build_array(unkept.rowid::text, %5, %6) ORDER BY unkept.rowid), "
+                          "'[]'::json) FROM unkept))::text")
+        .arg(kListKey, kRecordKey, record.join(QStringLiteral(", ")), kPhotoRowsKey,
+             serverCell(QStringLiteral("unkept.\"病案号\"")), serverCell(QStringLiteral("unkept.\"照片\"")));
+}
+
 // The parts of a move into the bin on a server that one statement does: `gone` is the
-// row, `listed` its number's photo list, `binned` the bin entry, `unkept` the photo rows
-// no other row keeps. They all see the archive as it was before the statement: the
-// photos read are the row's, and another row keeping the number is one other than the
-// row going. Takes the row's identity, then the bin entry's time, operator and workstation.
+// row, `listed` its number's photo list, `unkept` the photo rows no other row keeps (they
+// leave with it), `binned` the bin entry. They all see the archive as it was before the
+// statement: the photos read are the row's, and another row keeping the number is one
+// other than the row going. Takes the row's identity, then the bin entry's time, operator
+// and workstation.
 QString serverBinMoveParts()
 {
     return QStringLiteral(
                "WITH gone AS (DELETE FROM Detail WHERE rowid = ? RETURNING %1), "
                "listed AS (SELECT gone.rowid, (SELECT coalesce(json_agg(photo.\"照片\" ORDER BY photo.rowid), '[]'::json) "
                "FROM photo WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")) AS photos FROM gone), "
-               "binned AS (INSERT INTO RecycleBin (%2) SELECT ?::text, ?::text, ?::text, gone.rowid::text, gone.type_Name, "
-               "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", listed.photos::text "
-               "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid), "
                "unkept AS (DELETE FROM photo USING gone "
                "WHERE lower(photo.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\") "
                "AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> gone.rowid "
-               "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")))")
-        .arg(kRecordColumns, kBinWrittenColumns);
+               "AND lower(kept.\"病案号\" COLLATE \"C\") = lower(gone.\"病案号\" COLLATE \"C\")) "
+               "RETURNING photo.rowid, photo.\"病案号\", photo.\"照片\"), "
+               "binned AS (INSERT INTO RecycleBin (%2) SELECT ?::text, ?::text, ?::text, gone.rowid::text, gone.type_Name, "
+               "gone.\"病案号\", gone.\"文件名\", gone.\"路径名\", gone.\"文件说明\", %3 "
+               "FROM gone JOIN listed ON listed.rowid = gone.rowid RETURNING rowid)")
+        .arg(kRecordColumns, kBinWrittenColumns, serverBinContent());
 }
 } // namespace
 
@@ -235,35 +394,29 @@ std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, 
         return RecordMovedToBin{q.value(0).toLongLong(), recordWithPhotos(q, 1)};
     }
     std::optional<RecordWithPhotos> record = readRecordWithPhotos(c, rowId);
-    if (!record)
+    const std::optional<StoredRow> cells = storedRecordRow(c, rowId);
+    if (!record || !cells)
         return std::nullopt;
-    // The cells go over as they are stored, whatever their bytes.
+    // The bin keeps the cells as they are stored, whatever their bytes, and the photo rows
+    // that leave with the record: exactly these come back with it.
+    const QString content = binContent(record->photos, *cells, storedPhotoRowsLeavingWith(c, rowId));
     QSqlQuery q = c.run(QStringLiteral("INSERT INTO RecycleBin (%1) SELECT ?, ?, ?, ?, type_Name, \"病案号\", "
                                        "\"文件名\", \"路径名\", \"文件说明\", ? FROM Detail WHERE rowid = ? RETURNING rowid")
                             .arg(kBinWrittenColumns),
-                        {when, operatorName, workstation, QString::number(rowId), photoListJson(record->photos), rowId});
+                        {when, operatorName, workstation, QString::number(rowId), content, rowId});
     if (!c.next(q))
         return std::nullopt;
     const qint64 binId = q.value(0).toLongLong();
     q = QSqlQuery();
+    deletePhotoRowsLeavingWith(c, rowId);
     c.run(QStringLiteral("DELETE FROM Detail WHERE rowid = ?"), {rowId});
-    deletePhotoRowsUnlessKept(c, record->row.number);
     return RecordMovedToBin{binId, std::move(*record)};
 }
 
 std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 rowId, const BinMoveEntry &entry)
 {
-    // The entry's hashed content, spelled as the chain spells it: each field's length in
-    // bytes, a colon, the field and a newline, then the last entry's hash.
-    QStringList hashed{QStringLiteral("n.id::text")};
-    for (const char *field : {"e.changed_at", "e.operator_name", "e.workstation", "e.kind", "e.record_number",
-                              "e.record_rowid", "e.subject", "e.before_state", "e.after_state", "e.detail"})
-        hashed << QString::fromLatin1(field);
-    QString content;
-    for (const QString &field : std::as_const(hashed))
-        content += QStringLiteral("octet_length(%1) || ':' || %1 || chr(10) || ").arg(field);
-    // The entry's parts see the archive as it was before the statement too: the last entry
-    // is the one before this.
+    // The entry's parts see the archive as it was before the statement too; the server's
+    // trigger gives the entry its identity and hash.
     QSqlQuery q = c.runOften(
         serverBinMoveParts()
             + QStringLiteral(
@@ -274,13 +427,11 @@ std::optional<qint64> moveRecordRowToBinWithEntryOnServer(Connection &c, qint64 
             "'文件名', gone.\"文件名\", '路径名', gone.\"路径名\", '文件说明', gone.\"文件说明\", '照片', listed.photos)::text "
             "AS before_state, ''::text AS after_state, replace(?::text, ?::text, binned.rowid::text) AS detail, "
             "coalesce(gone.\"文件名\", '') AS record_name FROM gone JOIN listed ON listed.rowid = gone.rowid CROSS JOIN binned), "
-            "n AS (SELECT coalesce(last.rowid, 0) + 1 AS id, coalesce(last.hash, '') AS previous FROM (SELECT 1) AS one "
-            "LEFT JOIN (SELECT rowid, hash FROM History ORDER BY rowid DESC LIMIT 1) AS last ON true), "
-            "written AS (INSERT INTO History (%3) SELECT n.id, e.changed_at, e.operator_name, e.workstation, e.kind, "
-            "e.record_number, e.record_rowid, e.subject, e.before_state, e.after_state, e.detail, e.record_name, "
-            "encode(sha256(convert_to(%4n.previous, 'UTF8')), 'hex') FROM e CROSS JOIN n RETURNING rowid) "
+            "written AS (INSERT INTO History (%1) SELECT e.changed_at, e.operator_name, e.workstation, e.kind, "
+            "e.record_number, e.record_rowid, e.subject, e.before_state, e.after_state, e.detail, e.record_name "
+            "FROM e RETURNING rowid) "
             "SELECT binned.rowid FROM binned, written")
-                  .arg(kHistoryColumns, content),
+                  .arg(kHistoryColumns.mid(QStringLiteral("rowid, ").size()).chopped(QStringLiteral(", hash").size())),
         {rowId, entry.when, entry.operatorName, entry.workstation, entry.when, entry.operatorName, entry.workstation,
          entry.kind, entry.detailTemplate, QStringLiteral("%1")});
     if (!c.next(q))

@@ -26,6 +26,14 @@ QVector<OperatorRow> readOperators(Connection &c)
     return rows;
 }
 
+std::optional<OperatorRow> readOperatorRow(Connection &c, qint64 rowId)
+{
+    QSqlQuery q = c.run(QStringLiteral("SELECT *, rowid FROM \"User\" WHERE rowid = ?"), {rowId});
+    if (!c.next(q))
+        return std::nullopt;
+    return OperatorRow{text(q, 0), text(q, 1), text(q, 2), q.value(q.record().count() - 1).toLongLong()};
+}
+
 bool operatorExists(Connection &c, const QString &name)
 {
     QSqlQuery q = c.run(QStringLiteral("SELECT 1 FROM \"User\" WHERE %1 LIMIT 1").arg(same(c, QStringLiteral("UID"))), {name});

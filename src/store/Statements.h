@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 namespace store {
 
@@ -25,6 +26,9 @@ struct OperatorRow {
 };
 int countOperators(Connection &c);
 QVector<OperatorRow> readOperators(Connection &c);
+// One row as it is now, by identity and by position as readOperators reads it; nothing
+// when it has gone.
+std::optional<OperatorRow> readOperatorRow(Connection &c, qint64 rowId);
 bool operatorExists(Connection &c, const QString &name);
 void insertOperator(Connection &c, const QString &name, const QString &encodedPassword,
                     const QString &authority);

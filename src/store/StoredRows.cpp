@@ -118,6 +118,16 @@ sqlite3_stmt *prepare(sqlite3 *db, const QString &sql, const QString &what)
     return statement;
 }
 
+// True when the file keeps its text as UTF-16.
+bool keepsUtf16(sqlite3 *db)
+{
+    sqlite3_stmt *encoding = prepare(db, QStringLiteral("PRAGMA encoding"), QStringLiteral("读取"));
+    const bool utf16 = sqlite3_step(encoding) == SQLITE_ROW
+        && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(encoding, 0)), "UTF-8") != 0;
+    sqlite3_finalize(encoding);
+    return utf16;
+}
+
 } // namespace
 
 bool isNumberColumn(ArchiveTable table, int column) { return (shapeOf(table).integers >> column) & 1u; }
@@ -158,12 +168,34 @@ StoredRows::StoredRows(Connection &c, ArchiveTable table) : m_connection(c), m_t
     if (sqlite3 *db = fileHandle(c)) {
         m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table)),
                               QStringLiteral("读取"));
-        sqlite3_stmt *encoding = prepare(db, QStringLiteral("PRAGMA encoding"), QStringLiteral("读取"));
-        if (sqlite3_step(encoding) == SQLITE_ROW)
-            m_utf16 = qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(encoding, 0)), "UTF-8") != 0;
-        sqlite3_finalize(encoding);
+        m_utf16 = keepsUtf16(db);
     } else {
         m_query = c.run(sql.arg(serverColumns(shape), QString::fromUtf8(shape.table)));
+    }
+}
+
+StoredRows::StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId)
+    : m_connection(c), m_table(table)
+{
+    const Shape shape = shapeOf(table);
+    m_columns = shape.count;
+    m_integers = shape.integers;
+    const int marks = int(condition.count(QLatin1Char('?')));
+    const QString sql = QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 ORDER BY rowid");
+    sqlite3 *db = fileHandle(c);
+    if (!db) {
+        m_query = c.run(sql.arg(serverColumns(shape), QString::fromUtf8(shape.table), condition), QVariantList(marks, rowId));
+        return;
+    }
+    m_statement = prepare(db, sql.arg(QString::fromUtf8(shape.columns), QString::fromUtf8(shape.table), condition),
+                          QStringLiteral("读取"));
+    m_utf16 = keepsUtf16(db);
+    for (int i = 1; i <= marks; ++i) {
+        if (sqlite3_bind_int64(m_statement, i, rowId) != SQLITE_OK) {
+            sqlite3_finalize(m_statement);
+            m_statement = nullptr;
+            fail(db, QStringLiteral("读取"));
+        }
     }
 }
 
@@ -494,6 +526,63 @@ void StoredRowWriter::sendToServer()
                          .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns))
                          + tuples.join(QStringLiteral(", ")),
                      values);
+}
+
+namespace {
+// The photo rows of a record row's number that no other record row keeps; the row's
+// identity is bound twice.
+QString leavingPhotos(Connection &c)
+{
+    return QStringLiteral("%1 AND NOT EXISTS (SELECT 1 FROM Detail AS kept WHERE kept.rowid <> ? AND %2)")
+        .arg(c.dialect().sameText(QStringLiteral("photo.\"病案号\""),
+                                  QStringLiteral("(SELECT d.\"病案号\" FROM Detail AS d WHERE d.rowid = ?)")),
+             c.dialect().sameText(QStringLiteral("kept.\"病案号\""), QStringLiteral("photo.\"病案号\"")));
+}
+
+// The identity the table gives its next row: the file's rule for a table without
+// AUTOINCREMENT, the server's sequence.
+qint64 nextRowIdentity(Connection &c, ArchiveTable table)
+{
+    const QString name = QString::fromUtf8(shapeOf(table).table);
+    QSqlQuery q = fileHandle(c)
+        ? c.run(QStringLiteral("SELECT coalesce(max(rowid), 0) + 1 FROM %1").arg(name))
+        : c.run(QStringLiteral("SELECT nextval(pg_get_serial_sequence('%1', 'rowid'))").arg(name.toLower()));
+    if (!c.next(q))
+        throw StoreError(QStringLiteral("无法为表 %1 取得新的行标识。").arg(name));
+    return q.value(0).toLongLong();
+}
+} // namespace
+
+std::optional<StoredRow> storedRecordRow(Connection &c, qint64 rowId)
+{
+    StoredRows rows(c, ArchiveTable::Detail, QStringLiteral("rowid = ?"), rowId);
+    StoredRow row;
+    if (!rows.next(row))
+        return std::nullopt;
+    return row;
+}
+
+QVector<StoredRow> storedPhotoRowsLeavingWith(Connection &c, qint64 rowId)
+{
+    StoredRows rows(c, ArchiveTable::Photo, leavingPhotos(c), rowId);
+    QVector<StoredRow> leaving;
+    for (StoredRow row; rows.next(row);)
+        leaving << row;
+    return leaving;
+}
+
+int deletePhotoRowsLeavingWith(Connection &c, qint64 rowId)
+{
+    return c.run(QStringLiteral("DELETE FROM photo WHERE ") + leavingPhotos(c), {rowId, rowId}).numRowsAffected();
+}
+
+qint64 insertStoredRow(Connection &c, ArchiveTable table, const StoredRow &row, bool ownIdentity)
+{
+    StoredRow placed = row;
+    if (!ownIdentity)
+        placed.rowId = nextRowIdentity(c, table);
+    insertStoredRows(c, table, {placed});
+    return placed.rowId;
 }
 
 void markCopyUnfinished(Connection &c)

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 struct sqlite3_stmt;
 
@@ -49,6 +50,11 @@ public:
     bool next(StoredRow &row);
 
 private:
+    // The rows where the condition holds, each `?` of it bound to the identity.
+    StoredRows(Connection &c, ArchiveTable table, const QString &condition, qint64 rowId);
+    friend std::optional<StoredRow> storedRecordRow(Connection &c, qint64 rowId);
+    friend QVector<StoredRow> storedPhotoRowsLeavingWith(Connection &c, qint64 rowId);
+
     Connection &m_connection;
     ArchiveTable m_table;
     sqlite3_stmt *m_statement = nullptr; // on the file
@@ -97,6 +103,20 @@ private:
     QVector<StoredRow> m_waiting;        // on the server, and the batch being filled alongside
     std::unique_ptr<Alongside> m_alongside;
 };
+
+// ---- One record's rows, for the recycle bin: every cell as stored ----
+// The record row by identity; nothing when it has gone.
+std::optional<StoredRow> storedRecordRow(Connection &c, qint64 rowId);
+// The photo rows that leave with the record row when it goes: those of its number (as the
+// archive compares numbers, against the row's own cell) unless another record row keeps
+// the number. In the order stored.
+QVector<StoredRow> storedPhotoRowsLeavingWith(Connection &c, qint64 rowId);
+// Removes exactly those rows (before the record row itself goes); returns how many went.
+int deletePhotoRowsLeavingWith(Connection &c, qint64 rowId);
+// Adds one row of Detail or photo, under its own identity when ownIdentity (the caller
+// found it free), else under a new one; returns the identity it got. The cells as
+// insertStoredRows takes them.
+qint64 insertStoredRow(Connection &c, ArchiveTable table, const StoredRow &row, bool ownIdentity);
 
 // A copy into a server's database marks it unfinished in the transaction that fills it and
 // clears the mark once the copy has been compared with its original, so that a copy cut

@@ -132,6 +132,56 @@ QStringList trailSchema(const Dialect &dialect)
     };
 }
 
+QStringList serverTrailChainSchema()
+{
+    // The hashed content as the chain spells it (trail/History.cpp): the identity, then
+    // every field, each as its length in bytes, a colon, its UTF-8 bytes and a newline,
+    // then the hash of the entry before.
+    QString content = QStringLiteral(
+        "pg_catalog.convert_to(pg_catalog.length(NEW.rowid::text) || ':' || NEW.rowid::text || pg_catalog.chr(10), 'UTF8')");
+    for (const char *field : {"changed_at", "operator_name", "workstation", "kind", "record_number", "record_rowid",
+                              "subject", "before_state", "after_state", "detail"})
+        content += QStringLiteral(" || pg_catalog.convert_to(pg_catalog.octet_length(pg_catalog.convert_to("
+                                  "coalesce(NEW.%1, ''), 'UTF8'))::text || ':' || coalesce(NEW.%1, '') || "
+                                  "pg_catalog.chr(10), 'UTF8')")
+                       .arg(QLatin1String(field));
+    return {
+        // The workstations' login may add entries, and an entry it adds gets its identity
+        // (one past the last, under the archive's write lock) and its hash here, whatever the
+        // insert said: no workstation can place an entry elsewhere in the chain or vouch
+        // for its hash. The tables' owner, copying or restoring a trail, brings both along.
+        QStringLiteral("CREATE OR REPLACE FUNCTION casearchive_history_chain() RETURNS trigger LANGUAGE plpgsql AS $chain$\n"
+                       "DECLARE last_id bigint; last_hash text;\n"
+                       "BEGIN\n"
+                       "  IF NEW.rowid IS NOT NULL AND NEW.hash IS NOT NULL AND pg_catalog.pg_has_role(current_user, "
+                       "(SELECT c.relowner FROM pg_catalog.pg_class c WHERE c.oid = TG_RELID), 'MEMBER') THEN\n"
+                       "    RETURN NEW;\n"
+                       "  END IF;\n"
+                       "  PERFORM pg_catalog.pg_advisory_xact_lock(20090302);\n"
+                       "  EXECUTE pg_catalog.format('SELECT rowid, hash FROM %I.%I ORDER BY rowid DESC LIMIT 1', "
+                       "TG_TABLE_SCHEMA, TG_TABLE_NAME) INTO last_id, last_hash;\n"
+                       "  NEW.rowid := coalesce(last_id, 0) + 1;\n"
+                       "  NEW.hash := pg_catalog.encode(pg_catalog.sha256(%1 || "
+                       "pg_catalog.convert_to(coalesce(last_hash, ''), 'UTF8')), 'hex');\n"
+                       "  RETURN NEW;\n"
+                       "END\n"
+                       "$chain$")
+            .arg(content),
+        QStringLiteral("DO $made$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_catalog.pg_trigger "
+                       "WHERE tgname = 'casearchive_history_chain' AND tgrelid = 'history'::regclass) THEN "
+                       "CREATE TRIGGER casearchive_history_chain BEFORE INSERT ON History FOR EACH ROW "
+                       "EXECUTE FUNCTION casearchive_history_chain(); END IF; END $made$"),
+    };
+}
+
+void addServerTrailChain(Connection &c)
+{
+    if (!server(c))
+        return;
+    for (const QString &statement : serverTrailChainSchema())
+        c.run(statement);
+}
+
 namespace {
 // A server's version, once read: it only ever goes up (a server's archive is never
 // replaced in place; a restore or a copy goes into an empty database), and every write
@@ -226,23 +276,16 @@ void insertHistoryRow(Connection &c, const HistoryRow &r)
            r.detail, r.recordName, r.hash});
 }
 
-void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &r, const QByteArray &content)
+void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &r)
 {
-    // The last entry is found by the primary key's index, as the admin tool's check reads
-    // the chain; chr(10) is the newline that ends each field of the hashed content. The
-    // entry goes with the COMMIT: the write costs no extra round trip for it.
+    // The server's trigger gives the entry its identity and hash. The entry goes with the
+    // COMMIT: the write costs no extra round trip for it.
     c.runAtCommit(QByteArrayLiteral("casearchive_history_append"),
-                  QStringLiteral("INSERT INTO History (%1) "
-                                 "SELECT n.id, $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
-                                 "encode(sha256(convert_to(length(n.id::text) || ':' || n.id::text || chr(10), 'UTF8') "
-                                 "|| $12::bytea || convert_to(n.previous, 'UTF8')), 'hex') "
-                                 "FROM (SELECT coalesce(last.rowid, 0) + 1 AS id, coalesce(last.hash, '') AS previous "
-                                 "FROM (SELECT 1) AS one LEFT JOIN "
-                                 "(SELECT rowid, hash FROM History ORDER BY rowid DESC LIMIT 1) AS last ON true) AS n")
-                      .arg(kHistoryColumns)
+                  QStringLiteral("INSERT INTO History (%1) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)")
+                      .arg(kHistoryColumns.mid(QStringLiteral("rowid, ").size()).chopped(QStringLiteral(", hash").size()))
                       .toUtf8(),
                   {r.when, r.operatorName, r.workstation, r.kind, r.number, r.rowId, r.subject, r.before, r.after,
-                   r.detail, r.recordName, content});
+                   r.detail, r.recordName});
 }
 
 void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit)

@@ -5,6 +5,7 @@
 // else should need them.
 #include "store/Database.h"
 #include "store/Statements.h"
+#include "store/StoredRows.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,11 @@ void writeSchemaVersion(Connection &c, int version);
 // logins, by the grants printed for them) get their rights on the new tables, as
 // serverGrants() gives them. Returns the roles. Nothing on a file.
 QStringList grantTrailToWorkstations(Connection &c);
+// Version 3 on a server: the trigger that numbers and chains every entry a workstation
+// adds (each statement safe to run again); nothing on a file, whose writers may write
+// anything in it anyway.
+QStringList serverTrailChainSchema();
+void addServerTrailChain(Connection &c);
 // The trail's tables, for the copy (what Catalog ... User are to archiveTables()).
 QVector<ArchiveTable> trailTables();
 
@@ -52,10 +58,9 @@ struct HistoryRow {
 // The last entry's identity and hash; nothing when the trail is empty.
 std::optional<QPair<qint64, QString>> lastHistoryLink(Connection &c);
 void insertHistoryRow(Connection &c, const HistoryRow &row);
-// On a server, in one statement: the entry gets the identity one past the last, and its
-// hash, SHA-256 over "length:identity\n", then `content` (every other field as the chain
-// spells it), then the last entry's hash, is made there too. Needs the archive's write lock.
-void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &row, const QByteArray &content);
+// On a server: the entry's fields alone; the server's trigger (serverTrailChainSchema())
+// gives it the identity one past the last and its hash.
+void insertHistoryRowChainedByServer(Connection &c, const HistoryRow &row);
 // Every entry in the order of the chain.
 void forEachHistoryRow(Connection &c, const std::function<void(const HistoryRow &)> &visit);
 // One record's entries, newest first.
@@ -79,6 +84,12 @@ qint64 countFilteredHistoryRows(Connection &c, const HistoryFilter &filter);
 qint64 countHistoryRows(Connection &c);
 
 // ---- Recycle bin ----
+// What a bin entry keeps of the record beyond its row's text: every cell of the record row
+// and of each photo row that left with it, as stored (storage class and bytes).
+struct BinCells {
+    StoredRow record;              // Detail's columns; the identity is the record's
+    QVector<StoredRow> photoRows;  // photo's columns, with their own identities, in order
+};
 struct BinRow {
     qint64 id = 0;
     QString when;
@@ -86,14 +97,17 @@ struct BinRow {
     QString workstation;
     qint64 rowId = 0;
     RecordRow record;
-    QString photos; // JSON array
+    QStringList photos; // the number's photo list when the record left, as text (to show)
+    // Entries written since the bin keeps bytes; those written before hold the text alone
+    // (their record row's cells are the bin row's own, their photos the list above).
+    std::optional<BinCells> cells;
 };
 struct RecordWithPhotos;
 struct RecordMovedToBin;
-// Moves one Detail row, its cells as stored, into the bin with the photo list of its
-// number (the row leaves Detail), and removes the number's photo rows unless another row
-// keeps the number. Nothing when the row has gone. On a server the one below does more in
-// one statement.
+// Moves one Detail row into the bin with the photo list of its number (the row leaves
+// Detail), and the photo rows of its number unless another row keeps the number: the
+// cells of all of them as stored (BinCells). Nothing when the row has gone. On a server the
+// one below does more in one statement.
 std::optional<RecordMovedToBin> moveRecordRowToBin(Connection &c, qint64 rowId, const QString &when,
                                                    const QString &operatorName, const QString &workstation);
 // The same on a server in one statement, which also writes the deletion's trail entry as
@@ -113,14 +127,18 @@ std::optional<BinRow> readBinRow(Connection &c, qint64 binId);
 int deleteBinRow(Connection &c, qint64 binId);
 qint64 countBinRows(Connection &c);
 qint64 countBinRowsBefore(Connection &c, const QString &when);
-// Puts the entry's cells back into Detail as they were stored; number and rowId replace
-// the stored ones when given. Returns the row identity it got.
+// Of an entry written before the bin kept bytes: puts its cells back into Detail as they
+// were stored; number and rowId replace the stored ones when given. Returns the row
+// identity it got.
 qint64 insertRecordFromBin(Connection &c, qint64 binId, std::optional<qint64> rowId,
                            const std::optional<QString> &number);
 bool recordRowExists(Connection &c, qint64 rowId);
-// Removes the number's photo rows unless a record row still keeps the number; returns how
-// many went.
-int deletePhotoRowsUnlessKept(Connection &c, const QString &number);
+bool photoRowExists(Connection &c, qint64 rowId);
+// The entry's type cell and number cell, compared as the archive compares them.
+bool binTypeExists(Connection &c, qint64 binId);
+int countRecordsWithBinNumber(Connection &c, qint64 binId);
+// Re-creates the entry's type from its type cell as stored.
+void insertTypeFromBin(Connection &c, qint64 binId);
 int countPhotosWithNumber(Connection &c, const QString &number);
 // The rows of a type, in the order stored (letter case of A-Z ignored, as the tree ignores it).
 QVector<qint64> recordRowIdsOfType(Connection &c, const QString &typeName);

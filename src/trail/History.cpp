@@ -224,8 +224,13 @@ bool upgradeSchema(Connection &c)
         if (c.backend() == Backend::PostgreSQL)
             addHistoryWordsOnServer(c);
     }
-    if (version < 3)
+    // 3: the archive's identity; a server numbers and chains the trail's entries itself;
+    // the recycle bin keeps the bytes of what it holds (a form the versions before cannot
+    // restore, so they may not write here any more).
+    if (version < 3) {
         addArchiveIdentity(c);
+        addServerTrailChain(c);
+    }
     writeSchemaVersion(c, kCurrentSchemaVersion);
     return true;
 }
@@ -306,9 +311,9 @@ void appendHistory(Connection &c, const Actor &actor, const Change &change)
     r.after = stateJson(change.after);
     r.detail = change.detail;
     r.recordName = nameOf(change.before, change.after);
-    // Each round trip to a server costs more than the hash: it chains the entry itself.
+    // The server numbers and chains the entry itself (its workstations' logins may not).
     if (c.backend() == Backend::PostgreSQL) {
-        insertHistoryRowChainedByServer(c, r, chainContentAfterId(r));
+        insertHistoryRowChainedByServer(c, r);
         return;
     }
     const auto last = lastHistoryLink(c);
@@ -375,6 +380,8 @@ ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &no
         report.whole = false;
         report.firstBadId = report.entries + 1;
         report.problem = QStringLiteral("记下的第 %1 条不见了：第 %2 条起的条目被删除过").arg(noted->id).arg(report.entries + 1);
+        report.breaks.push_back({report.firstBadId, report.problem});
+        ++report.breakCount;
     };
     if (readSchemaVersion(c) < 2) {
         checkNoted();
@@ -384,29 +391,39 @@ ChainReport verifyHistoryChain(Connection &c, const std::optional<TrailMark> &no
     QString previous;
     forEachHistoryRow(c, [&](const HistoryRow &r) {
         ++report.entries;
-        if (!report.whole)
-            return;
-        auto bad = [&](const QString &problem) {
-            report.whole = false;
-            report.firstBadId = r.id;
-            report.problem = problem;
-        };
-        if (r.id != expected) {
-            bad(r.id - expected == 1
-                    ? QStringLiteral("第 %1 条之前的第 %2 条不见了（被删除过）").arg(r.id).arg(expected)
-                    : QStringLiteral("第 %1 条之前的第 %2 至 %3 条不见了（被删除过）").arg(r.id).arg(expected).arg(r.id - 1));
+        QString problem;
+        if (r.id < expected) {
+            problem = QStringLiteral("第 %1 条的编号不在它应在的位置（被修改过）").arg(r.id);
+        } else if (r.id != expected) {
+            problem = r.id - expected == 1
+                ? QStringLiteral("第 %1 条之前的第 %2 条不见了（被删除过）").arg(r.id).arg(expected)
+                : QStringLiteral("第 %1 条之前的第 %2 至 %3 条不见了（被删除过）").arg(r.id).arg(expected).arg(r.id - 1);
         } else if (chainHash(r, previous) != r.hash) {
-            bad(QStringLiteral("第 %1 条的内容与它的校验值不符（被修改过，或与别的条目调换过位置）").arg(r.id));
+            problem = QStringLiteral("第 %1 条的内容与它的校验值不符（被修改过，或与别的条目调换过位置）").arg(r.id);
         } else if (!changeKindFromCode(r.kind)) {
-            bad(QStringLiteral("第 %1 条的变更类别“%2”不是本系统写的").arg(r.id).arg(r.kind));
+            problem = QStringLiteral("第 %1 条的变更类别“%2”不是本系统写的").arg(r.id).arg(r.kind);
         } else if (r.recordName != nameOf(stateFromJson(r.before), stateFromJson(r.after))) {
-            bad(QStringLiteral("第 %1 条的病案名称与它记下的内容不符（被修改过）").arg(r.id));
+            problem = QStringLiteral("第 %1 条的病案名称与它记下的内容不符（被修改过）").arg(r.id);
         } else if (noted && r.id == noted->id && r.hash != noted->hash) {
             // Every hash fits, yet not the one noted: the trail up to here was written anew.
-            bad(QStringLiteral("第 %1 条的校验值不是记下的值：到第 %1 条为止的条目被改写过").arg(r.id));
+            problem = QStringLiteral("第 %1 条的校验值不是记下的值：到第 %1 条为止的条目被改写过").arg(r.id);
         }
+        if (problem.isEmpty()) {
+            ++report.fitting;
+        } else {
+            if (report.whole) {
+                report.whole = false;
+                report.firstBadId = r.id;
+                report.problem = problem;
+            }
+            if (report.breaks.size() < kMaxChainBreaksKept)
+                report.breaks.push_back({r.id, problem});
+            ++report.breakCount;
+        }
+        // The next entry is held against this one as it stands: one entry that does not
+        // fit (a forged one far out, say) is named, and every entry after it is still checked.
         previous = r.hash;
-        ++expected;
+        expected = qMax(expected, r.id) + 1;
     });
     checkNoted();
     if (report.whole && report.entries > 0)

@@ -19,10 +19,11 @@ namespace store {
 
 // ---- The archive's schema version ----
 // 1: the four tables of every archive; 2: with the trail and the recycle bin; 3: with the
-// archive's identity (store/ArchiveIdentity.h). An archive of an older
+// archive's identity (store/ArchiveIdentity.h), a server numbering and chaining the trail's
+// entries itself, and the bin keeping the bytes of what it holds. An archive of an older
 // version opens and reads as before; the first write of this version (or the admin
-// tool's upgrade) adds the new tables once and records the version (the file's
-// user_version; a one-row table on a server). The four tables never change shape.
+// tool's upgrade) brings it up once and records the version (the file's user_version; a
+// one-row table on a server). The four tables never change shape.
 constexpr int kCurrentSchemaVersion = 3;
 int schemaVersion(Connection &c);
 // Brings the archive to the current version in the caller's transaction; does nothing
@@ -147,12 +148,24 @@ struct TrailMark {
 // Reads "ID:HASH"; nothing when it is not one.
 std::optional<TrailMark> parseTrailMark(const QString &text);
 
-// The chain check: whole, or the first entry that does not fit and why.
+// The chain check: whole, or every entry that does not fit and why. Each entry is held
+// against the one before it as stored, so that the entries after one that does not fit are
+// checked all the same.
+struct ChainBreak {
+    qint64 id = 0;
+    QString problem; // what the operator reads about that entry
+};
+constexpr int kMaxChainBreaksKept = 100;
 struct ChainReport {
     bool whole = true;
     qint64 entries = 0;
+    qint64 fitting = 0;    // entries that fit the one before them
     qint64 firstBadId = 0; // 0 when whole
-    QString problem;       // what the operator reads about that entry
+    QString problem;       // the first break's
+    // The entries that do not fit, in the order of the chain: the first kMaxChainBreaksKept
+    // of them (a trail forged throughout would otherwise fill the memory), and how many.
+    QVector<ChainBreak> breaks;
+    qint64 breakCount = 0;
     std::optional<TrailMark> newest; // the newest entry's mark, when the chain is whole
 };
 // With a mark, the trail must still hold that entry with that hash.

@@ -2,20 +2,11 @@
 
 #include "store/TrailStatements.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QStringDecoder>
 
 namespace store {
 
 namespace {
-
-QStringList photosFromJson(const QString &json)
-{
-    QStringList photos;
-    for (const QJsonValue &v : QJsonDocument::fromJson(json.toUtf8()).array())
-        photos << v.toString();
-    return photos;
-}
 
 BinEntry entryOf(const BinRow &r)
 {
@@ -25,7 +16,7 @@ BinEntry entryOf(const BinRow &r)
     e.operatorName = r.operatorName;
     e.workstation = r.workstation;
     e.record.row = r.record;
-    e.record.photos = photosFromJson(r.photos);
+    e.record.photos = r.photos;
     return e;
 }
 
@@ -42,6 +33,51 @@ QString freeNumber(Connection &c)
             return number;
     }
     throw StoreError(QStringLiteral("找不到可用的新病案号，没有恢复。"));
+}
+
+// True when a server's text column holds the cell as it is: valid UTF-8 without NUL, or
+// no value.
+bool serverHolds(const StoredCell &cell)
+{
+    if (cell.kind == StoredCell::Null)
+        return true;
+    if (cell.kind != StoredCell::Text || cell.bytes.contains('\0'))
+        return false;
+    QStringDecoder strict(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = strict.decode(cell.bytes); // decoded only when taken as a text
+    Q_UNUSED(decoded);
+    return !strict.hasError();
+}
+
+// Puts the record row and the photo rows that left with it back as they were stored: each
+// under its own identity where that is free (the photos all or none, so that they keep
+// their order), the number's cell replaced when the record comes back under another.
+qint64 putBackCells(Connection &c, const BinEntry &entry, BinCells cells, bool ownRowId, const std::optional<QString> &number)
+{
+    if (c.backend() == Backend::PostgreSQL) {
+        // An entry copied from a file may hold what a server's column cannot: refused, never altered.
+        bool holds = true;
+        for (const StoredRow &row : QVector<StoredRow>{cells.record} + cells.photoRows)
+            for (const StoredCell &cell : row.cells)
+                holds = holds && serverHolds(cell);
+        if (!holds)
+            throw StoreError(QStringLiteral("回收站中的病案 %1（%2）有服务器上的档案不能原样保存的内容（不是文本的值，或无效的字符），"
+                                            "没有恢复。")
+                                 .arg(entry.record.row.number, entry.record.row.name));
+    }
+    const StoredCell newNumber{StoredCell::Text, number.value_or(QString()).toUtf8()};
+    if (number)
+        cells.record.cells[1] = newNumber;
+    const qint64 rowId = insertStoredRow(c, ArchiveTable::Detail, cells.record, ownRowId);
+    bool ownPhotoIds = true;
+    for (const StoredRow &photo : std::as_const(cells.photoRows))
+        ownPhotoIds = ownPhotoIds && photo.rowId > 0 && !photoRowExists(c, photo.rowId);
+    for (StoredRow &photo : cells.photoRows) {
+        if (number)
+            photo.cells[0] = newNumber;
+        insertStoredRow(c, ArchiveTable::Photo, photo, ownPhotoIds);
+    }
+    return rowId;
 }
 
 } // namespace
@@ -110,8 +146,9 @@ RestoreResult restoreFromBin(Connection &c, const Actor &actor, qint64 binId)
     const BinEntry entry = entryOf(*row);
     const QString &oldNumber = entry.record.row.number;
 
-    if (!entry.record.row.typeName.trimmed().isEmpty() && !typeExists(c, entry.record.row.typeName)) {
-        insertType(c, entry.record.row.typeName);
+    // The type as stored, whatever its bytes: a name that is no valid text comes back the same.
+    if (!entry.record.row.typeName.trimmed().isEmpty() && !binTypeExists(c, binId)) {
+        insertTypeFromBin(c, binId);
         result.typeRecreated = true;
         Change type;
         type.kind = ChangeKind::TypeAdded;
@@ -120,22 +157,32 @@ RestoreResult restoreFromBin(Connection &c, const Actor &actor, qint64 binId)
         appendHistory(c, actor, type);
     }
 
-    std::optional<QString> number;
-    if (countRecordsWithNumber(c, oldNumber) > 0) {
-        number = freeNumber(c);
-        result.renumbered = true;
-    }
-    result.number = number.value_or(oldNumber);
+    // Shared numbers are the archive's own (earlier archives hold them, and the program
+    // keeps them): the record comes back under its own number whenever its own row is
+    // free, and under a new one only when both its row and its number are taken.
     std::optional<qint64> rowId;
     if (entry.record.row.rowId > 0 && !recordRowExists(c, entry.record.row.rowId))
         rowId = entry.record.row.rowId;
     result.sameRowId = rowId.has_value();
-    const qint64 newRowId = insertRecordFromBin(c, binId, rowId, number);
-
-    // The number's photo rows stay where another deletion left them; never twice.
-    if (countPhotosWithNumber(c, result.number) == 0)
-        for (const QString &photo : entry.record.photos)
-            insertPhoto(c, result.number, photo);
+    std::optional<QString> number;
+    if (!rowId && countRecordsWithBinNumber(c, binId) > 0) {
+        number = freeNumber(c);
+        result.renumbered = true;
+    }
+    result.number = number.value_or(oldNumber);
+    qint64 newRowId = 0;
+    if (row->cells) {
+        // Exactly the photo rows that left with the record come back; rows another tool has
+        // added under the number since stay as they are.
+        newRowId = putBackCells(c, entry, *row->cells, rowId.has_value(), number);
+    } else {
+        // An entry of the earlier form: its row's cells are the bin row's, its photos the list.
+        newRowId = insertRecordFromBin(c, binId, rowId, number);
+        // The number's photo rows stay where another deletion left them; never twice.
+        if (countPhotosWithNumber(c, result.number) == 0)
+            for (const QString &photo : entry.record.photos)
+                insertPhoto(c, result.number, photo);
+    }
     deleteBinRow(c, binId);
 
     Change change;

@@ -1,5 +1,5 @@
 #pragma once
-// Deleted records are kept, with every column and their photo list, until a super-user
+// Deleted records are kept, every cell of their rows as stored, until a super-user
 // restores them or lets them go. Files on disk are never touched by either: the archive
 // holds paths only. Every function works in the caller's transaction and writes its
 // entry to the trail (trail/History.h) there.
@@ -37,8 +37,10 @@ struct RestoreResult {
     bool typeRecreated = false;
     QString number;
 };
-// Puts the record back under its own number and row identity where they are free, else
-// under a new free number; re-creates its type when that was deleted.
+// Puts the record back as it was stored, with exactly the photo rows that left with it:
+// under its own row identity where that is free, and then under its own number even when
+// another record shares it; under a new free number only when both are taken. Re-creates
+// its type (as stored) when that was deleted.
 RestoreResult restoreFromBin(Connection &c, const Actor &actor, qint64 binId);
 // Removes the entry for good (the trail keeps what it held). Returns false when it had gone.
 bool purgeFromBin(Connection &c, const Actor &actor, qint64 binId);

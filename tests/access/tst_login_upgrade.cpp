@@ -8,6 +8,8 @@
 #include "store/Settings.h"
 
 #include <QComboBox>
+#include <QScopeGuard>
+#include <QThread>
 #include <QLineEdit>
 #include <QPushButton>
 #include <memory>
@@ -123,17 +125,41 @@ private slots:
         QVERIFY(access::isHashedForm(storedPassword(QStringLiteral("张三")).toString()));
     }
 
-    void aPasswordChangedMeanwhileIsLeftAlone()
+    // The window read the rows when it opened; 确定 goes by them as they are when it is
+    // pressed: a password set since, an operator demoted or deleted since.
+    void theLoginGoesByTheRowAsItIsNow()
     {
-        // The window read the earlier form; meanwhile the admin tool set a new password.
-        m_archive->addOperator(QStringLiteral("张三"), QStringLiteral("^_`"), QStringLiteral("可以修改"));
+        m_archive->addOperator(QStringLiteral("张三"), QStringLiteral("^_`"), QStringLiteral("超级权限"));
+        m_archive->addOperator(QStringLiteral("李四"), access::hashedForm(QStringLiteral("pw")), QStringLiteral("超级权限"));
         testing::ScriptedPlatform platform;
         frmLogin w;
         w.show();
         const QString reset = access::hashedForm(QStringLiteral("new"));
         m_archive->exec(QStringLiteral("UPDATE \"User\" SET PWD = ? WHERE UID = ?"), {reset, QStringLiteral("张三")});
-        QVERIFY(logIn(w, QStringLiteral("张三"), QStringLiteral("abc")));
-        QCOMPARE(storedPassword(QStringLiteral("张三")).toString(), reset);
+        // Every hash is checked off the window's thread, which goes on painting meanwhile.
+        QList<bool> offTheWindowsThread;
+        access::setHashCheckObserverForTests(
+            [&] { offTheWindowsThread << (QThread::currentThread() != QCoreApplication::instance()->thread()); });
+        const auto restore = qScopeGuard([] { access::setHashCheckObserverForTests({}); });
+        platform.answer(Answer::Ok);
+        QVERIFY(!logIn(w, QStringLiteral("张三"), QStringLiteral("abc")));
+        QCOMPARE(platform.boxes.value(0).text, QStringLiteral("无效的密码，再试一次！"));
+        m_archive->exec(QStringLiteral("UPDATE \"User\" SET \"权限\" = ? WHERE UID = ?"),
+                        {QStringLiteral("只能添加"), QStringLiteral("张三")});
+        QVERIFY(logIn(w, QStringLiteral("张三"), QStringLiteral("new")));
+        QCOMPARE(app::CurrentAuthority, QStringLiteral("只能添加"));
+        QCOMPARE(storedPassword(QStringLiteral("张三")).toString(), reset); // up to date: left alone
+        QCOMPARE(offTheWindowsThread, (QList<bool>{true, true}));
+
+        frmLogin again;
+        again.show();
+        m_archive->exec(QStringLiteral("DELETE FROM \"User\" WHERE UID = ?"), {QStringLiteral("李四")});
+        // Another operator under the deleted one's identity is not the one the window listed.
+        m_archive->addOperator(QStringLiteral("王五"), access::hashedForm(QStringLiteral("pw")), QStringLiteral("超级权限"));
+        platform.answer(Answer::Ok);
+        QVERIFY(!logIn(again, QStringLiteral("李四"), QStringLiteral("pw")));
+        QCOMPARE(platform.boxes.size(), 2);
+        QCOMPARE(again.attempt(), 2);
     }
 
     void operatorsSharingANameAreUpgradedOneByOne()

@@ -2,6 +2,8 @@
 
 #include "access/Password.h"
 
+#include <QScopeGuard>
+
 // Passwords must read exactly as the earlier Windows system (code page 936) wrote them.
 class TestPassword : public QObject {
     Q_OBJECT
@@ -242,6 +244,41 @@ private slots:
         for (const QString &bad : {huge, slow, cut, other, QString(), QStringLiteral("$argon2id$")}) {
             QVERIFY2(!access::passwordMatches(QStringLiteral("pw"), marker + bad), qPrintable(bad));
         }
+    }
+
+    // The bounds hold each alone and together, and a hash beyond them is never run: a
+    // genuine one with a pass too many opens nothing, with libsodium never asked.
+    void costlyHashesAreRefusedBeforeTheyRun()
+    {
+        const QString marker = QString::fromUcs4(U"\U0010FFFE", 1);
+        int runs = 0;
+        access::setHashCheckObserverForTests([&runs] { ++runs; });
+        const auto restore = qScopeGuard([] { access::setHashCheckObserverForTests({}); });
+        access::setHashCostForTests(16, 8192);
+        const QString sixteen = access::hashedForm(QStringLiteral("pw"));
+        access::setHashCostForTests(17, 8192);
+        const QString seventeen = access::hashedForm(QStringLiteral("pw"));
+        access::setHashCostForTests(1, 8192);
+        QVERIFY(seventeen.contains(QStringLiteral(",t=17,")));
+        QVERIFY(!access::passwordMatches(QStringLiteral("pw"), seventeen));
+        QCOMPARE(runs, 0);
+        QVERIFY(access::passwordMatches(QStringLiteral("pw"), sixteen));
+        QCOMPARE(runs, 1);
+        const auto costing = [&](const char *memory, const char *passes) {
+            QString h = sixteen;
+            h.replace(QRegularExpression(QStringLiteral("m=[0-9]+,t=[0-9]+")),
+                      QStringLiteral("m=%1,t=%2").arg(QLatin1String(memory), QLatin1String(passes)));
+            return access::hashCheckAffordable(h);
+        };
+        QVERIFY(costing("1048576", "1"));  // a gibibyte once
+        QVERIFY(costing("65536", "16"));   // 64 MiB sixteen times
+        QVERIFY(!costing("1048576", "16")); // both at once: seconds at every attempt
+        QVERIFY(!costing("1048576", "2"));
+        QVERIFY(!costing("1048577", "1"));
+        QVERIFY(!costing("8", "0"));
+        QVERIFY(!access::passwordMatches(QStringLiteral("pw"), marker + QStringLiteral("$argon2id$v=19$m=1048576,t=16,p=1$")
+                                                                   + sixteen.section(QLatin1Char('$'), 4)));
+        QCOMPARE(runs, 1);
     }
 
     void lengthCountsCharacters()

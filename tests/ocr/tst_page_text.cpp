@@ -1,9 +1,14 @@
 #include "TempArchive.h"
 
+#include "ocr/PageQueue.h"
 #include "records/ArchiveTreeModel.h"
 #include "store/Database.h"
 #include "store/PageText.h"
 #include "store/Statements.h"
+
+#include <QHostInfo>
+#include <QProcess>
+#include <QScopeGuard>
 
 using namespace store;
 using testing::TempArchive;
@@ -202,6 +207,57 @@ private slots:
         QCOMPARE(counts.done, 1);
         QCOMPARE(counts.failed, 1);
         QCOMPARE(counts.pending, 1);
+    }
+
+    // Two readers on one workstation at once (two ocr runs, or one and the program): the
+    // claims of a reader still running are never given back by the other, so no page is
+    // read twice; those of a reader that has ended are, and those of other machines wait
+    // for their leases.
+    void onlyTheClaimsOfEndedReadersOfThisMachineAreGivenBack()
+    {
+        TempArchive a;
+        a.addType(QStringLiteral("内科"));
+        a.addRecord(QStringLiteral("内科"), QStringLiteral("240101080000"), QStringLiteral("甲"), {}, {},
+                    {QStringLiteral("/p/1.png"), QStringLiteral("/p/2.png"), QStringLiteral("/p/3.png"),
+                     QStringLiteral("/p/4.png")});
+        Connection c(a.path());
+        createPageTextTable(c);
+        QProcess running;
+        running.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(running.waitForStarted());
+        const auto stop = qScopeGuard([&running] {
+            running.kill();
+            running.waitForFinished();
+        });
+        QProcess ended;
+        ended.start(QStringLiteral("true"), {});
+        QVERIFY(ended.waitForStarted());
+        const qint64 endedPid = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        const QString host = QHostInfo::localHostName();
+        const QString live = QStringLiteral("%1/%2/0000000a").arg(host).arg(running.processId());
+        const QString gone = QStringLiteral("%1/%2/0000000b").arg(host).arg(endedPid);
+        const QString elsewhere = QStringLiteral("%1-other/%2/0000000c").arg(host).arg(endedPid);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        {
+            Transaction t(c);
+            queueMissingPages(c);
+            for (const QString &claim : {live, gone, elsewhere})
+                QCOMPARE(claimPages(c, claim, now, 3600, 1).size(), 1);
+            t.commit();
+        }
+        QCOMPARE(pictures::PageQueueReader::releaseAbandoned(c), 1);
+        QStringList held = pendingClaims(c);
+        QStringList kept{live, elsewhere};
+        held.sort();
+        kept.sort();
+        QCOMPARE(held, kept);
+        // The next reader gets the page given back and the one nobody had, nothing else.
+        pictures::PageQueueReader next;
+        QStringList photos;
+        for (const PageJob &job : next.claim(c, 10))
+            photos << job.photo;
+        QCOMPARE(photos, (QStringList{QStringLiteral("/p/2.png"), QStringLiteral("/p/4.png")}));
     }
 
     void theSearchFindsRecordsByTheirPages()

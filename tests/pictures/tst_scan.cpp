@@ -542,8 +542,21 @@ private slots:
         v.click(1);
         QCOMPARE(frmScan::PageIndex, 1);
         QTRY_COMPARE(v.photoSize(), QSize(200, 150));
+        // Passed while it was read, it is not read ahead again as the neighbour of the next.
+        QCOMPARE(v.dialog->readAheadTaken(), QStringList());
         QVERIFY(notice(v).isEmpty());
         QVERIFY(QApplication::overrideCursor() == nullptr);
+        QTRY_VERIFY(converterGone());
+        // Nor one the operator paged to while it was being read ahead, and then on past it.
+        QFile::remove(pidFile);
+        frmScan::PageIndex = 0;
+        Viewer ahead = open({m_small, slow, m_wide}, 0);
+        QTRY_VERIFY(QFileInfo::exists(pidFile));
+        QCOMPARE(ahead.dialog->readAheadTaken(), QStringList{slow});
+        ahead.click(1);
+        ahead.click(1);
+        QTRY_COMPARE(ahead.photoSize(), QSize(1000, 300));
+        QCOMPARE(ahead.dialog->readAheadTaken(), QStringList());
         QTRY_VERIFY(converterGone());
 
         // A key pressed while the photo is read is handled: Esc closes the viewer, and

@@ -94,8 +94,10 @@ private slots:
             store::deleteTypeFromCatalog(c, QStringLiteral("眼科"));
             t.commit();
         }
-        // Meanwhile another record took the number.
-        m_archive->addRecord(QStringLiteral("外科"), kNumber, QStringLiteral("乙"));
+        // Meanwhile another record took the number and the row (as the file gives the row to
+        // the next record): under its own number it would be taken for the other.
+        m_archive->exec(QStringLiteral("INSERT INTO Detail (rowid, type_Name, \"病案号\", \"文件名\") VALUES (?, ?, ?, ?)"),
+                        {bin().at(0).record.row.rowId, QStringLiteral("外科"), kNumber, QStringLiteral("乙")});
         frmRecycleBin dlg;
         platform.answer(Answer::Ok);
         dlg.cmdRestore_Click();

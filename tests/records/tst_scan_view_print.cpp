@@ -40,15 +40,11 @@ QString run(const QString &tool, const QStringList &arguments)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-// Without blanks, and with the radicals the PDF's font draws with the glyphs of 页 and 骨
-// read as those characters.
+// Without blanks.
 QString pageText(const QString &pdf, int page)
 {
     QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
                                                      QString::number(page), pdf, QStringLiteral("-")});
-    text = text.normalized(QString::NormalizationForm_KC);
-    text.replace(QChar(0x2EDA), QChar(0x9875)); // ⻚ 页
-    text.replace(QChar(0x2EE3), QChar(0x9AA8)); // ⻣ 骨
     text.remove(QRegularExpression(QStringLiteral("\\s")));
     return text;
 }

@@ -673,10 +673,19 @@ private slots:
         settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QString());
         app::DbPath = QStringLiteral("/srv/病案/Data/file.dat");
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/srv/病案/Data/Scan/240305140709"));
-        // A server's archive has no folder: the default archive's stands in.
+        // A server's archive has no folder of this PC: the window says which setting to make,
+        // and looks for no scanner.
         app::DbPath = QStringLiteral("postgresql://dbserver/casearchive?user=clerk");
-        QCOMPARE(pictures::scanFolder(m_number),
-                 QFileInfo(app::defaultDatabasePath()).absolutePath() + QStringLiteral("/Scan/240305140709"));
+        QCOMPARE(pictures::scanFolder(m_number), QString());
+        {
+            frmScanner w(m_number);
+            QCOMPARE(w.lblMessage->text(),
+                     QStringLiteral("病案数据库在服务器上，扫描的页面要保存到各工作站和备份都能访问的共享文件夹，本机没有这样的默认文件夹。"
+                                    "请系统管理员在站点设置 /etc/xdg/casearchive.conf 的 [Scan] 一节中设置 Folder"
+                                    "（例如 Folder=/srv/病案文件/扫描），然后再扫描。"));
+            QVERIFY(!w.cmdScan->isEnabled());
+            QCOMPARE(w.cboScanner->count(), 0);
+        }
         settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), QStringLiteral("/扫描件"));
         QCOMPARE(pictures::scanFolder(m_number), QStringLiteral("/扫描件/240305140709"));
         // A number read from the archive never leads out of the folder.

@@ -5,6 +5,7 @@
 #include "ScriptedPlatform.h"
 #include "TempArchive.h"
 
+#include "scan/ScanHelperLink.h"
 #include "scan/Scanner.h"
 #include "scan/frmScanner.h"
 #include "store/Settings.h"
@@ -17,10 +18,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QtEndian>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using platform::Answer;
 using platform::Buttons;
@@ -168,6 +175,60 @@ private slots:
         w.reset(); // returns: the helper is given its grace, then killed
         QCOMPARE(childProcesses(), QList<int>());
         QCOMPARE(filesThere(), QStringList());
+    }
+
+    // The program's own grace, measured by a clock the test advances at every look: a
+    // wedged helper holds the closing window for that grace once, then is killed.
+    void aWedgedHelperHoldsTheClosingWindowForOneGraceAtMost()
+    {
+        std::atomic<qint64> now{0};
+        pictures::setScannerHelperClockForTests([&now] { return now += 500; });
+        const auto restore = qScopeGuard([] { pictures::setScannerHelperClockForTests({}); });
+        testing::ScriptedPlatform platform;
+        auto w = open();
+        QVERIFY(signalHelperMidPage(w.get(), SIGSTOP));
+        const qint64 closing = now;
+        w.reset();
+        // One grace, and a few looks at the clock besides; a second grace would pass 10 s.
+        QVERIFY2(now - closing >= 5000 && now - closing < 2 * 5000, qPrintable(QString::number(now - closing)));
+        QCOMPARE(childProcesses(), QList<int>());
+    }
+
+    // A frame's head is read before its body: one announcing more than the link's bound is
+    // refused before anything is allocated for it, and one at the bound is read whole.
+    void aFrameBeyondTheBoundIsRefusedBeforeItsBodyIsRead()
+    {
+        namespace link = pictures::helper;
+        const auto head = [](qint32 size) {
+            QByteArray h(4, '\0');
+            qToBigEndian(size, h.data());
+            return h;
+        };
+        QCOMPARE(link::announcedSize(head(link::kMaxFrame).constData()), link::kMaxFrame);
+        QCOMPARE(link::announcedSize(head(link::kMaxFrame + 1).constData()), -1);
+        QCOMPARE(link::announcedSize(head(-1).constData()), -1);
+        for (const qint32 size : {link::kMaxFrame + 1, link::kMaxFrame}) {
+            int fds[2];
+            QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+            const auto closeBoth = qScopeGuard([&fds] {
+                ::close(fds[0]);
+                ::close(fds[1]);
+            });
+            // The body follows only for the frame at the bound; the other's stream ends.
+            std::thread writer([&] {
+                if (size <= link::kMaxFrame)
+                    QVERIFY(link::writeFrame(fds[1], QByteArray(size, 'x')));
+                else
+                    QCOMPARE(::write(fds[1], head(size).constData(), 4), 4);
+                ::shutdown(fds[1], SHUT_WR);
+            });
+            QByteArray payload;
+            const bool read = link::readFrame(fds[0], payload);
+            writer.join();
+            QCOMPARE(read, size <= link::kMaxFrame);
+            QCOMPARE(payload.capacity() == 0, !read);
+            QCOMPARE(payload.size(), read ? size : 0);
+        }
     }
 
     void turningToTheOtherScannerEndsAWedgedHelper()

@@ -305,6 +305,70 @@ private slots:
                                      << qint64(4) << QStringLiteral("第 4 条的病案名称与它记下的内容不符（被修改过）");
         QTest::newRow("kind swapped") << QStringList{QStringLiteral("UPDATE History SET kind = 'record.purged' WHERE rowid = 4")}
                                       << qint64(4) << edited.arg(4);
+        // Every other field an entry holds, each alone.
+        QTest::newRow("workstation edited")
+            << QStringList{QStringLiteral("UPDATE History SET workstation = 'pc-9' WHERE rowid = 3")} << qint64(3) << edited.arg(3);
+        QTest::newRow("time edited") << QStringList{QStringLiteral("UPDATE History SET changed_at = "
+                                                                   "'2024-03-01T08:00:00.251Z' WHERE rowid = 1")}
+                                     << qint64(1) << edited.arg(1);
+        QTest::newRow("number edited")
+            << QStringList{QStringLiteral("UPDATE History SET record_number = '240101080001' WHERE rowid = 5")} << qint64(5)
+            << edited.arg(5);
+        QTest::newRow("row edited") << QStringList{QStringLiteral("UPDATE History SET record_rowid = '9' WHERE rowid = 2")}
+                                    << qint64(2) << edited.arg(2);
+        QTest::newRow("subject edited") << QStringList{QStringLiteral("UPDATE History SET subject = '外科' WHERE rowid = 3")}
+                                        << qint64(3) << edited.arg(3);
+        QTest::newRow("before edited")
+            << QStringList{QStringLiteral("UPDATE History SET before_state = replace(before_state, '张三', '张四') WHERE rowid = 2")}
+            << qint64(2) << edited.arg(2);
+        QTest::newRow("after edited")
+            << QStringList{QStringLiteral("UPDATE History SET after_state = replace(after_state, '/d/a.pdf', '/d/b.pdf') "
+                                          "WHERE rowid = 1")}
+            << qint64(1) << edited.arg(1);
+    }
+
+    // An entry that does not fit is named, and the entries after it are checked against it
+    // all the same: one forged far out hides nothing that follows.
+    void everyEntryIsCheckedPastOneThatDoesNotFit()
+    {
+        TempArchive a;
+        int hour = 0;
+        {
+            Connection c(a.path());
+            fillTrail(c, &hour);
+        }
+        a.exec(QStringLiteral("INSERT INTO History (rowid, changed_at, operator_name, workstation, kind, record_number, "
+                              "record_rowid, subject, before_state, after_state, detail, record_name, hash) "
+                              "VALUES (1000000, '2024-03-02T08:00:00.000Z', '甲', 'pc-1', 'type.added', '', '', '假', '', '', "
+                              "'', '', ?)"),
+               {QString(64, QLatin1Char('0'))});
+        {
+            Connection c(a.path());
+            append(c, {QStringLiteral("甲"), QStringLiteral("pc-1")},
+                   {ChangeKind::TypeAdded, {}, 0, QStringLiteral("外科"), std::nullopt, std::nullopt, {}});
+        }
+        const QString gap = QStringLiteral("第 1000000 条之前的第 6 至 999999 条不见了（被删除过）");
+        Run check = admin({QStringLiteral("check"), a.path()});
+        QCOMPARE(check.exitCode, 1);
+        QVERIFY2(check.out.contains(QStringLiteral("trail: 7 entries, hash chain BROKEN at entry 1000000: %1\n"
+                                                   "trail: 6 of the 7 entries fit the entry before them (every entry checked)\n")
+                                        .arg(gap)),
+                 qPrintable(check.out));
+        // Another entry edited, after the forged one and before it: all three named.
+        a.exec(QStringLiteral("UPDATE History SET detail = 'x' WHERE rowid IN (2, 1000001)"));
+        Connection c(a.path());
+        const ChainReport report = verifyHistoryChain(c);
+        QCOMPARE(report.firstBadId, 2);
+        QCOMPARE(report.breaks.size(), 3);
+        QCOMPARE(report.breakCount, 3);
+        QCOMPARE(report.breaks.at(2).id, 1000001);
+        check = admin({QStringLiteral("check"), a.path()});
+        QVERIFY2(check.out.contains(QStringLiteral("trail: also BROKEN at entry 1000000: %1\n"
+                                                   "trail: also BROKEN at entry 1000001: 第 1000001 条的内容与它的校验值不符"
+                                                   "（被修改过，或与别的条目调换过位置）\n"
+                                                   "trail: 4 of the 7 entries fit the entry before them (every entry checked)\n")
+                                        .arg(gap)),
+                 qPrintable(check.out));
     }
 
     void theChainShowsWhatWasTamperedWith()
@@ -429,7 +493,11 @@ private slots:
         const Run first = admin({QStringLiteral("upgrade"), path});
         QCOMPARE(first.exitCode, 0);
         QVERIFY2(first.out.startsWith(QStringLiteral("upgraded %1 from schema version 1 to 3: added the trail of changes, "
-                                                     "the recycle bin and the archive's identity\n").arg(path)),
+                                                     "the recycle bin and the archive's identity; the recycle bin keeps "
+                                                     "every byte of the records it holds%2\n")
+                                          .arg(path, testing::onServer() ? QStringLiteral("; the server numbers and chains "
+                                                                                          "the trail's entries itself")
+                                                                         : QString())),
                  qPrintable(first.out + first.err));
         QCOMPARE(first.out.contains(QStringLiteral("--print-grants")), testing::onServer());
         const Run second = admin({QStringLiteral("upgrade"), path});

@@ -134,6 +134,16 @@ private slots:
                   QStringLiteral("UPDATE archiveidentity SET id = ''")})
                 QVERIFY_THROWS_EXCEPTION(store::StoreError, c.run(statement));
             QVERIFY(store::verifyHistoryChain(c).whole);
+            // An entry the login writes itself gets the server's identity and hash, not its own.
+            c.run(QStringLiteral("INSERT INTO history (rowid, changed_at, operator_name, workstation, kind, record_number, "
+                                 "record_rowid, subject, before_state, after_state, detail, record_name, hash) VALUES "
+                                 "(1000000, '2024-03-01T08:00:00.000Z', '甲', 'pc', 'type.added', '', '', '外科', '', '', '', "
+                                 "'', ?)"),
+                  {QString(64, QLatin1Char('0'))});
+            const store::ChainReport chain = store::verifyHistoryChain(c);
+            QVERIFY2(chain.whole, qPrintable(chain.problem));
+            QCOMPARE(chain.entries, 6);
+            QVERIFY(chain.newest->hash != QString(64, QLatin1Char('0')));
         }
         archive->exec(QStringLiteral("DROP OWNED BY %1").arg(role));
         archive.reset();
