@@ -123,10 +123,11 @@ const char *const kUsage =
     "      read the words on every photo of the archive's records, so that the search\n"
     "      finds records by them (the box 照片文字); shows each photo as it is read.\n"
     "      Photos read before are skipped unless their file changed (SHA-256); a photo\n"
-    "      that cannot be read is recorded with the reason. Ctrl+C stops after the\n"
-    "      photos under way; running it again goes on. Each N photos (default 4) are\n"
-    "      read by one helper process under limits of time and memory. On a server the\n"
-    "      tables' owner runs it first (it makes the table page_text). Exit code 0 all\n"
+    "      that cannot be read is recorded with the reason. Ctrl+C or SIGTERM stops it\n"
+    "      within a moment, the photos under way left for the next run, which goes on.\n"
+    "      Each N photos (default 4) are read by one helper process under limits of\n"
+    "      time and memory. On a server the tables' owner runs it first (it makes the\n"
+    "      table page_text). Exit code 0 all\n"
     "      read, 3 some could not be read, 130 stopped\n"
     "  casearchive-admin import OLD.dat TARGET [--encoding CP936] [--map-path 'D:\\病案=/srv/病案文件' ...]\n"
     "                                [--replace-unfinished] [--report FILE]\n"
@@ -296,17 +297,6 @@ int copyArchive(const QString &from, const QString &to, bool replaceUnfinished)
     return 0;
 }
 
-// The folder scanned pages go into, as the program on this PC has it: [Scan] Folder, else
-// "Scan" beside a file archive when that is there. A server's archive has no such default.
-QString scanFolderFor(const QString &archive)
-{
-    const QString set = settings::readOfProgram(QStringLiteral("Scan"), QStringLiteral("Folder")).trimmed();
-    if (!set.isEmpty() || store::isServerAddress(archive))
-        return set;
-    const QString beside = QFileInfo(archive).absoluteDir().filePath(QStringLiteral("Scan"));
-    return QFileInfo(beside).isDir() ? beside : QString();
-}
-
 // A scheduled backup: what the backup window does, with a line of progress every tenth.
 int backupCommand(const QString &archive, QStringList args)
 {
@@ -327,7 +317,7 @@ int backupCommand(const QString &archive, QStringList args)
         return usage("backup takes ARCHIVE FOLDER [--with-files] [--keep N] [--owner-only]");
     options.targetFolder = args.first();
     if (options.includeFiles)
-        options.scanFolder = scanFolderFor(archive);
+        options.scanFolder = store::scanFolderToKeep(archive, settings::readOfProgram(QStringLiteral("Scan"), QStringLiteral("Folder")));
     // Run as root, a server's records are followed with the office group's rights (a file
     // archive's: with the rights of whoever could write it, store/GroupRights.h).
     if (store::isServerAddress(archive))

@@ -541,6 +541,15 @@ void BackupRun::writeList(const QString &name, const QByteArray &bytes)
     f.close();
 }
 
+QString scanFolderToKeep(const QString &archivePath, const QString &configured)
+{
+    const QString set = configured.trimmed();
+    if (!set.isEmpty() || isServerAddress(archivePath))
+        return set;
+    const QString beside = QFileInfo(archivePath).absoluteDir().filePath(QStringLiteral("Scan"));
+    return QFileInfo(beside).isDir() ? beside : QString();
+}
+
 QString backupFolderName(const QDateTime &when)
 {
     return QStringLiteral("病案备份-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));

@@ -18,6 +18,11 @@
 
 namespace store {
 
+// The folder of scanned pages a backup with the files keeps: the one set ([Scan] Folder,
+// given as `configured`), else "Scan" beside a file archive when that is there. A server's
+// archive has no such default: its pages are wherever the office set them.
+QString scanFolderToKeep(const QString &archivePath, const QString &configured);
+
 // The folder a backup made at that moment is named: "病案备份-20240607-153012".
 QString backupFolderName(const QDateTime &when);
 // The list of what a backup holds, written inside it.

@@ -159,6 +159,9 @@ void frmBackup::cmdStart_Click()
     options.archivePath = m_archivePath;
     options.targetFolder = target;
     options.includeFiles = Check1->isChecked();
+    // The scanned pages are the office's too, whether a record names them yet or not.
+    if (options.includeFiles)
+        options.scanFolder = store::scanFolderToKeep(m_archivePath, settings::read(QStringLiteral("Scan"), QStringLiteral("Folder")));
 
     m_cancel = false;
     setRunning(true);
@@ -196,6 +199,11 @@ void frmBackup::cmdStart_Click()
             text += QStringLiteral("\n复制病案关联的文件和照片 %1 个，共 %2 MB。")
                         .arg(result.filesCopied)
                         .arg(megabytes(result.bytesCopied));
+        if (!options.scanFolder.isEmpty())
+            text += result.scanFolderProblem.isEmpty()
+                ? QStringLiteral("\n扫描文件夹中还没有病案使用的文件 %1 个也已备份。").arg(result.scanFilesCopied)
+                : QStringLiteral("\n扫描文件夹“%1”不存在或不能读取，其中的文件没有备份。")
+                      .arg(QDir::toNativeSeparators(options.scanFolder));
         if (!result.missing.isEmpty())
             text += QStringLiteral("\n有 %1 个文件找不到，没有备份，详见备份文件夹中的“%2”。")
                         .arg(result.missing.size())
@@ -211,7 +219,7 @@ void frmBackup::cmdStart_Click()
                         .arg(result.leftoversKept.size())
                         .arg(megabytes(result.leftoverBytesKept))
                         .arg(result.leftoversKept.join(QStringLiteral("、")));
-        const bool remark = !result.missing.isEmpty() || !result.leftoversKept.isEmpty();
+        const bool remark = !result.missing.isEmpty() || !result.leftoversKept.isEmpty() || !result.scanFolderProblem.isEmpty();
         platform::message(this, text, QStringLiteral("备份完成"), platform::Buttons::Ok,
                           remark ? platform::Icon::Exclamation : platform::Icon::Information);
         break;

@@ -165,6 +165,34 @@ private slots:
         QCOMPARE(text1(again.get())->text(), m_target.path());
     }
 
+    void theScanFolderGoesWithTheFiles()
+    {
+        testing::ScriptedPlatform platform;
+        platform.answer(platform::Answer::Ok);
+        const QString page = QDir(m_archive->folder()).filePath(QStringLiteral("Scan/240101080000/page1.png"));
+        QVERIFY(QDir().mkpath(QFileInfo(page).path()));
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_archive->folder() + QStringLiteral("/Scan"));
+        testing::makePicture(QFileInfo(page).path(), QStringLiteral("page1.png"), 20, 20);
+        auto w = open();
+        chooseTarget(w.get());
+        button(w.get(), "cmdStart")->click();
+        QCOMPARE(platform.boxes.size(), 1);
+        QVERIFY2(platform.boxes[0].text.endsWith(QStringLiteral("共 0.0 MB。\n扫描文件夹中还没有病案使用的文件 1 个也已备份。")),
+                 qPrintable(platform.boxes[0].text));
+        const QString folder = QDir(m_target.path()).filePath(entries(m_target.path()).value(0));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/files") + page).isFile());
+
+        // A folder set that is not there is said, not passed over.
+        settings::write(QStringLiteral("Scan"), QStringLiteral("Folder"), m_archive->folder() + QStringLiteral("/gone"));
+        platform.answer(platform::Answer::Ok);
+        button(w.get(), "cmdStart")->click();
+        QCOMPARE(platform.boxes.size(), 2);
+        QVERIFY2(platform.boxes[1].text.endsWith(QStringLiteral("\n扫描文件夹“%1”不存在或不能读取，其中的文件没有备份。")
+                                                     .arg(QDir::toNativeSeparators(m_archive->folder() + QStringLiteral("/gone")))),
+                 qPrintable(platform.boxes[1].text));
+        QCOMPARE(platform.boxes[1].icon, platform::Icon::Exclamation);
+    }
+
     void leftoversOfAnInterruptedBackupAreCleared()
     {
         // What a backup killed yesterday left: its ".partial" folder with a copy in it;
