@@ -31,7 +31,7 @@ endforeach()
 add_custom_target(casearchive_icons ALL DEPENDS ${icon_pictures})
 
 # The helpers go beside the program, which looks for them there.
-install(TARGETS casearchive casearchive-admin casearchive-render casearchive-ocr casearchive-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS casearchive casearchive-admin casearchive-render casearchive-ocr casearchive-scan casearchive-jet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/casearchive.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${icon_source} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME casearchive.svg)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

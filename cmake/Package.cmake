@@ -32,7 +32,7 @@ if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-         ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6svg6, libqt6network6, libqt6printsupport6, libsane1, libtesseract5")
+         ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6sql6, libqt6svg6, libqt6network6, libqt6printsupport6, libsane1, libtesseract5, libmdb3")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

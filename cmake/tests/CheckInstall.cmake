@@ -89,6 +89,7 @@ set(expected
   bin/casearchive-render
   bin/casearchive-ocr
   bin/casearchive-scan
+  bin/casearchive-jet
   lib/systemd/system/casearchive-backup.service
   lib/systemd/system/casearchive-backup.timer
   share/applications/casearchive.desktop
@@ -116,7 +117,7 @@ if(NOT installed STREQUAL expected)
   fail("installed files differ from the expected ones\n  missing: ${missing}\n  unexpected: ${extra}")
 endif()
 
-foreach(tool casearchive casearchive-admin casearchive-render casearchive-ocr casearchive-scan)
+foreach(tool casearchive casearchive-admin casearchive-render casearchive-ocr casearchive-scan casearchive-jet)
   unset(found CACHE)
   find_program(found ${tool} PATHS "${prefix}/bin" NO_DEFAULT_PATH NO_CACHE)
   if(NOT found)

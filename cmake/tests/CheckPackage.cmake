@@ -61,9 +61,9 @@ endforeach()
 # What the program needs at run time, including what no linker sees: the SQL
 # driver plugins (the file and the server), the Chinese fonts, the tool the installation
 # makes its group with; the scanner drivers the scan helper runs, and Tesseract with the
-# models the photos' words are read with.
+# models the photos' words are read with; mdbtools' reader library for the earlier archive.
 foreach(needed libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libqt6svg6
-               fonts-noto-cjk adduser libsane1 libtesseract5 tesseract-ocr-chi-sim tesseract-ocr-eng)
+               fonts-noto-cjk adduser libsane1 libtesseract5 tesseract-ocr-chi-sim tesseract-ocr-eng libmdb3)
   if(NOT needed IN_LIST names)
     fail("the package does not depend on ${needed}: ${depends}")
   endif()

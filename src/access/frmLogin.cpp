@@ -2,6 +2,7 @@
 
 #include "access/Password.h"
 #include "common/Installation.h"
+#include "common/EarlierArchive.h"
 #include "common/CurrentOperator.h"
 #include "common/Module1.h"
 #include "platform/Desktop.h"
@@ -152,7 +153,8 @@ void frmLogin::Form_Load()
         platform::message(this,
                           QStringLiteral("无法读取病案数据库“%1”中的操作员，不能登录。\n\n%2")
                                   .arg(store::maskPasswords(app::DbPath), failure)
-                              + app::archiveSetupAdvice(app::DbPath), // no archive yet: how to make one
+                              + app::archiveSetupAdvice(app::DbPath) // no archive yet: how to make one
+                              + app::earlierArchiveAdvice(app::DbPath), // the earlier system's: how to import it
                           QStringLiteral("登录"), platform::Buttons::Ok, platform::Icon::Critical);
 
     // Every operator is listed: one left off could be added and never log in.

@@ -1,6 +1,7 @@
 // casearchive-admin: prepares archive files for the program, and lets an office back into
 // an archive it has locked itself out of.
 #include "access/OperatorAccount.h"
+#include "admin/ImportCommand.h"
 #include "admin/OcrCommand.h"
 #include "access/Password.h"
 #include "common/Installation.h"
@@ -87,7 +88,8 @@ const char *const kUsage =
     "      anything in the folder the list does not account for reported; it prints\n"
     "      whose archive the backup holds and when it was made, and writes nothing.\n"
     "      Exit code 0 when all is well, 1 when damaged (archive, copy or checksum list)\n"
-    "      or no archive, 3 when files are missing\n"
+    "      or no archive, 3 when files are missing, 4 when PATH is the earlier\n"
+    "      system's archive (a Jet file), which is to be imported\n"
     "  casearchive-admin copy FROM TO [--replace-unfinished]\n"
     "      copy the archive FROM into a new archive TO, and verify the copy: the row\n"
     "      counts of every table and every cell compared byte for byte with its original;\n"
@@ -134,6 +136,20 @@ const char *const kUsage =
     "      time and memory. On a server the tables' owner runs it first (it makes the\n"
     "      table page_text). Exit code 0 all\n"
     "      read, 3 some could not be read, 130 stopped\n"
+    "  casearchive-admin import OLD.dat TARGET [--encoding CP936] [--map-path 'D:\\病案=/srv/病案文件' ...]\n"
+    "                                [--replace-unfinished] [--report FILE]\n"
+    "      import the earlier system's archive (its Jet file Data\\file.dat, Access 97 or\n"
+    "      2000) into the new archive TARGET (a file that does not exist yet, or an empty\n"
+    "      database on a server), every row of its four tables in their stored order;\n"
+    "      then read the Jet file a second time and compare every cell before the archive\n"
+    "      counts. Text is decoded in the code page given by --encoding, else the one the\n"
+    "      file records; a text that does not decode stops the import, naming its row.\n"
+    "      --map-path maps the Windows paths of attached files and photos onto a folder\n"
+    "      here (the prefix matched with letter case ignored; a file not there is looked\n"
+    "      up with letter case ignored). Passwords stay in the earlier form, which the\n"
+    "      login opens and upgrades. The report lists the missing files (into FILE with\n"
+    "      --report). Exit code 0 verified, 3 verified but files missing, 1 nothing\n"
+    "      imported\n"
     "PATH may be a server address wherever an archive is named (init prepares the\n"
     "tables in an existing, empty database); the password never goes into the address\n"
     "but into ~/.pgpass.\n"
@@ -655,6 +671,8 @@ int main(int argc, char *argv[])
         }
         if (command == QLatin1String("ocr"))
             return ocrCommand(path, args);
+        if (command == QLatin1String("import"))
+            return importCommand(path, args);
         if (command == QLatin1String("operator")) {
             if (args.isEmpty())
                 return usage("operator needs PATH NAME");

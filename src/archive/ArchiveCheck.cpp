@@ -78,6 +78,11 @@ ArchiveReport checkArchive(const QString &path, bool checkFiles, const std::opti
 {
     ArchiveReport report;
     report.path = path;
+    if (!isServerAddress(path)) {
+        report.earlier = earlierFormatOf(path);
+        if (report.earlier != EarlierFormat::None)
+            return report;
+    }
     try {
         Connection c(path);
         examine(c, report, checkFiles, noted);
@@ -110,6 +115,8 @@ bool ArchiveReport::searchIndexFits() const
 
 int ArchiveReport::exitCode() const
 {
+    if (earlier == EarlierFormat::Jet3 || earlier == EarlierFormat::Jet4)
+        return 4;
     if (!sound())
         return 1;
     return missing.isEmpty() ? 0 : 3;
@@ -119,6 +126,20 @@ QString ArchiveReport::text() const
 {
     QStringList lines;
     lines << QStringLiteral("archive: ") + path;
+    if (earlier == EarlierFormat::Ace) {
+        lines << QStringLiteral("not an archive: a file of Access 2007 or later (ACE); the earlier system's archives are "
+                                "Access 97 or 2000 files, and this format cannot be imported");
+        lines << QStringLiteral("result: FAULT (the file is not an archive)");
+        return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
+    if (earlier != EarlierFormat::None) {
+        lines << QStringLiteral("earlier system: a %1 database of the earlier system, not damaged; this program does "
+                                "not open it, and nothing in it was changed")
+                     .arg(earlier == EarlierFormat::Jet3 ? QStringLiteral("Jet 3 (Access 97)") : QStringLiteral("Jet 4 (Access 2000)"));
+        lines << QStringLiteral("import it into a new archive: casearchive-admin import %1 NEW-ARCHIVE").arg(path);
+        lines << QStringLiteral("result: EARLIER SYSTEM (import it; the administrator's guide: \"Moving over from the earlier system\")");
+        return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
     if (!openError.isEmpty()) {
         lines << QStringLiteral("cannot open: ") + openError;
         // A server that does not answer is no damaged file: say which was tried.

@@ -4,6 +4,7 @@
 // runs the same examination on its copy.
 #include "trail/History.h"
 #include "store/SearchIndex.h"
+#include "store/EarlierFormat.h"
 #include "store/Statements.h"
 
 #include <QString>
@@ -31,6 +32,8 @@ struct ArchiveReport {
     // Records whose type is not in Catalog: the tree has no type to show them under.
     // Listed so that they can be found; not a fault of the file.
     QVector<RecordRow> untyped;
+    // The earlier system's Jet file (or a later Access file): not opened, not damaged.
+    EarlierFormat earlier = EarlierFormat::None;
     int schemaVersion = 0; // 0 when not read
     ChainReport chain;     // the trail's hash chain
     // The search index compared with the records (and the photos' words), by the full
@@ -43,7 +46,7 @@ struct ArchiveReport {
     // The file itself is sound and is an archive, and its trail is whole.
     bool sound() const { return openError.isEmpty() && integrityOk() && archiveTables && chain.whole && searchIndexFits(); }
     // 0 sound with every file in place; 1 damaged, unreadable, no archive or a trail that
-    // does not fit together; 3 files missing.
+    // does not fit together; 3 files missing; 4 the earlier system's archive, to import.
     int exitCode() const;
     // The report as the admin tool prints it, one finding a line.
     QString text() const;

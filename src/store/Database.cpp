@@ -5,6 +5,7 @@
 #include "store/Database.h"
 
 #include "store/ConnectionInternals.h"
+#include "store/EarlierFormat.h"
 #include "store/FileModes.h"
 
 #include <QFile>
@@ -73,6 +74,9 @@ Connection::Connection(const QString &path) : m_path(path), m_backend(backendFor
     }
     if (!QFileInfo(path).isFile())
         throw StoreError(QStringLiteral("找不到数据库文件“%1”。").arg(path));
+    // The earlier system's archive is no damaged file: it is never handed to SQLite.
+    if (const EarlierFormat earlier = earlierFormatOf(path); earlier != EarlierFormat::None)
+        throw StoreError(earlierFormatMessage(path, earlier));
     open(uriFor(path, "rw"));
 }
 

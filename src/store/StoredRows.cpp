@@ -4,13 +4,24 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace store {
 
 const QString kUnfinishedCopyMark = QStringLiteral("casearchive_unfinished_copy");
 
 namespace {
+
+constexpr int kServerRowsPerStatement = 100;
+constexpr int kRowsPerStatement = 32; // at most 13 values a row: within any SQLite's 999
+constexpr int kRowsPerBatch = 256;  // handed to the writing thread at a time
+constexpr int kBatchesWaiting = 4;  // the most it is behind
 
 struct Shape {
     const char *table;   // in SQL
@@ -245,7 +256,11 @@ bool StoredRows::next(StoredRow &row)
                 break;
             }
             const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
-            cell.bytes = QByteArray(p, sqlite3_column_bytes(m_statement, column));
+            // Into the room the cell already has, when its bytes are its own.
+            const int n = sqlite3_column_bytes(m_statement, column);
+            cell.bytes.resize(n);
+            if (n > 0)
+                std::memcpy(cell.bytes.data(), p, size_t(n));
             break;
         }
         case SQLITE_BLOB: {
@@ -267,83 +282,250 @@ void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow
 {
     if (rows.isEmpty())
         return;
+    StoredRowWriter writer(c, table);
+    for (const StoredRow &r : rows)
+        writer.add(r);
+    writer.finish();
+}
+
+struct StoredRowWriter::Alongside {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QVector<StoredRow>> full; // batches handed over, oldest first
+    bool stop = false;                   // no more batches come
+    bool abandon = false;                // nor are those waiting to be written
+    std::exception_ptr error;            // why the thread stopped writing
+    std::thread thread;
+};
+
+StoredRowWriter::StoredRowWriter(Connection &c, ArchiveTable table, bool alongside)
+    : m_connection(c), m_table(table), m_columns(shapeOf(table).count)
+{
     sqlite3 *db = fileHandle(c);
-    const Shape shape = shapeOf(table);
     if (!db) {
-        // The bytes go to the server as they are and become its text there; a number
-        // column's digits become its number.
-        QString one = QStringLiteral("(?");
-        for (int i = 0; i < shape.count; ++i)
-            one += (shape.integers >> i) & 1u ? QStringLiteral(", CAST(? AS BIGINT)") : QStringLiteral(", convert_from(?, 'UTF8')");
-        one += QLatin1Char(')');
-        QStringList tuples;
-        QVariantList values;
-        for (const StoredRow &r : rows) {
-            tuples << one;
-            values << r.rowId;
-            for (int i = 0; i < shape.count; ++i) {
-                const StoredCell cell = r.cells.value(i);
-                if ((shape.integers >> i) & 1u)
-                    values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<qlonglong>())
-                                                             : QVariant(QString::fromLatin1(cell.bytes)));
-                else
-                    values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
-            }
-        }
-        c.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
-                  .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns))
-                  + tuples.join(QStringLiteral(", ")),
-              values);
+        m_waiting.reserve(kServerRowsPerStatement);
         return;
     }
-    QString marks = QStringLiteral("?");
+    // A statement for one row, and one for many: SQLite's work to start and end a
+    // statement is then done once for many rows.
+    const Shape shape = shapeOf(table);
+    QString marks = QStringLiteral("(?");
     for (int i = 0; i < shape.count; ++i)
         marks += QStringLiteral(", ?");
-    sqlite3_stmt *statement = prepare(db,
-                                      QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (%3)")
-                                          .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns), marks),
-                                      QStringLiteral("写入"));
-    for (const StoredRow &r : rows) {
-        int rc = sqlite3_bind_int64(statement, 1, r.rowId);
-        for (int i = 0; i < shape.count && rc == SQLITE_OK; ++i) {
-            const StoredCell cell = i < r.cells.size() ? r.cells.at(i) : StoredCell();
-            const int at = i + 2;
-            switch (cell.kind) {
-            case StoredCell::Null:
-                rc = sqlite3_bind_null(statement, at);
-                break;
-            case StoredCell::Integer:
-                rc = sqlite3_bind_int64(statement, at, cell.bytes.toLongLong());
-                break;
-            case StoredCell::Real: {
-                double v = 0;
-                if (cell.bytes.size() == sizeof v)
-                    std::memcpy(&v, cell.bytes.constData(), sizeof v);
-                rc = sqlite3_bind_double(statement, at, v);
-                break;
-            }
-            case StoredCell::Text:
-                // Bound as the bytes they are: no conversion, no byte-order mark handling.
-                rc = sqlite3_bind_text(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
-                break;
-            case StoredCell::Blob:
-                // An empty BLOB stays an empty BLOB (a null pointer would bind NULL).
-                rc = cell.bytes.isEmpty()
-                    ? sqlite3_bind_zeroblob(statement, at, 0)
-                    : sqlite3_bind_blob(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_TRANSIENT);
-                break;
-            }
+    marks += QLatin1Char(')');
+    QStringList many;
+    for (int k = 0; k < kRowsPerStatement; ++k)
+        many << marks;
+    const QString insert = QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
+                               .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns));
+    m_statement = prepare(db, insert + marks, QStringLiteral("写入"));
+    try {
+        m_many = prepare(db, insert + many.join(QStringLiteral(", ")), QStringLiteral("写入"));
+    } catch (...) {
+        sqlite3_finalize(m_statement);
+        throw;
+    }
+    // One connection may serve threads in turn unless SQLite was built for one thread only.
+    if (alongside && sqlite3_threadsafe() != 0) {
+        m_waiting.reserve(kRowsPerBatch);
+        m_alongside = std::make_unique<Alongside>();
+        try {
+            m_alongside->thread = std::thread(&StoredRowWriter::work, this);
+        } catch (const std::system_error &) {
+            m_alongside.reset(); // no thread to be had: the rows are written as they come
         }
+    }
+}
+
+StoredRowWriter::~StoredRowWriter()
+{
+    if (m_alongside) {
+        {
+            const std::lock_guard<std::mutex> lock(m_alongside->mutex);
+            m_alongside->stop = m_alongside->abandon = true;
+        }
+        m_alongside->changed.notify_all();
+        m_alongside->thread.join();
+    }
+    sqlite3_finalize(m_many);
+    sqlite3_finalize(m_statement);
+}
+
+void StoredRowWriter::add(const StoredRow &r)
+{
+    if (m_alongside) {
+        m_waiting.push_back(r);
+        if (m_waiting.size() == kRowsPerBatch)
+            hand();
+        return;
+    }
+    if (!m_statement) {
+        m_waiting.push_back(r);
+        if (m_waiting.size() == kServerRowsPerStatement)
+            sendToServer();
+        return;
+    }
+    write(&r, 1);
+}
+
+// The batch filled to the thread, once it is no more than a few batches behind.
+void StoredRowWriter::hand()
+{
+    Alongside &a = *m_alongside;
+    std::unique_lock<std::mutex> lock(a.mutex);
+    a.changed.wait(lock, [&a] { return a.error || a.full.size() < kBatchesWaiting; });
+    if (a.error)
+        std::rethrow_exception(a.error);
+    a.full.push_back(std::move(m_waiting));
+    m_waiting = QVector<StoredRow>();
+    m_waiting.reserve(kRowsPerBatch);
+    lock.unlock();
+    a.changed.notify_all();
+}
+
+void StoredRowWriter::work()
+{
+    Alongside &a = *m_alongside;
+    std::unique_lock<std::mutex> lock(a.mutex);
+    for (;;) {
+        a.changed.wait(lock, [&a] { return a.stop || !a.full.empty(); });
+        if (a.abandon || a.full.empty())
+            return;
+        QVector<StoredRow> batch = std::move(a.full.front());
+        a.full.pop_front();
+        lock.unlock();
+        a.changed.notify_all();
+        std::exception_ptr error;
+        try {
+            write(batch.constData(), batch.size());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        batch = QVector<StoredRow>();
+        lock.lock();
+        if (error) {
+            a.error = error;
+            a.full.clear();
+            a.changed.notify_all();
+            return;
+        }
+    }
+}
+
+namespace {
+
+// One row's values from parameter `first` on. Every value is bound on every row, and bound
+// where it lies: the row outlives the step.
+int bindRow(sqlite3_stmt *statement, int first, int columns, const StoredRow &r)
+{
+    int rc = sqlite3_bind_int64(statement, first, r.rowId);
+    for (int i = 0; i < columns && rc == SQLITE_OK; ++i) {
+        static const StoredCell none;
+        const StoredCell &cell = i < r.cells.size() ? r.cells.at(i) : none;
+        const int at = first + 1 + i;
+        switch (cell.kind) {
+        case StoredCell::Null:
+            rc = sqlite3_bind_null(statement, at);
+            break;
+        case StoredCell::Integer:
+            rc = sqlite3_bind_int64(statement, at, cell.bytes.toLongLong());
+            break;
+        case StoredCell::Real: {
+            double v = 0;
+            if (cell.bytes.size() == sizeof v)
+                std::memcpy(&v, cell.bytes.constData(), sizeof v);
+            rc = sqlite3_bind_double(statement, at, v);
+            break;
+        }
+        case StoredCell::Text:
+            // Bound as the bytes they are: no conversion, no byte-order mark handling.
+            rc = sqlite3_bind_text(statement, at, cell.bytes.constData(), int(cell.bytes.size()), SQLITE_STATIC);
+            break;
+        case StoredCell::Blob:
+            // An empty BLOB stays an empty BLOB (a null pointer would bind NULL).
+            rc = cell.bytes.isEmpty() ? sqlite3_bind_zeroblob(statement, at, 0)
+                                      : sqlite3_bind_blob(statement, at, cell.bytes.constData(), int(cell.bytes.size()),
+                                                          SQLITE_STATIC);
+            break;
+        }
+    }
+    return rc;
+}
+
+} // namespace
+
+void StoredRowWriter::write(const StoredRow *rows, qsizetype count)
+{
+    while (count > 0) {
+        const bool many = count >= kRowsPerStatement;
+        sqlite3_stmt *statement = many ? m_many : m_statement;
+        const int n = many ? kRowsPerStatement : 1;
+        int rc = SQLITE_OK;
+        for (int k = 0; k < n && rc == SQLITE_OK; ++k)
+            rc = bindRow(statement, 1 + k * (m_columns + 1), m_columns, rows[k]);
         if (rc == SQLITE_OK)
             rc = sqlite3_step(statement);
-        if (rc != SQLITE_DONE) {
-            sqlite3_finalize(statement);
-            fail(db, QStringLiteral("写入"));
-        }
         sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
+        if (rc != SQLITE_DONE)
+            fail(sqlite3_db_handle(statement), QStringLiteral("写入"));
+        rows += n;
+        count -= n;
     }
-    sqlite3_finalize(statement);
+}
+
+void StoredRowWriter::finish()
+{
+    if (m_alongside) {
+        Alongside &a = *m_alongside;
+        {
+            const std::lock_guard<std::mutex> lock(a.mutex);
+            if (!m_waiting.isEmpty())
+                a.full.push_back(std::move(m_waiting));
+            m_waiting = QVector<StoredRow>();
+            a.stop = true;
+        }
+        a.changed.notify_all();
+        a.thread.join();
+        const std::exception_ptr error = a.error;
+        m_alongside.reset();
+        if (error)
+            std::rethrow_exception(error);
+        return;
+    }
+    if (!m_statement)
+        sendToServer();
+}
+
+// The bytes go to the server as they are and become its text there; a number column's
+// digits become its number.
+void StoredRowWriter::sendToServer()
+{
+    if (m_waiting.isEmpty())
+        return;
+    const Shape shape = shapeOf(m_table);
+    QString one = QStringLiteral("(?");
+    for (int i = 0; i < shape.count; ++i)
+        one += (shape.integers >> i) & 1u ? QStringLiteral(", CAST(? AS BIGINT)") : QStringLiteral(", convert_from(?, 'UTF8')");
+    one += QLatin1Char(')');
+    QStringList tuples;
+    QVariantList values;
+    for (const StoredRow &r : std::as_const(m_waiting)) {
+        tuples << one;
+        values << r.rowId;
+        for (int i = 0; i < shape.count; ++i) {
+            const StoredCell cell = r.cells.value(i);
+            if ((shape.integers >> i) & 1u)
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<qlonglong>())
+                                                         : QVariant(QString::fromLatin1(cell.bytes)));
+            else
+                values << (cell.kind == StoredCell::Null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(cell.bytes));
+        }
+    }
+    m_waiting.clear();
+    m_connection.run(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES ")
+                         .arg(QString::fromUtf8(shape.table), QString::fromUtf8(shape.columns))
+                         + tuples.join(QStringLiteral(", ")),
+                     values);
 }
 
 namespace {

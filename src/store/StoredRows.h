@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
 #include <optional>
 
 struct sqlite3_stmt;
@@ -67,6 +68,41 @@ private:
 // and bytes; on the server a cell must be Null or valid UTF-8 text without NUL (the
 // caller refuses anything else before it writes).
 void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow> &rows);
+
+// The same, a row at a time, for a whole table: on the file one statement, prepared once,
+// runs for every row; on the server the rows go many to a statement. What is added is
+// written by the time finish() returns, or finish() throws; rows added after the last
+// finish() are dropped when the writer goes (the transaction they belong to is being
+// abandoned then).
+//
+// alongside: on the file, a thread of the writer's own writes the rows while the caller
+// makes the next ones, a few hundred rows behind it at most; the caller must not use the
+// connection from the first add() until finish() has returned. A row that cannot be
+// written throws from a later add() or from finish(). (On the server, and with an SQLite
+// built without threads, the rows are written as they come.)
+class StoredRowWriter {
+public:
+    StoredRowWriter(Connection &c, ArchiveTable table, bool alongside = false);
+    ~StoredRowWriter();
+    StoredRowWriter(const StoredRowWriter &) = delete;
+    StoredRowWriter &operator=(const StoredRowWriter &) = delete;
+    void add(const StoredRow &row);
+    void finish();
+
+private:
+    struct Alongside;
+    void write(const StoredRow *rows, qsizetype count);
+    void hand();
+    void work();
+    void sendToServer();
+    Connection &m_connection;
+    ArchiveTable m_table;
+    int m_columns = 0;
+    sqlite3_stmt *m_statement = nullptr; // on the file: a row
+    sqlite3_stmt *m_many = nullptr;      // and many
+    QVector<StoredRow> m_waiting;        // on the server, and the batch being filled alongside
+    std::unique_ptr<Alongside> m_alongside;
+};
 
 // ---- One record's rows, for the recycle bin: every cell as stored ----
 // The record row by identity; nothing when it has gone.

@@ -48,6 +48,7 @@ const KindInfo kKinds[] = {
     {ChangeKind::PasswordReset, "operator.password_reset", "重设操作员口令"},
     {ChangeKind::ArchiveCopied, "archive.copied", "复制档案"},
     {ChangeKind::ArchiveRestored, "archive.restored", "恢复档案"},
+    {ChangeKind::ArchiveImported, "archive.imported", "导入早先系统的档案"},
 };
 
 const KindInfo &infoOf(ChangeKind kind)

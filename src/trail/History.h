@@ -62,6 +62,7 @@ enum class ChangeKind {
     PasswordReset,
     ArchiveCopied,
     ArchiveRestored,
+    ArchiveImported, // from the earlier system's Jet file
 };
 // Every kind, in the order above (for filters).
 QVector<ChangeKind> changeKinds();

@@ -3,6 +3,8 @@
 // documents and their pictures"), or is one that another test or script runs, named below
 // with a line of its source that shows it does; a command in neither fails with its
 // document, line and text. A document whose commands drift from the program breaks the suite.
+#include "Jet3Writer.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -52,7 +54,7 @@ const QStringList kScratchPrograms = {QStringLiteral("casearchive-admin"), QStri
                                       QStringLiteral("createuser"), QStringLiteral("createdb"),
                                       QStringLiteral("dropdb"), QStringLiteral("grep"),
                                       QStringLiteral("sed"), QStringLiteral("install"),
-                                      QStringLiteral("chmod")};
+                                      QStringLiteral("chmod"), QStringLiteral("mv")};
 const QStringList kSourcePrograms = {QStringLiteral("cd"), QStringLiteral("cmake --build"), QStringLiteral("ctest"),
                                      QStringLiteral("./tst_"), QStringLiteral("bash -c 'source scripts/pgserver")};
 
@@ -347,6 +349,8 @@ class TestDocuments : public QObject {
     {
         c.replace(QRegularExpression(QStringLiteral("(^|[|&;(]\\s*)sudo\\s+(-u\\s+postgres\\s+)?")), QStringLiteral("\\1"));
         c.replace(QRegularExpression(QStringLiteral("(^|[\\s'\"])/(?=[\\p{L}\\p{N}_.])")), QStringLiteral("\\1") + m_root + QLatin1Char('/'));
+        // The folder an import maps Windows paths onto: 'D:\病案=/srv/病案文件'.
+        c.replace(QRegularExpression(QStringLiteral("(--map-path\\s+'[^'=]*=)/")), QStringLiteral("\\1") + m_root + QLatin1Char('/'));
         c.replace(QRegularExpression(QStringLiteral("-g casearchive\\b")),
                   QStringLiteral("-g ") + QString::fromLocal8Bit(getgrgid(getgid())->gr_name));
         const QString address = QStringLiteral("postgresql:///%1?host=%2").arg(m_database, m_socket);
@@ -392,16 +396,17 @@ class TestDocuments : public QObject {
     }
 
     // What the administrator's text assumes is there already: the installed tool with its
-    // helpers, a verified backup, the backup folders, two users' settings.
+    // helpers, a verified backup, the backup folders, two users' settings, the earlier
+    // system's archive with its files.
     QString prepareScratchMachine()
     {
         const QString tools = place("/var/lib/casearchive");
         QDir().mkpath(tools);
-        for (const char *tool : {"casearchive-admin", "casearchive-ocr"})
+        for (const char *tool : {"casearchive-admin", "casearchive-ocr", "casearchive-jet"})
             if (!QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(tool),
                              tools + QLatin1Char('/') + QLatin1String(tool)))
                 return QStringLiteral("cannot copy %1 into the scratch machine").arg(QLatin1String(tool));
-        for (const char *folder : {"/root", "/etc/xdg", "/var/backups/casearchive", "/mnt/backupdisk/casearchive",
+        for (const char *folder : {"/root", "/tmp", "/etc/xdg", "/var/backups/casearchive", "/mnt/backupdisk/casearchive",
                                    "/media/backup"})
             QDir().mkpath(place(folder));
         for (const char *user : {"/home/ward1", "/home/ward2"})
@@ -416,6 +421,9 @@ class TestDocuments : public QObject {
             if (r.exitCode != 0)
                 return QStringLiteral("%1 failed (%2):\n%3").arg(step).arg(r.exitCode).arg(r.output);
         }
+        const QString earlier = makeEarlierArchive(demo);
+        if (!earlier.isEmpty())
+            return earlier;
         // Run as root, the tools write what records name with the office group's rights, as
         // nobody: the scratch machine's shared folder is the group's to write, as an office's is.
         if (::geteuid() == 0) {
@@ -433,6 +441,42 @@ class TestDocuments : public QObject {
             return QStringLiteral("the scratch machine's backup was not made: %1").arg(made.join(QLatin1Char(' ')));
         dropServerNames();
         return QString();
+    }
+
+    // The earlier system's archive the office copied over (~/file-earlier.dat), in code page
+    // 936, and the files its records name under a drive letter and a share, copied onto this
+    // machine's shared folder; one spelled there in other letter case.
+    QString makeEarlierArchive(const QString &demo) const
+    {
+        const QString photos = QFileInfo(demo).absolutePath() + QStringLiteral("/file_files/");
+        const QPair<const char *, const char *> files[] = {{"病历摘要_01.txt", "/srv/旧病案/2001/病历摘要.txt"},
+                                                           {"照片_640x480.jpg", "/srv/旧病案/2001/照片1.jpg"},
+                                                           {"照片_小_320x240.bmp", "/srv/共享/X光/Photo2.BMP"}};
+        for (const auto &f : files) {
+            QDir().mkpath(QFileInfo(place(f.second)).absolutePath());
+            if (!QFile::copy(photos + QString::fromUtf8(f.first), place(f.second)))
+                return QStringLiteral("cannot copy %1 into the scratch machine's shared folder").arg(QString::fromUtf8(f.first));
+        }
+        using C = testing::JetColumnSpec;
+        const QString none;
+        QVector<testing::JetTableSpec> t{
+            {QStringLiteral("Catalog"), {C{QStringLiteral("Name")}},
+             {testing::jetRow({QStringLiteral("外科")}), testing::jetRow({QStringLiteral("内科")})}},
+            {QStringLiteral("Detail"),
+             {C{QStringLiteral("type_Name")}, C{QStringLiteral("病案号"), false, 50}, C{QStringLiteral("文件名")},
+              C{QStringLiteral("路径名")}, C{QStringLiteral("文件说明"), true, 0}},
+             {testing::jetRow({QStringLiteral("外科"), QStringLiteral("20010001"), QStringLiteral("张三"),
+                               QStringLiteral("D:\\病案\\2001\\病历摘要.txt"), QStringLiteral("入院记录\r\n出院记录")}),
+              testing::jetRow({QStringLiteral("内科"), QStringLiteral("20010002"), QStringLiteral("李四"), none, none})}},
+            {QStringLiteral("photo"), {C{QStringLiteral("病案号"), false, 50}, C{QStringLiteral("照片")}},
+             {testing::jetRow({QStringLiteral("20010001"), QStringLiteral("d:\\病案\\2001\\照片1.jpg")}),
+              testing::jetRow({QStringLiteral("20010002"), QStringLiteral("\\\\server\\share\\x光\\photo2.bmp")})}},
+            {QStringLiteral("User"),
+             {C{QStringLiteral("UID"), false, 50}, C{QStringLiteral("PWD"), false, 50}, C{QStringLiteral("权限"), false, 50}},
+             {testing::jetRow({QStringLiteral("管理员"), QString(QLatin1String("")), QStringLiteral("超级权限")})}}};
+        testing::writeJet3(place("/root/file-earlier.dat"), t);
+        return QFileInfo(place("/root/file-earlier.dat")).size() > 0 ? QString()
+                                                                     : QStringLiteral("the earlier archive was not written");
     }
 
     // The command the nightly service runs, as its unit says with its default settings.

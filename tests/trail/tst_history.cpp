@@ -123,9 +123,11 @@ private slots:
                                      QStringLiteral("新增病案类型"), QStringLiteral("病案类型改名"),
                                      QStringLiteral("删除病案类型"), QStringLiteral("新增操作员"),
                                      QStringLiteral("删除操作员"), QStringLiteral("重设操作员口令"),
-                                     QStringLiteral("复制档案"), QStringLiteral("恢复档案")}));
+                                     QStringLiteral("复制档案"), QStringLiteral("恢复档案"),
+                                     QStringLiteral("导入早先系统的档案")}));
         QCOMPARE(changeKindCode(ChangeKind::RecordAdded), QStringLiteral("record.added"));
         QCOMPARE(changeKindCode(ChangeKind::ArchiveRestored), QStringLiteral("archive.restored"));
+        QCOMPARE(changeKindCode(ChangeKind::ArchiveImported), QStringLiteral("archive.imported"));
         QVERIFY(!changeKindFromCode(QStringLiteral("record.Added")));
     }
 

@@ -1,0 +1,79 @@
+#pragma once
+// What an import found in the earlier archive and kept as it was: the report at its end.
+// None of it stops an import; the program shows such records as they are.
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace importing {
+
+// A file a record names that is not there, its line of the report made only when it is
+// shown: an archive whose shared folder is not mapped yet may miss every one of its files.
+struct MissingFile {
+    QString number;
+    QString name; // of the first record with that number
+    bool photo = false;
+    QString path; // as the archive keeps it
+    QString why;
+    QString line() const; // "record N (name): photo PATH - why"
+};
+
+struct ImportFindings {
+    // Files named by records (attached files and photos).
+    qint64 filesNamed = 0;
+    qint64 filesFound = 0;
+    qint64 filesFoundOtherCase = 0; // found with letter case ignored, stored as spelled on disk
+    QVector<MissingFile> missing;
+    // Records and types.
+    qint64 recordsWithoutType = 0;   // their type is not in Catalog (letters A-Z of any case)
+    qint64 duplicateNumbers = 0;     // record numbers held by more than one record
+    qint64 recordsSharingNumbers = 0;
+    qint64 duplicateTypeNames = 0;   // type names held more than once, letter case ignored
+    qint64 nullValues = 0;           // cells without a value, in the four tables
+    qint64 emptyTexts = 0;
+    // Operators: listed, never dropped.
+    QStringList operatorNotes;
+    QStringList otherTables; // tables of the file that are not the archive's, not imported
+
+    // The report as the admin tool prints it; the missing files listed unless listMissing is false.
+    QString text(bool listMissing) const;
+    QStringList missingLines() const;
+};
+
+} // namespace importing
+
+#include "importing/PathMapping.h"
+
+#include <QHash>
+#include <QSet>
+#include <QVector>
+
+namespace importing {
+
+struct Value;
+
+// Gathers the findings while the rows are written, table by table in the import's order
+// (Catalog first, so that the records' types can be looked up).
+class FindingsCollector {
+public:
+    explicit FindingsCollector(ImportFindings &findings) : m_f(findings) {}
+    void countValues(const QVector<Value> &values);
+    void type(const QVector<Value> &row);
+    void record(const QVector<Value> &row);
+    void operatorRow(qint64 rowNumber, const QVector<Value> &row);
+    // A file a record names, as the import mapped it.
+    void file(const QString &number, bool photo, const QString &original, const MappedPath &mapped);
+    // After the last row.
+    void finish();
+
+private:
+    ImportFindings &m_f;
+    QSet<QString> m_types;           // letters A-Z folded
+    QHash<QString, int> m_typeCounts;
+    QHash<QString, int> m_numbers;
+    QHash<QString, QString> m_names; // record number -> name of its first record
+    QHash<QString, QStringList> m_operators; // name folded -> names as stored
+    QStringList m_operatorOrder;
+};
+
+} // namespace importing
