@@ -1,6 +1,7 @@
 // casearchive-admin restore: a checked backup back into a fresh folder, over a damaged
 // archive (moved aside with its journal, its mode kept) and onto a server; a damaged
 // backup restores nothing.
+#include "AdminTool.h"
 #include "FileBytes.h"
 #include "TempArchive.h"
 
@@ -31,19 +32,8 @@ unsigned modeOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-struct Run {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Run admin(const QStringList &args)
-{
-    QProcess p;
-    p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")), args);
-    if (!p.waitForFinished(120000))
-        return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
+using Run = testing::AdminRun;
+Run admin(const QStringList &args) { return testing::runAdmin(args); }
 
 struct Backed {
     testing::TempArchive archive;

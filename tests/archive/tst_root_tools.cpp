@@ -3,6 +3,7 @@
 // root-only file or a FIFO gets neither into a backup nor into the archive's words, a
 // backup is the group's to read and never to change, and a restore from a backup the
 // group could have changed, or that names a path elsewhere, writes nothing there.
+#include "AdminTool.h"
 #include "FileBytes.h"
 #include "PageDrawing.h"
 #include "TempArchive.h"
@@ -28,19 +29,8 @@ namespace {
 using testing::readFile;
 using testing::writeFile;
 
-struct Run {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Run admin(const QStringList &args)
-{
-    QProcess p;
-    p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")), args);
-    if (!p.waitForFinished(300000))
-        return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
+using Run = testing::AdminRun;
+Run admin(const QStringList &args) { return testing::runAdmin(args); }
 
 void own(const QString &path, uid_t uid, gid_t gid, mode_t mode)
 {

@@ -294,11 +294,11 @@ private slots:
         testing::writeJet3(noColumn, tables(rows, false));
         refused(noColumn, QStringLiteral("表 Detail 中没有“文件说明”列，它不是早先的病案管理系统的完整档案，没有导入。"));
 
-        QVector<JetTableSpec> spec = tables(rows);
-        spec[1].rows << QVector<testing::JetValue>{testing::inCodePage(QStringLiteral("外科")), QByteArray("2"),
+        QVector<JetTableSpec> layout = tables(rows);
+        layout[1].rows << QVector<testing::JetValue>{testing::inCodePage(QStringLiteral("外科")), QByteArray("2"),
                                                   QByteArray("\xff\xfe", 2), std::nullopt, std::nullopt};
         const QString undecodable = dir.filePath(QStringLiteral("undecodable.dat"));
-        testing::writeJet3(undecodable, spec);
+        testing::writeJet3(undecodable, layout);
         refused(undecodable, QStringLiteral("表 Detail 第 2 行（病案号 “2”）的“文件名”列不是有效的 CP936 文本（2 字节，十六进制 FF FE）。"
                                             "导入已停止，没有写入任何数据。"));
 

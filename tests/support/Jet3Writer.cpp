@@ -228,7 +228,7 @@ QVector<JetValue> jetRow(const QStringList &values, const char *codePage)
     return row;
 }
 
-void writeJet3(const QString &path, const QVector<JetTableSpec> &specs, int codePage, const char *nameCodePage)
+void writeJet3(const QString &path, const QVector<JetTableSpec> &wanted, int codePage, const char *nameCodePage)
 {
     QVector<Table> tables;
     Table objects;
@@ -238,7 +238,7 @@ void writeJet3(const QString &path, const QVector<JetTableSpec> &specs, int code
                        {"Type", kTypeInt, 2, true, 4, 0}, {"Flags", kTypeLong, 4, true, 6, 0},
                        {"LvProp", kTypeOle, 0, false, 0, 1}};
     tables << objects;
-    for (const JetTableSpec &s : specs) {
+    for (const JetTableSpec &s : wanted) {
         Table t;
         t.name = inCodePage(s.name, nameCodePage);
         int var = 0;

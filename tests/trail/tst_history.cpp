@@ -2,6 +2,7 @@
 // that shows an entry edited, removed or moved, the upgrade of an archive made before the
 // trail existed, and the admin tool's copies and restores that carry the trail and add
 // their own entries.
+#include "AdminTool.h"
 #include "TempArchive.h"
 
 #include "access/OperatorAccount.h"
@@ -22,19 +23,8 @@ using namespace store;
 using testing::TempArchive;
 
 namespace {
-struct Run {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Run admin(const QStringList &args)
-{
-    QProcess p;
-    p.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("casearchive-admin")), args);
-    if (!p.waitForFinished(120000))
-        return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
+using Run = testing::AdminRun;
+Run admin(const QStringList &args) { return testing::runAdmin(args); }
 
 const QDateTime kStart(QDate(2024, 3, 1), QTime(8, 0, 0, 250), Qt::UTC);
 
