@@ -310,17 +310,9 @@ void BackupRun::copyFiles()
         if (done.contains(absolute))
             continue;
         done.insert(absolute);
-        const QString relative = backupPathOf(absolute);
-        qint64 size = 0;
-        QByteArray sha256;
-        const QString problem = copyOne(absolute, relative, size, sha256);
-        if (problem.isEmpty()) {
-            m_copied.push_back({absolute, relative, size, sha256});
-            ++m_result.filesCopied;
-            m_result.bytesCopied += size;
-        } else {
+        const QString problem = keepCopyOf(absolute);
+        if (!problem.isEmpty())
             m_result.missing.push_back({ref, problem});
-        }
     }
     // The scanned pages, those no record names yet among them: a disk failure of the PC
     // or server that keeps them must not take them.
@@ -328,15 +320,8 @@ void BackupRun::copyFiles()
         if (done.contains(absolute))
             continue;
         done.insert(absolute);
-        const QString relative = backupPathOf(absolute);
-        qint64 size = 0;
-        QByteArray sha256;
-        if (copyOne(absolute, relative, size, sha256).isEmpty()) {
-            m_copied.push_back({absolute, relative, size, sha256});
-            ++m_result.filesCopied;
+        if (keepCopyOf(absolute).isEmpty())
             ++m_result.scanFilesCopied;
-            m_result.bytesCopied += size;
-        }
     }
 }
 
@@ -366,6 +351,20 @@ QStringList BackupRun::scanFolderFiles()
 
 // Why the source could not be read (the file is listed as missing), or an empty text when
 // copied; a failure to write ends the backup.
+QString BackupRun::keepCopyOf(const QString &absolute)
+{
+    const QString relative = backupPathOf(absolute);
+    qint64 size = 0;
+    QByteArray sha256;
+    const QString problem = copyOne(absolute, relative, size, sha256);
+    if (problem.isEmpty()) {
+        m_copied.push_back({absolute, relative, size, sha256});
+        ++m_result.filesCopied;
+        m_result.bytesCopied += size;
+    }
+    return problem;
+}
+
 QString BackupRun::copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);

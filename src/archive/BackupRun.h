@@ -62,6 +62,8 @@ private:
     void copyFromServer();
     void copyFiles();
     QStringList scanFolderFiles();
+    // Copies one file under its path in the backup and lists it; the problem, if any.
+    QString keepCopyOf(const QString &absolute);
     QString copyOne(const QString &source, const QString &relativeTarget, qint64 &copied, QByteArray &sha256);
     void verify();
     void writeManifest();
