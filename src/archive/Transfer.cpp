@@ -344,6 +344,7 @@ void TransferRun::copy(Connection &source)
         }
         Connection target = Connection::createNew(m_work);
         m_fileMade = !m_toServer;
+        keepBulkWriteInMemory(target);
         if (m_toServer) {
             QStringList present = tableNames(target);
             if (!present.isEmpty() && copyMarkedUnfinished(target)) {

@@ -16,8 +16,11 @@
 #include <sodium.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace importing {
 
@@ -40,6 +43,69 @@ bool fileOrJournalExists(const QString &path)
             return true;
     return false;
 }
+
+// A file's search index is built from the imported rows on a connection of its own while
+// the second reading compares them, and committed only once they are found right: on two
+// cores the build then costs the import little beyond the reading. SQLite lets the reading
+// go on beside the building transaction (which keeps its pages in memory meanwhile) until
+// the commit, which comes after it.
+class IndexBesideVerification {
+public:
+    explicit IndexBesideVerification(const QString &file) : m_file(file), m_thread([this] { build(); }) {}
+    ~IndexBesideVerification() { settle(false); }
+    IndexBesideVerification(const IndexBesideVerification &) = delete;
+    IndexBesideVerification &operator=(const IndexBesideVerification &) = delete;
+    // The rows were found right: the index is committed, or its failure thrown.
+    void commit()
+    {
+        settle(true);
+        if (m_failed)
+            throw store::StoreError(m_error);
+    }
+
+private:
+    void build()
+    {
+        try {
+            store::Connection c(m_file);
+            store::keepBulkWriteInMemory(c);
+            store::Transaction t(c);
+            store::buildSearchIndex(c);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_decided.wait(lock, [this] { return m_decision != Decision::Pending; });
+            if (m_decision == Decision::Keep) {
+                lock.unlock();
+                t.commit();
+            }
+        } catch (const store::StoreError &e) {
+            m_error = e.description();
+            m_failed = true;
+        } catch (...) {
+            m_error = QStringLiteral("建立查找索引时出错。");
+            m_failed = true;
+        }
+    }
+    void settle(bool keep)
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_decision = keep ? Decision::Keep : Decision::Drop;
+        }
+        m_decided.notify_one();
+        m_thread.join();
+    }
+
+    enum class Decision { Pending, Keep, Drop };
+    QString m_file;
+    std::mutex m_mutex;
+    std::condition_variable m_decided;
+    Decision m_decision = Decision::Pending;
+    QString m_error;    // written by the thread, read after it has ended
+    bool m_failed = false;
+    std::thread m_thread; // last: it starts once the rest is there
+};
 
 struct Digest {
     qint64 size = -1; // bytes hashed; -1 when the copy could not be read
@@ -103,7 +169,12 @@ ImportResult ImportRun::run()
         m_plans = planTables(listing, m_decoder, &m_result.findings.otherTables);
         preview(reader);
         write(reader);
+        std::unique_ptr<IndexBesideVerification> index;
+        if (!m_toServer)
+            index = std::make_unique<IndexBesideVerification>(m_work);
         verify(reader);
+        if (index)
+            index->commit();
         finish();
         m_result.verified = true;
         return m_result;
@@ -272,6 +343,7 @@ void ImportRun::write(jet::JetReader &reader)
     }
     store::Connection target = store::Connection::createNew(m_work);
     m_fileMade = !m_toServer;
+    store::keepBulkWriteInMemory(target);
     if (m_toServer) {
         QStringList present = store::tableNames(target);
         if (!present.isEmpty() && store::copyMarkedUnfinished(target)) {
@@ -353,7 +425,9 @@ void ImportRun::write(jet::JetReader &reader)
     }
     findings.finish();
     store::continueRowIdentities(target);
-    store::buildSearchIndex(target);
+    // A server's index is built here; a file's beside the verification (run()).
+    if (m_toServer)
+        store::buildSearchIndex(target);
     t.commit();
     m_tablesMade = true;
 }

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSet>
 #include <QSqlError>
 #include <QUrl>
@@ -24,10 +25,23 @@ int busyTimeoutMs = 5000;
 namespace {
 // Once the store has reported damage in a file, this run writes nothing more into it:
 // writing into a damaged file can spread the damage to records still intact.
-QSet<QString> &damagedFiles()
+// Connections to a file may be opened on more than one thread (the import builds its
+// search index beside its verification), so the list is read and written under a lock.
+struct DamagedFiles {
+    QMutex lock;
+    QSet<QString> files;
+};
+DamagedFiles &damagedFiles()
 {
-    static QSet<QString> files;
-    return files;
+    static DamagedFiles damaged;
+    return damaged;
+}
+
+void markDamaged(const QString &key)
+{
+    DamagedFiles &d = damagedFiles();
+    QMutexLocker locker(&d.lock);
+    d.files.insert(key);
 }
 
 QString fileKey(const QString &path)
@@ -139,7 +153,7 @@ void Connection::open(const QString &uri)
             throw StoreError(QStringLiteral("病案数据库“%1”正被其他程序使用，暂时无法打开。请稍后再试；如果一直如此，请关闭正在使用该文件的程序。\n（技术信息：%2）")
                                  .arg(m_path, technicalText(error)));
         if (primaryCode(error) == 11)
-            damagedFiles().insert(fileKey(m_path));
+            markDamaged(fileKey(m_path));
         throw StoreError(QStringLiteral("文件“%1”不是病案数据库，或已损坏，无法打开。\n（技术信息：%2）")
                              .arg(m_path, technicalText(error)));
     }
@@ -150,7 +164,7 @@ Connection::~Connection() { release(); }
 void Connection::fail(const QSqlError &e)
 {
     if (isDamage(m_backend, e))
-        damagedFiles().insert(fileKey(m_path));
+        markDamaged(fileKey(m_path));
     throw StoreError(describe(e));
 }
 
@@ -239,9 +253,19 @@ bool Connection::next(QSqlQuery &query)
     return false;
 }
 
-bool writesRefused(const QString &path) { return damagedFiles().contains(fileKey(path)); }
+bool writesRefused(const QString &path)
+{
+    DamagedFiles &d = damagedFiles();
+    QMutexLocker locker(&d.lock);
+    return d.files.contains(fileKey(path));
+}
 void setBusyTimeout(int milliseconds) { busyTimeoutMs = milliseconds; }
-void resetDamageForTests() { damagedFiles().clear(); }
+void resetDamageForTests()
+{
+    DamagedFiles &d = damagedFiles();
+    QMutexLocker locker(&d.lock);
+    d.files.clear();
+}
 
 Transaction::Transaction(Connection &connection) : m_connection(connection)
 {

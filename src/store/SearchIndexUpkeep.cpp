@@ -27,6 +27,10 @@ namespace store {
 namespace {
 
 constexpr int kProgressRows = 4096;
+// FTS5's pending words held in memory during a build, and its own defaults kept afterwards.
+constexpr int kBuildHashBytes = 64 << 20;
+constexpr int kKeptHashBytes = 1 << 20;
+constexpr int kKeptAutomerge = 4;
 constexpr int kServerBatch = 5000; // rows a check reads from a server at a time
 constexpr int kProblemsNamed = 5;
 
@@ -94,7 +98,11 @@ private:
 // word for a value the index cannot read. Columns from `first` on, `count` of them.
 QByteArray fileWords(sqlite3_stmt *s, int first, int count)
 {
-    QString joined;
+    // Kept from row to row: a build makes a million of them.
+    thread_local QString joined;
+    thread_local std::vector<PairKey> keys;
+    joined.resize(0);
+    keys.clear();
     bool any = false;
     bool unchecked = false;
     for (int i = first; i < first + count; ++i) {
@@ -121,17 +129,18 @@ QByteArray fileWords(sqlite3_stmt *s, int first, int count)
         joined.resize(end - reinterpret_cast<const char16_t *>(joined.constData()));
         any = true;
     }
-    std::vector<PairKey> keys;
     appendPairs(joined, keys);
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    QByteArray words;
-    words.reserve(qsizetype(keys.size()) * 10 + 10);
+    // Nine characters and a space a pair, written in place.
+    QByteArray words(qsizetype(keys.size()) * 10, ' ');
+    char *at = words.data();
     for (const PairKey k : keys) {
-        if (!words.isEmpty())
-            words += ' ';
-        words += pairWord(k);
+        writePairWord(k, at);
+        at += 10;
     }
+    if (!words.isEmpty())
+        words.chop(1);
     if (unchecked) {
         if (!words.isEmpty())
             words += ' ';
@@ -178,6 +187,12 @@ void buildFile(Connection &c, const IndexDefinition &d, const SearchIndexProgres
     FileStatement rows(c, QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
                               .arg(d.columns.join(QStringLiteral(", ")), QLatin1String(d.table)));
     FileStatement insert(c, QStringLiteral("INSERT INTO %1 (rowid, words) VALUES (?, ?)").arg(words));
+    // Built in few large pieces and merged once at the end, not merged piece by piece as
+    // they come: FTS5 would otherwise write a piece at each megabyte and merge as it goes,
+    // which doubles the build. The settings the searches' own writes keep are put back.
+    const QString setting = QStringLiteral("INSERT INTO %1 (%1, rank) VALUES (?, ?)").arg(words);
+    c.run(setting, {QStringLiteral("hashsize"), kBuildHashBytes});
+    c.run(setting, {QStringLiteral("automerge"), 0});
     while (rows.step()) {
         insert.bind(1, sqlite3_column_int64(rows.get(), 0));
         insert.bind(2, fileWords(rows.get(), 1, int(d.columns.size())));
@@ -187,6 +202,8 @@ void buildFile(Connection &c, const IndexDefinition &d, const SearchIndexProgres
     }
     // One segment: the searches read each pair's rows in one piece.
     c.run(QStringLiteral("INSERT INTO %1 (%1) VALUES ('optimize')").arg(words));
+    c.run(setting, {QStringLiteral("hashsize"), kKeptHashBytes});
+    c.run(setting, {QStringLiteral("automerge"), kKeptAutomerge});
     c.run(QStringLiteral("UPDATE search_index_state SET built = 1 WHERE name = ?"), {words});
     if (progress)
         progress(p);

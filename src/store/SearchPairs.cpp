@@ -109,14 +109,19 @@ std::vector<PairKey> searchPairs(const QString &text)
     return keys;
 }
 
-QByteArray pairWord(PairKey key)
+void writePairWord(PairKey key, char *out)
 {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuv";
-    QByteArray word(9, '0');
     for (int i = 8; i >= 0; --i) {
-        word[i] = digits[key & 31];
+        out[i] = digits[key & 31];
         key >>= 5;
     }
+}
+
+QByteArray pairWord(PairKey key)
+{
+    QByteArray word(9, '0');
+    writePairWord(key, word.data());
     return word;
 }
 

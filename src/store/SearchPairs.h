@@ -36,6 +36,8 @@ std::vector<PairKey> searchPairs(const QString &text);
 // The file's index keeps a pair as a word of nine digits and letters (0-9, a-v), which
 // its built-in tokenizer takes whole.
 QByteArray pairWord(PairKey key);
+// The same word written at `out`, which has room for its nine characters.
+void writePairWord(PairKey key, char *out);
 // The file index's word for a record one of whose values the index cannot read (not
 // UTF-8, a number stored as such, binary data): such a record is a candidate for every
 // search, so the pattern decides on it as the scan would.

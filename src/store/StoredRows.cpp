@@ -278,6 +278,16 @@ bool StoredRows::next(StoredRow &row)
     return true;
 }
 
+void keepBulkWriteInMemory(Connection &c)
+{
+    if (c.backend() != Backend::SQLite)
+        return;
+    c.run(QStringLiteral("PRAGMA cache_size = -262144"));
+    // The journal of each many-row statement (a few dozen rows' pages) too: written to a
+    // file, it made most of the writing's system time.
+    c.run(QStringLiteral("PRAGMA temp_store = MEMORY"));
+}
+
 void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow> &rows)
 {
     if (rows.isEmpty())
@@ -292,6 +302,9 @@ struct StoredRowWriter::Alongside {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<QVector<StoredRow>> full; // batches handed over, oldest first
+    // Batches written, handed back: their rows are freed by the thread that made them, as
+    // memory freed on another thread costs both threads the allocator's lock.
+    std::vector<QVector<StoredRow>> written;
     bool stop = false;                   // no more batches come
     bool abandon = false;                // nor are those waiting to be written
     std::exception_ptr error;            // why the thread stopped writing
@@ -377,10 +390,13 @@ void StoredRowWriter::hand()
     if (a.error)
         std::rethrow_exception(a.error);
     a.full.push_back(std::move(m_waiting));
-    m_waiting = QVector<StoredRow>();
-    m_waiting.reserve(kRowsPerBatch);
+    std::vector<QVector<StoredRow>> written;
+    written.swap(a.written);
     lock.unlock();
     a.changed.notify_all();
+    written.clear();
+    m_waiting = QVector<StoredRow>();
+    m_waiting.reserve(kRowsPerBatch);
 }
 
 void StoredRowWriter::work()
@@ -401,8 +417,8 @@ void StoredRowWriter::work()
         } catch (...) {
             error = std::current_exception();
         }
-        batch = QVector<StoredRow>();
         lock.lock();
+        a.written.push_back(std::move(batch));
         if (error) {
             a.error = error;
             a.full.clear();

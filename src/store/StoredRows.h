@@ -64,6 +64,11 @@ private:
     bool m_utf16 = false; // the file keeps its text as UTF-16
 };
 
+// Before many rows go into a new archive file: up to 256 MB of the transaction's pages,
+// and the statements' own journals, stay in memory instead of going out to files and back
+// in as the transaction grows. For this connection only; nothing on a server.
+void keepBulkWriteInMemory(Connection &c);
+
 // Adds rows under their own identities. On the file every cell keeps its storage class
 // and bytes; on the server a cell must be Null or valid UTF-8 text without NUL (the
 // caller refuses anything else before it writes).

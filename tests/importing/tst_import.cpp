@@ -4,6 +4,7 @@
 #include "access/Password.h"
 #include "archive/Transfer.h"
 #include "importing/JetImport.h"
+#include "jet/JetReader.h"
 #include "store/SearchIndex.h"
 #include "store/StoredRows.h"
 #include "trail/History.h"
@@ -301,6 +302,23 @@ private slots:
         testing::writeJet3(undecodable, layout);
         refused(undecodable, QStringLiteral("表 Detail 第 2 行（病案号 “2”）的“文件名”列不是有效的 CP936 文本（2 字节，十六进制 FF FE）。"
                                             "导入已停止，没有写入任何数据。"));
+
+        // A file that reads otherwise the second time (changed under the reader): the
+        // verification names the cell, and nothing is left, the index built beside it neither.
+        const QString reader = jet::JetReader::helperProgram();
+        const QString changing = write(QStringLiteral("changing-reader.sh"),
+                                       QStringLiteral("#!/bin/sh\nn=1\nwhile ! mkdir '%1/run'$n 2>/dev/null; do n=$((n + 1)); done\n"
+                                                      "if [ $n -eq 8 ]; then '%2' \"$@\" | LC_ALL=C sed s/010101000001/010101000091/; exit 0; fi\n"
+                                                      "exec '%2' \"$@\"\n")
+                                           .arg(dir.path(), reader)
+                                           .toUtf8());
+        QFile::setPermissions(changing, QFile::ReadOwner | QFile::ExeOwner);
+        jet::JetReader::setHelperForTests(changing);
+        const ImportResult changed = importEarlierArchive(optionsFor(e, dir.filePath(QStringLiteral("changed.dat"))));
+        jet::JetReader::setHelperForTests(reader);
+        QCOMPARE(changed.error, QStringLiteral("校验失败：新档案中表 Detail 第 2 行（病案号 “010101000091”）的“病案号”列与早先的档案不同。"));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("changed.dat"))));
+        QVERIFY(!QFileInfo::exists(store::unfinishedCopyPath(dir.filePath(QStringLiteral("changed.dat")))));
 
         // Through the tool: exit code 1 and the message; check says what the file is, with a code of its own.
         QProcess tool;
