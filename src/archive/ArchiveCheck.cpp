@@ -59,7 +59,7 @@ void examine(Connection &c, ArchiveReport &report, bool checkFiles, const std::o
                 ++report.filesNamed;
                 const QString why = missingReason(ref.path);
                 if (!why.isEmpty())
-                    report.missing.push_back({ref, why});
+                    report.missing.push_back({ref, why, false});
             });
             report.orphanPhotos = countOrphanPhotos(c);
             if (report.schemaVersion >= 3)

@@ -16,6 +16,7 @@ namespace store {
 struct MissingFile {
     FileReference reference;
     QString why; // "not found", "is a folder"
+    bool scannedPage = false; // of the scan folder, named by no record (a backup's)
 };
 
 struct ArchiveReport {

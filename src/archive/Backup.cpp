@@ -302,7 +302,7 @@ void BackupRun::copyFiles()
     for (const FileReference &ref : std::as_const(m_references)) {
         const QString why = missingReason(ref.path);
         if (!why.isEmpty()) {
-            m_result.missing.push_back({ref, why});
+            m_result.missing.push_back({ref, why, false});
             continue;
         }
         // Cleaned ("/a//b", "/a/./b"): the copy is kept, listed and restored under one path.
@@ -312,7 +312,7 @@ void BackupRun::copyFiles()
         done.insert(absolute);
         const QString problem = keepCopyOf(absolute);
         if (!problem.isEmpty())
-            m_result.missing.push_back({ref, problem});
+            m_result.missing.push_back({ref, problem, false});
     }
     // The scanned pages, those no record names yet among them: a disk failure of the PC
     // or server that keeps them must not take them.
@@ -320,8 +320,16 @@ void BackupRun::copyFiles()
         if (done.contains(absolute))
             continue;
         done.insert(absolute);
-        if (keepCopyOf(absolute).isEmpty())
+        const QString problem = keepCopyOf(absolute);
+        if (problem.isEmpty()) {
             ++m_result.scanFilesCopied;
+            continue;
+        }
+        // Named like a record's file that could not be copied: a backup that left a page
+        // out says so, and which.
+        FileReference page;
+        page.path = absolute;
+        m_result.missing.push_back({page, problem, true});
     }
 }
 
@@ -501,8 +509,9 @@ void BackupRun::writeManifest()
         for (const CopiedFile &f : std::as_const(m_copied))
             lines << QStringLiteral("已复制\t%1\t%2\t%3").arg(f.size).arg(f.source, f.target);
         for (const MissingFile &m : std::as_const(m_result.missing))
-            lines << QStringLiteral("缺失\t-\t%1\t病案 %2（%3）：%4")
-                         .arg(m.reference.path, m.reference.number, m.reference.recordName, m.why);
+            lines << (m.scannedPage ? QStringLiteral("缺失\t-\t%1\t扫描文件夹中的文件：%2").arg(m.reference.path, m.why)
+                                       : QStringLiteral("缺失\t-\t%1\t病案 %2（%3）：%4")
+                                             .arg(m.reference.path, m.reference.number, m.reference.recordName, m.why));
     }
     lines << QString();
     lines << QStringLiteral("数据库副本和每个文件副本的大小与 SHA-256 记在“%1”中；"

@@ -61,7 +61,7 @@ struct BackupResult {
     TableCounts counts;     // rows copied
     qint64 filesCopied = 0;
     qint64 bytesCopied = 0; // of the attached files and photos
-    QVector<MissingFile> missing; // named by records but not there to copy
+    QVector<MissingFile> missing; // named by records, or in the scan folder, but not copied
     qint64 scanFilesCopied = 0;   // of the scan folder, beyond those the records name
     QString scanFolderProblem;    // the scan folder is missing or cannot be read
     // The copy's newest trail entry, printed so that a scheduled backup's log keeps a mark

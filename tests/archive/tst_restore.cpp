@@ -263,7 +263,8 @@ private slots:
     }
 
     // The scan folder's pages, those no record names yet among them, go into a backup made
-    // --with-files and come back where they were; a link in the folder is not followed.
+    // --with-files and come back where they were; a link in the folder is not followed, and
+    // a page the backup may not read is named as missing.
     void theScanFolderGoesAndComesBack()
     {
         Backed b;
@@ -271,9 +272,16 @@ private slots:
         const QString scan = dir.filePath(QStringLiteral("Scan"));
         const QString unsaved = writeFile(scan + QStringLiteral("/240101080000/page-1.png"), "a page not saved yet");
         QVERIFY(QFile::link(b.attached, scan + QStringLiteral("/link.png")));
-        // Run as root on a server's archive, the files are read with the office's rights.
+        const QString closed = writeFile(scan + QStringLiteral("/240101080000/page-2.png"), "a page nobody may read");
+        QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+        // Root reads as those who may write the archive: the group, once it may (always on a server).
+        if (!testing::onServer())
+            QVERIFY(QFile::setPermissions(b.archive.path(), QFile::permissions(b.archive.path()) | QFile::WriteGroup));
+        // Run as root, the files are read with the office's rights (nobody, in the archive
+        // file's group here).
         for (const QString &open : {dir.path(), b.files.path()})
-            QVERIFY(QFile::setPermissions(open, QFile::permissions(open) | QFile::ReadOther | QFile::ExeOther));
+            QVERIFY(QFile::setPermissions(open, QFile::permissions(open) | QFile::ReadGroup | QFile::ExeGroup
+                                                    | QFile::ReadOther | QFile::ExeOther));
         const QString config = dir.filePath(QStringLiteral("config"));
         writeFile(config + QStringLiteral("/casearchive.conf"), "[Scan]\nFolder=" + scan.toUtf8() + "\n");
         QProcess p;
@@ -285,11 +293,15 @@ private slots:
                 {QStringLiteral("backup"), b.archive.path(), dir.filePath(QStringLiteral("backups")), QStringLiteral("--with-files")});
         QVERIFY(p.waitForFinished(120000));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.exitCode(), 3);
         QVERIFY2(out.contains(QStringLiteral("with the scan folder %1: 1 files no record names yet\n").arg(scan)), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("  missing: a file of the scan folder: %1 - ").arg(closed)), qPrintable(out));
         const QString folder = QDir(dir.filePath(QStringLiteral("backups")))
                                    .absoluteFilePath(QDir(dir.filePath(QStringLiteral("backups"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0));
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/files") + scan + QStringLiteral("/link.png")));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/files") + closed));
+        const QString list = QString::fromUtf8(readFile(folder + QLatin1Char('/') + store::kBackupManifestName));
+        QVERIFY2(list.contains(QStringLiteral("\n缺失\t-\t%1\t扫描文件夹中的文件：").arg(closed)), qPrintable(list));
 
         QVERIFY(QFile::remove(unsaved));
         const Run r = admin({QStringLiteral("restore"), folder, dir.filePath(QStringLiteral("restored.dat"))});
