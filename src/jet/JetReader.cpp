@@ -117,15 +117,20 @@ public:
         try {
             for (;;) {
                 const bool finished = !child.waitForReadyRead(kPollMs) && child.state() == QProcess::NotRunning;
-                const QByteArray got = child.readAllStandardOutput();
-                if (!got.isEmpty()) {
+                // Read onto the end of `pending`, whose room is kept from read to read: a new
+                // buffer at every read made the allocator tidy its small blocks each time.
+                const qint64 available = child.bytesAvailable();
+                if (available > 0) {
                     quiet.restart();
-                    total += got.size();
+                    total += available;
                     if (total > m_maxOutput) {
                         end();
                         throw JetError{QStringLiteral("读取%1时，读取程序给出的数据远多于文件所能容纳的，已终止（文件损坏？）").arg(m_what)};
                     }
-                    pending += got;
+                    const qsizetype had = pending.size();
+                    pending.resize(had + available);
+                    const qint64 got = child.read(pending.data() + had, available);
+                    pending.resize(had + qMax<qint64>(got, 0));
                 }
                 if (!magic && pending.size() - at >= stream::kMagicSize) {
                     if (pending.mid(at, stream::kMagicSize) != QByteArray(stream::kMagic, stream::kMagicSize))
