@@ -14,6 +14,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include <malloc.h>
+
 // Where a node sits is told by its internal id: the root's children and grandchildren
 // need no node objects of their own.
 namespace {
@@ -180,6 +182,18 @@ QString ArchiveTreeModel::unpackNumber(quint64 packed) const
 
 void ArchiveTreeModel::load(store::Connection &connection, const store::SearchFilter &filter, Read read,
                             const Checkpoint &checkpoint)
+{
+    // The tree before and what the read held are freed once the new tree is built; their
+    // room goes back to the system, or each reload would leave the program larger (the
+    // allocator keeps what two trees at once needed).
+    struct GiveBack {
+        ~GiveBack() { malloc_trim(0); }
+    } giveBack;
+    build(connection, filter, read, checkpoint);
+}
+
+void ArchiveTreeModel::build(store::Connection &connection, const store::SearchFilter &filter, Read read,
+                             const Checkpoint &checkpoint)
 {
     // The tree is built aside and shown in one step: the window may repaint meanwhile
     // (checkpoint), and must never meet a half-built tree.

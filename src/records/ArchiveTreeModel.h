@@ -89,6 +89,7 @@ public:
     bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
 
 private:
+    void build(store::Connection &connection, const store::SearchFilter &filter, Read read, const Checkpoint &checkpoint);
     struct Record {
         qint64 rowId;
         quint64 number;   // packed, see packNumber
