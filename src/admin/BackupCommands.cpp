@@ -1,5 +1,6 @@
 #include "admin/BackupCommands.h"
 
+#include "admin/StopSignals.h"
 #include "admin/Usage.h"
 #include "archive/Backup.h"
 #include "archive/BackupSet.h"
@@ -60,17 +61,23 @@ int backupCommand(const QString &archive, QStringList args)
     if (store::isServerAddress(archive))
         options.readAs = store::rightsOfGroup(app::kArchiveGroup);
     int shown = -1;
+    // A backup stopped (the service manager's SIGTERM at shutdown) leaves no half folder.
+    catchStopSignals();
     const store::BackupResult r = store::backupArchive(options, [&](const store::BackupProgress &p) {
         if (p.permille / 100 != shown) {
             shown = p.permille / 100;
             std::fprintf(stderr, "backing up: %d%%\n", p.permille / 10);
         }
-        return true;
+        return !stopAsked();
     });
     for (const QString &name : r.leftoversRemoved)
         std::printf("removed the unfinished folder of an interrupted backup: %s\n", qPrintable(name));
     for (const QString &name : r.leftoversKept)
         std::printf("left in place (still being written, or dated later): %s\n", qPrintable(name));
+    if (r.outcome == store::BackupResult::Cancelled) {
+        std::fprintf(stderr, "casearchive-admin: the backup was stopped before it was finished; nothing of it is left\n");
+        return 130;
+    }
     if (r.outcome != store::BackupResult::Verified) {
         std::fprintf(stderr, "casearchive-admin: %s\n", qPrintable(r.error));
         return 1;

@@ -1,5 +1,6 @@
 #include "admin/ImportCommand.h"
 
+#include "admin/StopSignals.h"
 #include "common/Installation.h"
 #include "importing/JetImport.h"
 #include "store/Dialect.h"
@@ -91,13 +92,15 @@ int importCommand(const QString &source, QStringList args)
         }
     }
 
+    catchStopSignals();
+    options.stopRequested = [] { return stopAsked().load(); };
     const importing::ImportResult r = importing::importEarlierArchive(options, [](const QString &line) {
         out(line);
         std::fflush(stdout);
     });
     if (!r.verified) {
         err(store::maskPasswords(r.error));
-        return 1;
+        return r.stopped ? 130 : 1;
     }
     if (machine) {
         const QString problem = app::shareFileWithGroup(options.target, app::kArchiveGroup);

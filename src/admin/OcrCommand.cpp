@@ -1,20 +1,15 @@
 #include "admin/OcrCommand.h"
 
+#include "admin/StopSignals.h"
 #include "common/Installation.h"
 
 #include "ocr/PageQueue.h"
 #include "store/Database.h"
 #include "store/PageText.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
-
-// Ctrl+C or a kill asks the run to stop after storing what it has: the pages under way
-// stay queued for the next run.
-pictures::CancelFlag stopAsked{false};
-extern "C" void askStop(int) { stopAsked = true; }
 
 void say(const QString &line)
 {
@@ -32,10 +27,10 @@ int requeueChanged(store::Connection &c, const pictures::RecognizerLimits &limit
     for (const store::PageTextRow &row : rows) {
         if (row.state == store::kPagePending)
             continue;
-        if (stopAsked)
+        if (stopAsked())
             break;
         const QString hash =
-            pictures::PageRecognizer::hashFile(row.photo, limits.maxFileBytes, nullptr, limits.readAs, &stopAsked);
+            pictures::PageRecognizer::hashFile(row.photo, limits.maxFileBytes, nullptr, limits.readAs, &stopAsked());
         if (!hash.isEmpty() && hash != row.contentHash) {
             store::requeuePage(c, row.rowId);
             ++changed;
@@ -66,8 +61,8 @@ int ocrCommand(const QString &path, QStringList args)
         }
     }
     limits.pagesPerHelper = batch;
-    std::signal(SIGINT, askStop);
-    std::signal(SIGTERM, askStop);
+    // Stopped, the run stores what it has: the pages under way stay queued for the next run.
+    catchStopSignals();
     // Run as root, the photos the records name are read with the rights of whoever may
     // write the archive (a server's: the office's group), never root's.
     limits.readAs = store::isServerAddress(path) ? store::rightsOfGroup(app::kArchiveGroup)
@@ -94,11 +89,11 @@ int ocrCommand(const QString &path, QStringList args)
     qint64 position = 0;
     int done = 0;
     int failed = 0;
-    while (!stopAsked) {
+    while (!stopAsked()) {
         const QVector<store::PageJob> jobs = reader.claim(c, batch);
         if (jobs.isEmpty())
             break;
-        const QVector<pictures::PageReading> readings = reader.read(jobs, &stopAsked);
+        const QVector<pictures::PageReading> readings = reader.read(jobs, &stopAsked());
         reader.store(c, jobs, readings);
         for (int i = 0; i < jobs.size(); ++i) {
             const pictures::PageReading &r = readings.at(i);
@@ -121,7 +116,7 @@ int ocrCommand(const QString &path, QStringList args)
             }
         }
     }
-    if (stopAsked) {
+    if (stopAsked()) {
         store::Transaction t(c);
         store::releaseClaim(c, reader.claim());
         t.commit();

@@ -29,6 +29,9 @@ namespace {
 constexpr int kPreviewRows = 5;
 constexpr qint64 kMaxJetBytes = (2ll << 30) + (64ll << 20); // Jet 4 ends at 2 GB
 constexpr qint64 kChunk = 1 << 20;
+constexpr qint64 kRowsBetweenStopChecks = 1024;
+
+struct Stopped {};
 
 void removeFileWithJournals(const QString &path)
 {
@@ -127,6 +130,11 @@ private:
         if (m_say)
             m_say(line);
     }
+    void stopIfAsked(qint64 row = 0)
+    {
+        if (row % kRowsBetweenStopChecks == 0 && m_o.stopRequested && m_o.stopRequested())
+            throw Stopped{};
+    }
     void prepareTarget();
     void copySource();
     void chooseEncoding(const jet::JetListing &listing);
@@ -175,11 +183,15 @@ ImportResult ImportRun::run()
         verify(reader);
         if (index)
             index->commit();
+        stopIfAsked();
         finish();
         m_result.verified = true;
         return m_result;
     } catch (const Refusal &r) {
         m_result.error = r.message;
+    } catch (const Stopped &) {
+        m_result.stopped = true;
+        m_result.error = QStringLiteral("导入在完成之前被中止，没有留下任何导入的数据；需要时重新运行即可。");
     } catch (const jet::JetError &e) {
         m_result.error = e.message + QStringLiteral("\n导入已停止，没有留下可用的档案。");
     } catch (const store::StoreError &e) {
@@ -380,6 +392,7 @@ void ImportRun::write(jet::JetReader &reader)
         // A description's text is looked at nowhere: its UTF-8 is enough.
         const quint32 textColumns = plan.table == store::ArchiveTable::Detail ? ~(1u << 4) : ~0u;
         reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
+            stopIfAsked(n);
             decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
             findings.countValues(values);
             switch (plan.table) {
@@ -454,6 +467,7 @@ void ImportRun::verify(jet::JetReader &reader)
         // The cells are compared as UTF-8; only a path is looked at as text.
         const quint32 textColumns = plan.pathColumn >= 0 ? 1u << plan.pathColumn : 0u;
         reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
+            stopIfAsked(n);
             decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
             if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null)
                 values[plan.pathColumn].setText(m_paths->storedAgain(values.at(plan.pathColumn).text));

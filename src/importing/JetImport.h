@@ -32,6 +32,8 @@ struct ImportOptions {
     store::Actor actor;
     jet::JetLimits limits;
     store::Rights lookAs; // the rights the mapped paths are looked for with (see PathMapper)
+    // Asked now and then; true stops the import, which then leaves nothing behind.
+    std::function<bool()> stopRequested;
 };
 
 struct TableTally {
@@ -42,6 +44,7 @@ struct TableTally {
 
 struct ImportResult {
     bool verified = false;
+    bool stopped = false;   // stopped on request (error says so)
     QString error;          // why not (for the operator)
     QString encoding;       // what the text was decoded as
     QString encodingSource; // where that came from

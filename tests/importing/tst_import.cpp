@@ -320,6 +320,20 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("changed.dat"))));
         QVERIFY(!QFileInfo::exists(store::unfinishedCopyPath(dir.filePath(QStringLiteral("changed.dat")))));
 
+        // Stopped on request (Ctrl+C, a shutdown's SIGTERM) while writing, and while the
+        // second reading compares with the index being built beside it: nothing is left.
+        for (const int allowed : {1, 5}) {
+            ImportOptions stopping = optionsFor(e, dir.filePath(QStringLiteral("stopped.dat")));
+            int asked = 0;
+            stopping.stopRequested = [&asked, allowed] { return ++asked > allowed; };
+            const ImportResult stopped = importEarlierArchive(stopping);
+            QVERIFY(stopped.stopped && !stopped.verified);
+            QCOMPARE(stopped.error, QStringLiteral("导入在完成之前被中止，没有留下任何导入的数据；需要时重新运行即可。"));
+            QCOMPARE(asked, allowed + 1);
+            QVERIFY(!QFileInfo::exists(stopping.target));
+            QVERIFY(!QFileInfo::exists(store::unfinishedCopyPath(stopping.target)));
+        }
+
         // Through the tool: exit code 1 and the message; check says what the file is, with a code of its own.
         QProcess tool;
         tool.start(adminTool(), {QStringLiteral("import"), undecodable, dir.filePath(QStringLiteral("x.dat"))});
