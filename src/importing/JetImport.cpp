@@ -48,10 +48,10 @@ bool fileOrJournalExists(const QString &path)
 }
 
 // A file's search index is built from the imported rows on a connection of its own while
-// the second reading compares them, and committed only once they are found right: on two
-// cores the build then costs the import little beyond the reading. SQLite lets the reading
-// go on beside the building transaction (which keeps its pages in memory meanwhile) until
-// the commit, which comes after it.
+// the second reading compares them, and committed only once they are found right: the
+// build and the reading share the two cores instead of taking turns. SQLite lets the
+// reading go on beside the building transaction (which keeps its pages in memory
+// meanwhile) until the commit, which comes after it.
 class IndexBesideVerification {
 public:
     explicit IndexBesideVerification(const QString &file) : m_file(file), m_thread([this] { build(); }) {}
