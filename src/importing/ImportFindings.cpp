@@ -10,10 +10,13 @@ namespace {
 // case taken as the same, and nothing else.
 QString foldedAscii(const QString &s)
 {
+    // Shared with `s`, and copied only when it has a letter to fold: most types have none.
     QString out = s;
-    for (QChar &c : out)
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s.at(i);
         if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + 32);
+            out[i] = QChar(c.unicode() + 32);
+    }
     return out;
 }
 
