@@ -81,35 +81,50 @@ int scan(const QString &path, const store::SearchFilter &filter)
     return rows;
 }
 
+// A connection through the engine's own C API: libpq on a server (with the program's own
+// settings, no JIT among them, as its tree read has them), SQLite's on a file, read-only.
+class EngineConnection {
+public:
+    explicit EngineConnection(const QString &path) : m_server(store::isServerAddress(path))
+    {
+        if (m_server)
+            m_pg = PQconnectdb(store::serverSettings(path).toUtf8().constData());
+        else
+            sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
+    }
+    ~EngineConnection()
+    {
+        if (m_pg)
+            PQfinish(m_pg);
+        if (m_db)
+            sqlite3_close(m_db);
+    }
+    EngineConnection(const EngineConnection &) = delete;
+    EngineConnection &operator=(const EngineConnection &) = delete;
+
+protected:
+    bool m_server;
+    sqlite3 *m_db = nullptr;
+    PGconn *m_pg = nullptr;
+};
+
 // The engine's floor: the tree's statement prepared, stepped and every text read through
 // the engine's own C API, nothing else. The connection is opened before the clock starts.
-class RawScan {
+class RawScan : public EngineConnection {
 public:
     RawScan(const QString &path, const store::SearchFilter &filter)
-        : m_server(store::isServerAddress(path)),
-          m_sql(store::treeRecordsSql(store::Dialect::of(store::backendFor(path)), filter).toUtf8())
+        : EngineConnection(path), m_sql(store::treeRecordsSql(store::Dialect::of(store::backendFor(path)), filter).toUtf8())
     {
         for (const QVariant &v : filter.boundValues())
             m_values.push_back(v.toString().toUtf8());
         if (m_server) {
-            // With the program's own settings (no JIT among them), as its tree read has them.
-            m_pg = PQconnectdb(store::serverSettings(path).toUtf8().constData());
             // libpq numbers its parameters.
             QByteArray numbered;
             int n = 0;
             for (const char c : m_sql)
                 numbered += c == '?' ? "$" + QByteArray::number(++n) : QByteArray(1, c);
             m_sql = numbered;
-        } else {
-            sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
         }
-    }
-    ~RawScan()
-    {
-        if (m_pg)
-            PQfinish(m_pg);
-        if (m_db)
-            sqlite3_close(m_db);
     }
     // Rows read; the bytes are summed so that no read can be left out.
     int run()
@@ -148,35 +163,21 @@ public:
     const char *engine() const { return m_server ? "libpq" : "SQLite's C API"; }
 
 private:
-    bool m_server;
     QByteArray m_sql;
     std::vector<QByteArray> m_values;
-    sqlite3 *m_db = nullptr;
-    PGconn *m_pg = nullptr;
     size_t m_sink = 0;
 };
 
 // The same columns of given records read by their identities, nothing else asked: what
 // fetching the records a search found costs the engine, whatever found them.
-class ByIdentity {
+class ByIdentity : public EngineConnection {
 public:
-    ByIdentity(const QString &path, const QList<qint64> &rowIds) : m_server(store::isServerAddress(path))
+    ByIdentity(const QString &path, const QList<qint64> &rowIds) : EngineConnection(path)
     {
         QStringList ids;
         for (const qint64 id : rowIds)
             ids << QString::number(id);
         m_ids = m_server ? ("{" + ids.join(QLatin1Char(',')) + "}").toUtf8() : ("[" + ids.join(QLatin1Char(',')) + "]").toUtf8();
-        if (m_server)
-            m_pg = PQconnectdb(store::serverSettings(path).toUtf8().constData());
-        else
-            sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr);
-    }
-    ~ByIdentity()
-    {
-        if (m_pg)
-            PQfinish(m_pg);
-        if (m_db)
-            sqlite3_close(m_db);
     }
     int run()
     {
@@ -207,10 +208,7 @@ public:
     }
 
 private:
-    bool m_server;
     QByteArray m_ids;
-    sqlite3 *m_db = nullptr;
-    PGconn *m_pg = nullptr;
     size_t m_sink = 0;
 };
 
