@@ -56,9 +56,10 @@ void FindingsCollector::record(const QVector<Value> &row)
         ++m_f.recordsWithoutType;
     if (row.at(1).null)
         return;
-    const int n = ++m_numbers[row.at(1).text];
-    if (n == 1)
-        m_names.insert(row.at(1).text, row.at(2).null ? QString() : row.at(2).text);
+    Number &number = m_numbers[row.at(1).text];
+    const int n = ++number.records;
+    if (n == 1 && !row.at(2).null)
+        number.name = row.at(2).text;
     if (n == 2) {
         ++m_f.duplicateNumbers;
         m_f.recordsSharingNumbers += 2;
@@ -103,7 +104,8 @@ void FindingsCollector::file(const QString &number, bool photo, const QString &o
     case MappedPath::Unmapped:
         break;
     }
-    m_f.missing.push_back({number, m_names.value(number), photo, mapped.stored, mapped.why});
+    const auto known = m_numbers.constFind(number);
+    m_f.missing.push_back({number, known == m_numbers.cend() ? QString() : known->name, photo, mapped.stored, mapped.why});
 }
 
 QString MissingFile::line() const

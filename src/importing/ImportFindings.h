@@ -70,8 +70,11 @@ private:
     ImportFindings &m_f;
     QSet<QString> m_types;           // letters A-Z folded
     QHash<QString, int> m_typeCounts;
-    QHash<QString, int> m_numbers;
-    QHash<QString, QString> m_names; // record number -> name of its first record
+    struct Number {
+        int records = 0;
+        QString name; // of its first record
+    };
+    QHash<QString, Number> m_numbers; // one look-up a record, one a file
     QHash<QString, QStringList> m_operators; // name folded -> names as stored
     QStringList m_operatorOrder;
 };
