@@ -64,6 +64,11 @@ public:
     {
         sqlite3_bind_text(m_statement, at, value.constData(), int(value.size()), SQLITE_TRANSIENT);
     }
+    // Bound where it lies, not copied: `value` must outlive the statement's next run().
+    void bindKept(int at, const QByteArray &value)
+    {
+        sqlite3_bind_text(m_statement, at, value.constData(), int(value.size()), SQLITE_STATIC);
+    }
     bool step()
     {
         const int rc = sqlite3_step(m_statement);
@@ -195,8 +200,9 @@ void buildFile(Connection &c, const IndexDefinition &d, const SearchIndexProgres
     c.run(setting, {QStringLiteral("hashsize"), kBuildHashBytes});
     c.run(setting, {QStringLiteral("automerge"), 0});
     while (rows.step()) {
+        const QByteArray rowWords = fileWords(rows.get(), 1, int(d.columns.size()));
         insert.bind(1, sqlite3_column_int64(rows.get(), 0));
-        insert.bind(2, fileWords(rows.get(), 1, int(d.columns.size())));
+        insert.bindKept(2, rowWords);
         insert.run();
         if (++p.done % kProgressRows == 0 && progress)
             progress(p);

@@ -3,6 +3,8 @@
 #include "store/TreeRows.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace store {
 
@@ -111,11 +113,22 @@ std::vector<PairKey> searchPairs(const QString &text)
 
 void writePairWord(PairKey key, char *out)
 {
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuv";
-    for (int i = 8; i >= 0; --i) {
-        out[i] = digits[key & 31];
-        key >>= 5;
+    // Two digits at a time from a table of all 1,024 pairs of them: an index build writes
+    // some millions of words.
+    static const std::array<char, 2048> twoDigits = [] {
+        static const char digits[] = "0123456789abcdefghijklmnopqrstuv";
+        std::array<char, 2048> t{};
+        for (int v = 0; v < 1024; ++v) {
+            t[size_t(2 * v)] = digits[v >> 5];
+            t[size_t(2 * v + 1)] = digits[v & 31];
+        }
+        return t;
+    }();
+    for (int i = 7; i >= 1; i -= 2) {
+        std::memcpy(out + i, &twoDigits[size_t(2 * (key & 1023))], 2);
+        key >>= 10;
     }
+    out[0] = twoDigits[size_t(2 * (key & 31) + 1)];
 }
 
 QByteArray pairWord(PairKey key)
