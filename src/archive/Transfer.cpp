@@ -164,19 +164,6 @@ QString cellProblem(const StoredCell &cell, bool toServer, bool numberColumn)
     return QString();
 }
 
-void removeFileWithJournals(const QString &path)
-{
-    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
-}
-
-bool fileOrJournalExists(const QString &path)
-{
-    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-        if (QFileInfo::exists(path + QLatin1String(suffix)))
-            return true;
-    return false;
-}
 
 // A column another tool added is not the copy's to drop: the copy stops, naming it.
 QString unknownColumns(Connection &source, ArchiveTable table)
@@ -535,15 +522,7 @@ void TransferRun::removeCopy()
     }
     if (!m_tablesMade)
         return; // the transaction that made them rolled back
-    try {
-        Connection target(m_to);
-        Transaction t(target);
-        dropArchiveTables(target);
-        clearCopyUnfinished(target);
-        t.commit();
-    } catch (const StoreError &) {
-        // Left as they are, still marked unfinished; the failure says the copy is not to be used.
-    }
+    dropUnfinishedTables(m_to);
 }
 
 } // namespace
@@ -554,6 +533,33 @@ TransferResult copyArchive(const QString &from, const QString &to, const Transfe
                            bool replaceUnfinished, const TransferFinishing &finishing)
 {
     return TransferRun(from, to, progress, replaceUnfinished, finishing).run();
+}
+
+bool fileOrJournalExists(const QString &path)
+{
+    for (const QString &f : QStringList{path} + companionFiles(path))
+        if (QFileInfo::exists(f))
+            return true;
+    return false;
+}
+
+void removeFileWithJournals(const QString &path)
+{
+    for (const QString &f : QStringList{path} + companionFiles(path))
+        QFile::remove(f);
+}
+
+void dropUnfinishedTables(const QString &address)
+{
+    try {
+        Connection target(address);
+        Transaction t(target);
+        dropArchiveTables(target);
+        clearCopyUnfinished(target);
+        t.commit();
+    } catch (const StoreError &) {
+        // Left as they are, still marked unfinished.
+    }
 }
 
 } // namespace store

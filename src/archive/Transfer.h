@@ -52,4 +52,12 @@ TransferResult copyArchive(const QString &from, const QString &to, const Transfe
 // Where a copy to the file "to" is written until it has been verified.
 QString unfinishedCopyPath(const QString &to);
 
+// What a copy or an import cut short leaves, and its removal: the unfinished file with
+// its journals, or, on a server, the tables it made (still marked unfinished).
+bool fileOrJournalExists(const QString &path);
+void removeFileWithJournals(const QString &path);
+// In a transaction of its own; a failure leaves them as they are, still marked
+// unfinished, which says they are not to be used.
+void dropUnfinishedTables(const QString &address);
+
 } // namespace store

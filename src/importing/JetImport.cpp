@@ -33,19 +33,6 @@ constexpr qint64 kRowsBetweenStopChecks = 1024;
 
 struct Stopped {};
 
-void removeFileWithJournals(const QString &path)
-{
-    for (const QString &f : QStringList{path} + store::companionFiles(path))
-        QFile::remove(f);
-}
-
-bool fileOrJournalExists(const QString &path)
-{
-    for (const QString &f : QStringList{path} + store::companionFiles(path))
-        if (QFileInfo::exists(f))
-            return true;
-    return false;
-}
 
 // A file's search index is built from the imported rows on a connection of its own while
 // the second reading compares them, and committed only once they are found right: the
@@ -206,14 +193,14 @@ void ImportRun::prepareTarget()
 {
     if (QFileInfo::exists(m_o.target))
         throw Refusal{QStringLiteral("文件“%1”已经存在，不会覆盖。请导入到一个新的文件。").arg(m_o.target)};
-    if (!fileOrJournalExists(m_work))
+    if (!store::fileOrJournalExists(m_work))
         return;
     if (!m_o.replaceUnfinished)
         throw Refusal{QStringLiteral("“%1”是上一次导入或复制到“%2”时没有完成（被中断）而留下的，不是可用的档案。"
                                      "用 casearchive-admin import --replace-unfinished 重新导入会先删除它。")
                           .arg(m_work, m_o.target)};
-    removeFileWithJournals(m_work);
-    if (fileOrJournalExists(m_work))
+    store::removeFileWithJournals(m_work);
+    if (store::fileOrJournalExists(m_work))
         throw Refusal{QStringLiteral("无法删除上一次没有完成的导入“%1”。").arg(m_work)};
 }
 
@@ -529,20 +516,12 @@ void ImportRun::finish()
 void ImportRun::removeImport()
 {
     if (m_fileMade) {
-        removeFileWithJournals(m_work);
+        store::removeFileWithJournals(m_work);
         return;
     }
     if (!m_tablesMade)
         return; // the transaction that made them rolled back
-    try {
-        store::Connection target(m_o.target);
-        store::Transaction t(target);
-        store::dropArchiveTables(target);
-        store::clearCopyUnfinished(target);
-        t.commit();
-    } catch (const store::StoreError &) {
-        // Left as they are, still marked unfinished; the failure says the import is not to be used.
-    }
+    store::dropUnfinishedTables(m_o.target);
 }
 
 } // namespace
