@@ -77,8 +77,8 @@ void insertStoredRows(Connection &c, ArchiveTable table, const QVector<StoredRow
 // The same, a row at a time, for a whole table: on the file one statement, prepared once,
 // runs for every row; on the server the rows go many to a statement. What is added is
 // written by the time finish() returns, or finish() throws; rows added after the last
-// finish() are dropped when the writer goes (the transaction they belong to is being
-// abandoned then).
+// finish() are dropped when the writer goes. After a throw some of the rows added may be
+// written and some not: the transaction they belong to must be abandoned then.
 //
 // alongside: on the file, a thread of the writer's own writes the rows while the caller
 // makes the next ones, a few hundred rows behind it at most; the caller must not use the
