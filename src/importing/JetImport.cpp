@@ -30,72 +30,10 @@ constexpr int kPreviewRows = 5;
 constexpr qint64 kMaxJetBytes = (2ll << 30) + (64ll << 20); // Jet 4 ends at 2 GB
 constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kRowsBetweenStopChecks = 1024;
+constexpr int kIndexRowsAtATime = 256;
 
 struct Stopped {};
 
-
-// A file's search index is built from the imported rows on a connection of its own while
-// the second reading compares them, and committed only once they are found right: the
-// build and the reading share the two cores instead of taking turns. SQLite lets the
-// reading go on beside the building transaction (which keeps its pages in memory
-// meanwhile) until the commit, which comes after it.
-class IndexBesideVerification {
-public:
-    explicit IndexBesideVerification(const QString &file) : m_file(file), m_thread([this] { build(); }) {}
-    ~IndexBesideVerification() { settle(false); }
-    IndexBesideVerification(const IndexBesideVerification &) = delete;
-    IndexBesideVerification &operator=(const IndexBesideVerification &) = delete;
-    // The rows were found right: the index is committed, or its failure thrown.
-    void commit()
-    {
-        settle(true);
-        if (m_failed)
-            throw store::StoreError(m_error);
-    }
-
-private:
-    void build()
-    {
-        try {
-            store::Connection c(m_file);
-            store::keepBulkWriteInMemory(c);
-            store::Transaction t(c);
-            store::buildSearchIndex(c);
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_decided.wait(lock, [this] { return m_decision != Decision::Pending; });
-            if (m_decision == Decision::Keep) {
-                lock.unlock();
-                t.commit();
-            }
-        } catch (const store::StoreError &e) {
-            m_error = e.description();
-            m_failed = true;
-        } catch (...) {
-            m_error = QStringLiteral("建立查找索引时出错。");
-            m_failed = true;
-        }
-    }
-    void settle(bool keep)
-    {
-        if (!m_thread.joinable())
-            return;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_decision = keep ? Decision::Keep : Decision::Drop;
-        }
-        m_decided.notify_one();
-        m_thread.join();
-    }
-
-    enum class Decision { Pending, Keep, Drop };
-    QString m_file;
-    std::mutex m_mutex;
-    std::condition_variable m_decided;
-    Decision m_decision = Decision::Pending;
-    QString m_error;    // written by the thread, read after it has ended
-    bool m_failed = false;
-    std::thread m_thread; // last: it starts once the rest is there
-};
 
 struct Digest {
     qint64 size = -1; // bytes hashed; -1 when the copy could not be read
@@ -164,12 +102,7 @@ ImportResult ImportRun::run()
         m_plans = planTables(listing, m_decoder, &m_result.findings.otherTables);
         preview(reader);
         write(reader);
-        std::unique_ptr<IndexBesideVerification> index;
-        if (!m_toServer)
-            index = std::make_unique<IndexBesideVerification>(m_work);
         verify(reader);
-        if (index)
-            index->commit();
         stopIfAsked();
         finish();
         m_result.verified = true;
@@ -369,11 +302,16 @@ void ImportRun::write(jet::JetReader &reader)
         store::markCopyUnfinished(target);
     FindingsCollector findings(m_result.findings);
     QVector<Value> values;
+    // A file's search index is built from the records while the photos are read: the
+    // writer's thread has time to spare then, the reading none.
+    std::unique_ptr<store::SearchIndexBuild> index;
     for (const TablePlan &plan : std::as_const(m_plans)) {
         say(QStringLiteral("importing %1").arg(store::tableName(plan.table)));
         // Written alongside: SQLite's work on one core, the reading and decoding on another.
         // Nothing here touches `target` again before writer.finish().
         store::StoredRowWriter writer(target, plan.table, true);
+        if (index && plan.table == store::ArchiveTable::Photo)
+            writer.meanwhile([&index] { return index->addRows(kIndexRowsAtATime); });
         store::StoredRow row;
         qint64 n = 0;
         // A description's text is looked at nowhere: its UTF-8 is enough.
@@ -422,12 +360,17 @@ void ImportRun::write(jet::JetReader &reader)
                               .arg(plan.jet.statedRows)
                               .arg(n)};
         m_result.tallies << TableTally{store::tableName(plan.table), n, -1};
+        if (plan.table == store::ArchiveTable::Detail && !m_toServer)
+            index = std::make_unique<store::SearchIndexBuild>(target);
     }
     findings.finish();
     store::continueRowIdentities(target);
-    // A server's index is built here; a file's beside the verification (run()).
-    if (m_toServer)
+    if (index) {
+        while (index->next()) {
+        }
+    } else {
         store::buildSearchIndex(target);
+    }
     t.commit();
     m_tablesMade = true;
 }

@@ -23,7 +23,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <QVector>
+
 #include <functional>
+#include <memory>
 
 namespace store {
 
@@ -67,6 +70,30 @@ void suspendSearchIndex(Connection &c);
 // caller's transaction, which holds the archive's write lock meanwhile. Returns how many
 // it built.
 int buildSearchIndex(Connection &c, bool again = false, const SearchIndexProgressHandler &progress = {});
+// The same a part at a time, for a caller with other work for the connection in between
+// (the import writes the photos while the records' words go in). Once made, the first
+// index's rows are added by addRows() a few at a time, false once it has every row;
+// next() adds what is left, finishes that index and starts the next, false once none is
+// left. addRows() uses only SQLite's own interface, so it may run on another thread while
+// the caller's waits; on a server it does nothing, and next() builds each index whole.
+struct FileBuild;
+class SearchIndexBuild {
+public:
+    explicit SearchIndexBuild(Connection &c, bool again = false, const SearchIndexProgressHandler &progress = {});
+    ~SearchIndexBuild();
+    SearchIndexBuild(const SearchIndexBuild &) = delete;
+    SearchIndexBuild &operator=(const SearchIndexBuild &) = delete;
+    bool addRows(int count);
+    bool next();
+    int built() const { return m_built; }
+
+private:
+    Connection &m_connection;
+    SearchIndexProgressHandler m_progress;
+    QVector<IndexedText> m_left;
+    std::unique_ptr<FileBuild> m_file;
+    int m_built = 0;
+};
 // On a file: folds the logged changes into the index and empties the log, in a
 // transaction of its own; false when it could not (another program writing, an archive
 // that may only be read). Nothing to do on a server.

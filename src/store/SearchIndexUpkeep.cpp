@@ -176,7 +176,32 @@ void dropServerIndex(Connection &c, const IndexDefinition &d)
         c.run(QStringLiteral("DROP INDEX %1").arg(QLatin1String(d.serverIndex)));
 }
 
-void buildFile(Connection &c, const IndexDefinition &d, const SearchIndexProgressHandler &progress)
+} // namespace
+
+// A file's index under way: its rows read in order, their words put in.
+struct FileBuild {
+    FileBuild(Connection &c, const IndexDefinition &d)
+        : definition(d),
+          rows(c, QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
+                      .arg(d.columns.join(QStringLiteral(", ")), QLatin1String(d.table))),
+          insert(c, QStringLiteral("INSERT INTO %1 (rowid, words) VALUES (?, ?)").arg(QLatin1String(d.words)))
+    {
+    }
+    const IndexDefinition &definition;
+    FileStatement rows;
+    FileStatement insert;
+    SearchIndexProgress progress;
+    bool read = false; // every row
+};
+
+namespace {
+
+QString settingStatement(const IndexDefinition &d)
+{
+    return QStringLiteral("INSERT INTO %1 (%1, rank) VALUES (?, ?)").arg(QLatin1String(d.words));
+}
+
+std::unique_ptr<FileBuild> startFile(Connection &c, const IndexDefinition &d)
 {
     const QString words = QLatin1String(d.words);
     // Made anew: an index found damaged may not even empty itself.
@@ -188,32 +213,44 @@ void buildFile(Connection &c, const IndexDefinition &d, const SearchIndexProgres
         addSearchIndex(c);
     }
     c.run(QStringLiteral("DELETE FROM %1").arg(QLatin1String(d.log)));
-    SearchIndexProgress p{d.which, 0, countRows(c, d.table)};
-    FileStatement rows(c, QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
-                              .arg(d.columns.join(QStringLiteral(", ")), QLatin1String(d.table)));
-    FileStatement insert(c, QStringLiteral("INSERT INTO %1 (rowid, words) VALUES (?, ?)").arg(words));
     // Built in few large pieces and merged once at the end, not merged piece by piece as
     // they come: FTS5 would otherwise write a piece at each megabyte and merge as it goes,
     // which made the build a third slower. The settings the searches' own writes keep are
-    // put back.
-    const QString setting = QStringLiteral("INSERT INTO %1 (%1, rank) VALUES (?, ?)").arg(words);
-    c.run(setting, {QStringLiteral("hashsize"), kBuildHashBytes});
-    c.run(setting, {QStringLiteral("automerge"), 0});
-    while (rows.step()) {
-        const QByteArray rowWords = fileWords(rows.get(), 1, int(d.columns.size()));
-        insert.bind(1, sqlite3_column_int64(rows.get(), 0));
-        insert.bindKept(2, rowWords);
-        insert.run();
-        if (++p.done % kProgressRows == 0 && progress)
-            progress(p);
+    // put back (endFile).
+    c.run(settingStatement(d), {QStringLiteral("hashsize"), kBuildHashBytes});
+    c.run(settingStatement(d), {QStringLiteral("automerge"), 0});
+    auto build = std::make_unique<FileBuild>(c, d);
+    build->progress = SearchIndexProgress{d.which, 0, countRows(c, d.table)};
+    return build;
+}
+
+// Through SQLite's own interface only: this part may run on a thread other than the one
+// the connection's Qt side belongs to.
+bool addFileRows(FileBuild &b, int count)
+{
+    for (int n = 0; n < count && !b.read; ++n) {
+        // A statement stepped again after its last row would start over.
+        if (!b.rows.step()) {
+            b.read = true;
+            break;
+        }
+        const QByteArray rowWords = fileWords(b.rows.get(), 1, int(b.definition.columns.size()));
+        b.insert.bind(1, sqlite3_column_int64(b.rows.get(), 0));
+        b.insert.bindKept(2, rowWords);
+        b.insert.run();
+        ++b.progress.done;
     }
+    return !b.read;
+}
+
+void endFile(Connection &c, const IndexDefinition &d)
+{
+    const QString words = QLatin1String(d.words);
     // One segment: the searches read each pair's rows in one piece.
     c.run(QStringLiteral("INSERT INTO %1 (%1) VALUES ('optimize')").arg(words));
-    c.run(setting, {QStringLiteral("hashsize"), kKeptHashBytes});
-    c.run(setting, {QStringLiteral("automerge"), kKeptAutomerge});
+    c.run(settingStatement(d), {QStringLiteral("hashsize"), kKeptHashBytes});
+    c.run(settingStatement(d), {QStringLiteral("automerge"), kKeptAutomerge});
     c.run(QStringLiteral("UPDATE search_index_state SET built = 1 WHERE name = ?"), {words});
-    if (progress)
-        progress(p);
 }
 
 // CREATE INDEX runs while a second connection reads how far it is.
@@ -420,19 +457,57 @@ qint64 fileCandidates(Connection &c, const IndexDefinition &d, const QString &as
     return q.step() ? sqlite3_column_int64(q.get(), 0) : 0;
 }
 
+SearchIndexBuild::SearchIndexBuild(Connection &c, bool again, const SearchIndexProgressHandler &progress)
+    : m_connection(c), m_progress(progress)
+{
+    for (IndexedText which : indexesOf(c))
+        if (again || searchIndexState(c, which) != SearchIndexState::Ready)
+            m_left << which;
+    next();
+}
+
+SearchIndexBuild::~SearchIndexBuild() = default;
+
+bool SearchIndexBuild::addRows(int count)
+{
+    if (!m_file)
+        return false;
+    const qint64 before = m_file->progress.done;
+    const bool more = addFileRows(*m_file, count);
+    if (m_progress && m_file->progress.done / kProgressRows != before / kProgressRows)
+        m_progress(m_file->progress);
+    return more;
+}
+
+bool SearchIndexBuild::next()
+{
+    if (m_file) {
+        while (addRows(kProgressRows)) {
+        }
+        endFile(m_connection, m_file->definition);
+        if (m_progress)
+            m_progress(m_file->progress);
+        m_file.reset();
+    }
+    while (!m_left.isEmpty()) {
+        const IndexDefinition &d = definition(m_left.takeFirst());
+        ++m_built;
+        if (onServer(m_connection)) {
+            buildServer(m_connection, d, m_progress);
+            continue;
+        }
+        m_file = startFile(m_connection, d);
+        return true;
+    }
+    return false;
+}
+
 int buildSearchIndex(Connection &c, bool again, const SearchIndexProgressHandler &progress)
 {
-    int built = 0;
-    for (IndexedText which : indexesOf(c)) {
-        if (!again && searchIndexState(c, which) == SearchIndexState::Ready)
-            continue;
-        if (onServer(c))
-            buildServer(c, definition(which), progress);
-        else
-            buildFile(c, definition(which), progress);
-        ++built;
+    SearchIndexBuild build(c, again, progress);
+    while (build.next()) {
     }
-    return built;
+    return build.built();
 }
 
 bool catchUpSearchIndex(Connection &c, IndexedText which)

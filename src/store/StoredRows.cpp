@@ -305,6 +305,7 @@ struct StoredRowWriter::Alongside {
     // Batches written, handed back: their rows are freed by the thread that made them, as
     // memory freed on another thread costs both threads the allocator's lock.
     std::vector<QVector<StoredRow>> written;
+    std::function<bool()> meanwhile;     // until it says it is done
     bool stop = false;                   // no more batches come
     bool abandon = false;                // nor are those waiting to be written
     std::exception_ptr error;            // why the thread stopped writing
@@ -407,21 +408,38 @@ void StoredRowWriter::work()
     Alongside &a = *m_alongside;
     std::unique_lock<std::mutex> lock(a.mutex);
     for (;;) {
-        a.changed.wait(lock, [&a] { return a.stop || !a.full.empty(); });
-        if (a.abandon || a.full.empty())
+        a.changed.wait(lock, [&a] { return a.stop || !a.full.empty() || a.meanwhile; });
+        if (a.abandon)
             return;
-        QVector<StoredRow> batch = std::move(a.full.front());
-        a.full.pop_front();
-        lock.unlock();
-        a.changed.notify_all();
         std::exception_ptr error;
-        try {
-            write(batch.constData(), batch.size());
-        } catch (...) {
-            error = std::current_exception();
+        if (a.full.empty()) {
+            if (!a.meanwhile)
+                return;
+            // The rows come first: the other work is done while the caller makes them.
+            const std::function<bool()> step = a.meanwhile;
+            lock.unlock();
+            bool more = false;
+            try {
+                more = step();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (!more)
+                a.meanwhile = nullptr;
+        } else {
+            QVector<StoredRow> batch = std::move(a.full.front());
+            a.full.pop_front();
+            lock.unlock();
+            a.changed.notify_all();
+            try {
+                write(batch.constData(), batch.size());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            a.written.push_back(std::move(batch));
         }
-        lock.lock();
-        a.written.push_back(std::move(batch));
         if (error) {
             a.error = error;
             a.full.clear();
@@ -492,6 +510,19 @@ void StoredRowWriter::write(const StoredRow *rows, qsizetype count)
     }
 }
 
+void StoredRowWriter::meanwhile(std::function<bool()> step)
+{
+    if (!m_alongside) {
+        m_meanwhile = std::move(step);
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_alongside->mutex);
+        m_alongside->meanwhile = std::move(step);
+    }
+    m_alongside->changed.notify_all();
+}
+
 void StoredRowWriter::finish()
 {
     if (m_alongside) {
@@ -513,6 +544,11 @@ void StoredRowWriter::finish()
     }
     if (!m_statement)
         sendToServer();
+    if (m_meanwhile) {
+        while (m_meanwhile()) {
+        }
+        m_meanwhile = nullptr;
+    }
 }
 
 // The bytes go to the server as they are and become its text there; a number column's

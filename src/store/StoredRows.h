@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -92,6 +93,11 @@ public:
     StoredRowWriter(const StoredRowWriter &) = delete;
     StoredRowWriter &operator=(const StoredRowWriter &) = delete;
     void add(const StoredRow &row);
+    // Other work for the connection, done a part at a time by the writer's thread whenever
+    // no rows wait (step() returns false once it is all done), and finished by finish()
+    // after the rows. Set before the first add(); step() must use only SQLite's own
+    // interface. Without a thread of the writer's own it is all done by finish().
+    void meanwhile(std::function<bool()> step);
     void finish();
 
 private:
@@ -107,6 +113,7 @@ private:
     sqlite3_stmt *m_many = nullptr;      // and many
     QVector<StoredRow> m_waiting;        // on the server, and the batch being filled alongside
     std::unique_ptr<Alongside> m_alongside;
+    std::function<bool()> m_meanwhile; // without a thread of its own
 };
 
 // ---- One record's rows, for the recycle bin: every cell as stored ----
