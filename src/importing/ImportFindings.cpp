@@ -60,6 +60,9 @@ void FindingsCollector::record(const QVector<Value> &row)
     const int n = ++number.records;
     if (n == 1 && !row.at(2).null)
         number.name = row.at(2).text;
+    m_lastNumber = row.at(1).text;
+    m_lastName = number.name;
+    m_haveLast = true;
     if (n == 2) {
         ++m_f.duplicateNumbers;
         m_f.recordsSharingNumbers += 2;
@@ -104,8 +107,13 @@ void FindingsCollector::file(const QString &number, bool photo, const QString &o
     case MappedPath::Unmapped:
         break;
     }
-    const auto known = m_numbers.constFind(number);
-    m_f.missing.push_back({number, known == m_numbers.cend() ? QString() : known->name, photo, mapped.stored, mapped.why});
+    if (!m_haveLast || number != m_lastNumber) {
+        const auto known = m_numbers.constFind(number);
+        m_haveLast = true;
+        m_lastNumber = number;
+        m_lastName = known == m_numbers.cend() ? QString() : known->name;
+    }
+    m_f.missing.push_back({number, m_lastName, photo, mapped.stored, mapped.why});
 }
 
 QString MissingFile::line() const

@@ -74,7 +74,12 @@ private:
         int records = 0;
         QString name; // of its first record
     };
-    QHash<QString, Number> m_numbers; // one look-up a record, one a file
+    QHash<QString, Number> m_numbers; // one look-up a record
+    // The number looked up last, and the name it has: a record's files come with it, its
+    // photos one after another.
+    QString m_lastNumber;
+    QString m_lastName;
+    bool m_haveLast = false;
     QHash<QString, QStringList> m_operators; // name folded -> names as stored
     QStringList m_operatorOrder;
 };

@@ -36,13 +36,12 @@ struct Value {
     bool null = true;
     QString text;    // where it was asked for
     QByteArray utf8; // the text as the archive keeps it
-    // After the text was changed (a path mapped).
-    void setText(const QString &t)
+    // To be stored as `t` (a path mapped): `text` keeps what was read, and its room for
+    // the next row's.
+    void storeAs(const QString &t)
     {
-        if (t == text)
-            return;
-        text = t;
-        utf8 = t.toUtf8();
+        if (!t.isSharedWith(text))
+            utf8 = t.toUtf8();
     }
 };
 

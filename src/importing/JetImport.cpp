@@ -13,14 +13,12 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sodium.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace importing {
 
@@ -33,6 +31,7 @@ constexpr qint64 kRowsBetweenStopChecks = 1024;
 constexpr int kIndexRowsAtATime = 256;
 
 struct Stopped {};
+struct GaveUp {}; // another table's comparing failed first
 
 
 struct Digest {
@@ -66,6 +65,10 @@ private:
     void preview(jet::JetReader &reader);
     void write(jet::JetReader &reader);
     void verify(jet::JetReader &reader);
+    // One table's comparing, on the connection and with the decoder of the thread it runs on;
+    // it gives up (GaveUp) once *giveUp is set.
+    void verifyTable(store::Connection &copy, jet::JetReader &reader, const TablePlan &plan,
+                     const jet::TextDecoder &decoder, TableTally &tally, const std::atomic<bool> *giveUp);
     void finish();
     void removeImport();
     QString tableText(const TablePlan &plan) const { return plan.jetName; }
@@ -143,10 +146,9 @@ Digest digestOf(const QString &file)
 {
     Digest d;
     QFile f(file);
-    if (sodium_init() < 0 || !f.open(QIODevice::ReadOnly))
+    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1 || !f.open(QIODevice::ReadOnly))
         return d;
-    crypto_hash_sha256_state sha;
-    crypto_hash_sha256_init(&sha);
     qint64 size = 0;
     for (;;) {
         const QByteArray chunk = f.read(kChunk);
@@ -156,13 +158,15 @@ Digest digestOf(const QString &file)
             break;
         }
         size += chunk.size();
-        crypto_hash_sha256_update(&sha, reinterpret_cast<const unsigned char *>(chunk.constData()),
-                                  static_cast<unsigned long long>(chunk.size()));
+        if (EVP_DigestUpdate(sha.get(), chunk.constData(), size_t(chunk.size())) != 1)
+            return d;
     }
-    QByteArray hash(crypto_hash_sha256_BYTES, Qt::Uninitialized);
-    crypto_hash_sha256_final(&sha, reinterpret_cast<unsigned char *>(hash.data()));
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(sha.get(), hash, &length) != 1)
+        return d;
     d.size = size;
-    d.sha256 = QString::fromLatin1(hash.toHex());
+    d.sha256 = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(hash), int(length)).toHex());
     return d;
 }
 
@@ -338,7 +342,7 @@ void ImportRun::write(jet::JetReader &reader)
                 const MappedPath mapped = m_paths->map(path.text);
                 findings.file(values.at(plan.table == store::ArchiveTable::Detail ? 1 : 0).text,
                               plan.table == store::ArchiveTable::Photo, path.text, mapped);
-                path.setText(mapped.stored);
+                path.storeAs(mapped.stored);
             }
             row.rowId = n;
             row.cells.resize(values.size());
@@ -347,7 +351,7 @@ void ImportRun::write(jet::JetReader &reader)
                 cell.kind = values.at(k).null ? store::StoredCell::Null : store::StoredCell::Text;
                 cell.bytes = values.at(k).utf8;
             }
-            writer.add(row);
+            writer.add(std::move(row));
             return true;
         });
         writer.finish();
@@ -376,52 +380,105 @@ void ImportRun::write(jet::JetReader &reader)
 }
 
 // The second reading: every cell of the new archive against the Jet file read once more,
-// through the same decoding and the same paths as found the first time.
+// through the same decoding and the same paths as found the first time. The photos, most
+// of the rows, are compared on a thread of their own while this one compares the rest:
+// the comparing is the processor's work, and the machine has more than one.
 void ImportRun::verify(jet::JetReader &reader)
 {
     say(QStringLiteral("verifying: reading the earlier file again and comparing every cell"));
     store::Connection copy(m_work);
     const store::TableCounts counts = store::countTables(copy);
-    QVector<Value> values;
+    int photo = -1;
     for (int p = 0; p < m_plans.size(); ++p) {
-        const TablePlan &plan = m_plans.at(p);
-        const QStringList columns = store::storedColumns(plan.table);
-        TableTally &tally = m_result.tallies[p];
-        tally.imported = plan.table == store::ArchiveTable::Catalog ? counts.catalog
-            : plan.table == store::ArchiveTable::Detail             ? counts.detail
-            : plan.table == store::ArchiveTable::Photo              ? counts.photo
-                                                                    : counts.user;
-        store::StoredRows stored(copy, plan.table);
-        store::StoredRow got;
-        qint64 n = 0;
-        // The cells are compared as UTF-8; only a path is looked at as text.
-        const quint32 textColumns = plan.pathColumn >= 0 ? 1u << plan.pathColumn : 0u;
-        reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
-            stopIfAsked(n);
-            decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
-            if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null)
-                values[plan.pathColumn].setText(m_paths->storedAgain(values.at(plan.pathColumn).text));
-            if (!stored.next(got) || got.rowId != n)
-                throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(rowLabel(plan, n, values))};
-            for (int k = 0; k < values.size(); ++k) {
-                const Value &v = values.at(k);
-                const store::StoredCell cell = got.cells.value(k);
-                const bool same = v.null ? cell.kind == store::StoredCell::Null
-                                         : cell.kind == store::StoredCell::Text && cell.bytes == v.utf8;
-                if (!same)
-                    throw Refusal{QStringLiteral("校验失败：新档案中%1的“%2”列与早先的档案不同。").arg(rowLabel(plan, n, values), columns.at(k))};
-            }
-            return true;
-        });
-        if (stored.next(got))
-            throw Refusal{QStringLiteral("校验失败：新档案的表 %1 比早先的档案多出行（从第 %2 行起）。").arg(store::tableName(plan.table)).arg(n + 1)};
-        if (n != tally.earlier || tally.imported != tally.earlier)
-            throw Refusal{QStringLiteral("校验失败：表 %1 第一次读出 %2 行，第二次读出 %3 行，新档案中有 %4 行。")
-                              .arg(store::tableName(plan.table))
-                              .arg(tally.earlier)
-                              .arg(n)
-                              .arg(tally.imported)};
+        const store::ArchiveTable table = m_plans.at(p).table;
+        m_result.tallies[p].imported = table == store::ArchiveTable::Catalog ? counts.catalog
+            : table == store::ArchiveTable::Detail                           ? counts.detail
+            : table == store::ArchiveTable::Photo                            ? counts.photo
+                                                                             : counts.user;
+        if (table == store::ArchiveTable::Photo)
+            photo = p;
     }
+    TableTally *tallies = m_result.tallies.data();
+    // A failure is told in the order of the tables: one in a table before the photos
+    // stops their comparing, one in the photos the comparing of the tables after them.
+    std::atomic<bool> giveUp{false};
+    std::atomic<bool> photoFailed{false};
+    std::future<void> photos;
+    if (photo >= 0) {
+        photos = std::async(std::launch::async, [&, photo, decoder = m_decoder.another()] {
+            try {
+                store::Connection own(m_work);
+                verifyTable(own, reader, m_plans.at(photo), decoder, tallies[photo], &giveUp);
+            } catch (...) {
+                photoFailed = true;
+                throw;
+            }
+        });
+    }
+    std::exception_ptr failure;
+    int failedAt = -1;
+    try {
+        for (int p = 0; p < m_plans.size(); ++p) {
+            if (p == photo || (photo >= 0 && p > photo && photoFailed))
+                continue;
+            failedAt = p;
+            verifyTable(copy, reader, m_plans.at(p), m_decoder, tallies[p], nullptr);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+        if (failedAt < photo)
+            giveUp = true;
+    }
+    if (photos.valid()) {
+        try {
+            photos.get();
+        } catch (const GaveUp &) {
+        } catch (...) {
+            if (!failure || failedAt > photo)
+                throw;
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void ImportRun::verifyTable(store::Connection &copy, jet::JetReader &reader, const TablePlan &plan,
+                            const jet::TextDecoder &decoder, TableTally &tally, const std::atomic<bool> *giveUp)
+{
+    const QStringList columns = store::storedColumns(plan.table);
+    store::StoredRows stored(copy, plan.table);
+    store::StoredRow got;
+    QVector<Value> values;
+    qint64 n = 0;
+    // The cells are compared as UTF-8; only a path is looked at as text.
+    const quint32 textColumns = plan.pathColumn >= 0 ? 1u << plan.pathColumn : 0u;
+    reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
+        stopIfAsked(n);
+        if (giveUp && n % kRowsBetweenStopChecks == 0 && *giveUp)
+            throw GaveUp{};
+        decodeRow(plan, decoder, m_toServer, ++n, cells, values, textColumns);
+        if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null)
+            values[plan.pathColumn].storeAs(m_paths->storedAgain(values.at(plan.pathColumn).text));
+        if (!stored.next(got) || got.rowId != n)
+            throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(rowLabel(plan, n, values))};
+        for (int k = 0; k < values.size(); ++k) {
+            const Value &v = values.at(k);
+            const store::StoredCell cell = got.cells.value(k);
+            const bool same = v.null ? cell.kind == store::StoredCell::Null
+                                     : cell.kind == store::StoredCell::Text && cell.bytes == v.utf8;
+            if (!same)
+                throw Refusal{QStringLiteral("校验失败：新档案中%1的“%2”列与早先的档案不同。").arg(rowLabel(plan, n, values), columns.at(k))};
+        }
+        return true;
+    });
+    if (stored.next(got))
+        throw Refusal{QStringLiteral("校验失败：新档案的表 %1 比早先的档案多出行（从第 %2 行起）。").arg(store::tableName(plan.table)).arg(n + 1)};
+    if (n != tally.earlier || tally.imported != tally.earlier)
+        throw Refusal{QStringLiteral("校验失败：表 %1 第一次读出 %2 行，第二次读出 %3 行，新档案中有 %4 行。")
+                          .arg(store::tableName(plan.table))
+                          .arg(tally.earlier)
+                          .arg(n)
+                          .arg(tally.imported)};
 }
 
 // The verified archive gets its trail entry, then its name (a file) or loses its mark (a server).

@@ -251,6 +251,13 @@ QString TextDecoder::codePageName(int number)
     }
 }
 
+TextDecoder TextDecoder::another() const
+{
+    if (m_utf16)
+        return utf16();
+    return m_state ? codePage(m_state->name) : TextDecoder();
+}
+
 QString TextDecoder::name() const { return m_utf16 ? QStringLiteral("UTF-16") : m_state ? m_state->name : QString(); }
 
 namespace {

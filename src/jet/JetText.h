@@ -21,6 +21,10 @@ public:
     // it; empty when the number is 0 (none recorded) or one this program does not know.
     static QString codePageName(int number);
 
+    // The same decoding with a state of its own, for another thread: a decoder keeps what
+    // it has converted, and is not to be shared between threads.
+    TextDecoder another() const;
+
     bool valid() const { return m_utf16 || m_state != nullptr; }
     QString name() const;
     // False when the bytes are no text of this encoding. The text, its UTF-8, or both, as

@@ -440,6 +440,10 @@ void suspendSearchIndex(Connection &c)
         } else if (tableNames(c).contains(QLatin1String(d.log))) {
             c.run(QStringLiteral("UPDATE search_index_state SET built = 0 WHERE name = ?"), {QString::fromLatin1(d.words)});
             c.run(QStringLiteral("DELETE FROM %1").arg(QLatin1String(d.log)));
+            // Each row written would ask whether the index is built; the build puts the
+            // triggers back.
+            for (const char *change : {"added", "removed", "changed"})
+                c.run(QStringLiteral("DROP TRIGGER IF EXISTS %1_%2").arg(QLatin1String(d.words), QLatin1String(change)));
         }
     }
 }

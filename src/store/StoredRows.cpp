@@ -368,6 +368,17 @@ StoredRowWriter::~StoredRowWriter()
     sqlite3_finalize(m_statement);
 }
 
+void StoredRowWriter::add(StoredRow &&r)
+{
+    if (!m_alongside) {
+        add(static_cast<const StoredRow &>(r));
+        return;
+    }
+    m_waiting.push_back(std::move(r));
+    if (m_waiting.size() == kRowsPerBatch)
+        hand();
+}
+
 void StoredRowWriter::add(const StoredRow &r)
 {
     if (m_alongside) {

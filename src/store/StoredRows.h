@@ -93,6 +93,7 @@ public:
     StoredRowWriter(const StoredRowWriter &) = delete;
     StoredRowWriter &operator=(const StoredRowWriter &) = delete;
     void add(const StoredRow &row);
+    void add(StoredRow &&row); // taken over: the caller's row is left empty
     // Other work for the connection, done a part at a time by the writer's thread whenever
     // no rows wait (step() returns false once it is all done), and finished by finish()
     // after the rows. Set before the first add(); step() must use only SQLite's own
