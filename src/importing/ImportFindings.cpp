@@ -8,14 +8,14 @@ namespace {
 
 // The tree matches a record's type to the list of types with the letters A-Z of either
 // case taken as the same, and nothing else.
-QString foldedAscii(const QString &s)
+QByteArray foldedAscii(const QByteArray &utf8)
 {
-    // Shared with `s`, and copied only when it has a letter to fold: most types have none.
-    QString out = s;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const QChar c = s.at(i);
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            out[i] = QChar(c.unicode() + 32);
+    // Shared with `utf8`, and copied only when it has a letter to fold: most types have none.
+    QByteArray out = utf8;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8.at(i);
+        if (c >= 'A' && c <= 'Z')
+            out[i] = char(c + 32);
     }
     return out;
 }
@@ -45,22 +45,22 @@ void FindingsCollector::type(const QVector<Value> &row)
 {
     if (row.at(0).null)
         return;
-    m_types.insert(foldedAscii(row.at(0).text));
+    m_types.insert(foldedAscii(row.at(0).utf8));
     if (++m_typeCounts[row.at(0).text.toCaseFolded()] == 2)
         ++m_f.duplicateTypeNames;
 }
 
 void FindingsCollector::record(const QVector<Value> &row)
 {
-    if (row.at(0).null || !m_types.contains(foldedAscii(row.at(0).text)))
+    if (row.at(0).null || !m_types.contains(foldedAscii(row.at(0).utf8)))
         ++m_f.recordsWithoutType;
     if (row.at(1).null)
         return;
-    Number &number = m_numbers[row.at(1).text];
+    Number &number = m_numbers[row.at(1).utf8];
     const int n = ++number.records;
     if (n == 1 && !row.at(2).null)
-        number.name = row.at(2).text;
-    m_lastNumber = row.at(1).text;
+        number.name = row.at(2).utf8;
+    m_lastNumber = row.at(1).utf8;
     m_lastName = number.name;
     m_haveLast = true;
     if (n == 2) {
@@ -90,7 +90,7 @@ void FindingsCollector::operatorRow(qint64 rowNumber, const QVector<Value> &row)
                                  .arg(quoted(name), quoted(level), knownLevels().join(QStringLiteral(", ")));
 }
 
-void FindingsCollector::file(const QString &number, bool photo, const QString &original, const MappedPath &mapped)
+void FindingsCollector::file(const QByteArray &number, bool photo, const QString &original, const MappedPath &mapped)
 {
     if (original.trimmed().isEmpty())
         return;
@@ -111,7 +111,7 @@ void FindingsCollector::file(const QString &number, bool photo, const QString &o
         const auto known = m_numbers.constFind(number);
         m_haveLast = true;
         m_lastNumber = number;
-        m_lastName = known == m_numbers.cend() ? QString() : known->name;
+        m_lastName = known == m_numbers.cend() ? QByteArray() : known->name;
     }
     m_f.missing.push_back({number, m_lastName, photo, mapped.stored, mapped.why});
 }
@@ -123,9 +123,9 @@ QString MissingFile::line() const
     QString l;
     l.reserve(30 + number.size() + name.size() + path.size() + why.size());
     l += QLatin1String("record ");
-    l += number;
+    l += QString::fromUtf8(number);
     l += QLatin1String(" (");
-    l += name;
+    l += QString::fromUtf8(name);
     l += QLatin1String("): ");
     l += kind;
     l += QLatin1Char(' ');

@@ -1,6 +1,7 @@
 #pragma once
 // What an import found in the earlier archive and kept as it was: the report at its end.
 // None of it stops an import; the program shows such records as they are.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -10,8 +11,8 @@ namespace importing {
 // A file a record names that is not there, its line of the report made only when it is
 // shown: an archive whose shared folder is not mapped yet may miss every one of its files.
 struct MissingFile {
-    QString number;
-    QString name; // of the first record with that number
+    QByteArray number; // UTF-8, as the archive keeps it
+    QByteArray name;   // of the first record with that number
     bool photo = false;
     QString path; // as the archive keeps it
     QString why;
@@ -62,23 +63,24 @@ public:
     void record(const QVector<Value> &row);
     void operatorRow(qint64 rowNumber, const QVector<Value> &row);
     // A file a record names, as the import mapped it.
-    void file(const QString &number, bool photo, const QString &original, const MappedPath &mapped);
+    void file(const QByteArray &number, bool photo, const QString &original, const MappedPath &mapped);
     // After the last row.
     void finish();
 
 private:
     ImportFindings &m_f;
-    QSet<QString> m_types;           // letters A-Z folded
+    // Types, numbers and names as their UTF-8: the records' are not decoded to text for it.
+    QSet<QByteArray> m_types;        // letters A-Z folded
     QHash<QString, int> m_typeCounts;
     struct Number {
         int records = 0;
-        QString name; // of its first record
+        QByteArray name; // of its first record
     };
-    QHash<QString, Number> m_numbers; // one look-up a record
+    QHash<QByteArray, Number> m_numbers; // one look-up a record
     // The number looked up last, and the name it has: a record's files come with it, its
     // photos one after another.
-    QString m_lastNumber;
-    QString m_lastName;
+    QByteArray m_lastNumber;
+    QByteArray m_lastName;
     bool m_haveLast = false;
     QHash<QString, QStringList> m_operators; // name folded -> names as stored
     QStringList m_operatorOrder;

@@ -318,8 +318,10 @@ void ImportRun::write(jet::JetReader &reader)
             writer.meanwhile([&index] { return index->addRows(kIndexRowsAtATime); });
         store::StoredRow row;
         qint64 n = 0;
-        // A description's text is looked at nowhere: its UTF-8 is enough.
-        const quint32 textColumns = plan.table == store::ArchiveTable::Detail ? ~(1u << 4) : ~0u;
+        // Of the records and photos only a path is looked at as text; the findings take the
+        // rest as UTF-8.
+        const bool many = plan.table == store::ArchiveTable::Detail || plan.table == store::ArchiveTable::Photo;
+        const quint32 textColumns = many ? 1u << plan.pathColumn : ~0u;
         reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
             stopIfAsked(n);
             decodeRow(plan, m_decoder, m_toServer, ++n, cells, values, textColumns);
@@ -340,7 +342,7 @@ void ImportRun::write(jet::JetReader &reader)
             if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null) {
                 Value &path = values[plan.pathColumn];
                 const MappedPath mapped = m_paths->map(path.text);
-                findings.file(values.at(plan.table == store::ArchiveTable::Detail ? 1 : 0).text,
+                findings.file(values.at(plan.table == store::ArchiveTable::Detail ? 1 : 0).utf8,
                               plan.table == store::ArchiveTable::Photo, path.text, mapped);
                 path.storeAs(mapped.stored);
             }
