@@ -306,16 +306,21 @@ void ImportRun::write(jet::JetReader &reader)
         store::markCopyUnfinished(target);
     FindingsCollector findings(m_result.findings);
     QVector<Value> values;
-    // A file's search index is built from the records while the photos are read: the
-    // writer's thread has time to spare then, the reading none.
+    // A file's search index is built by the writer's thread in the time it has to spare
+    // (the reading has none): from the records written so far while the records are
+    // written, then while the photos are.
     std::unique_ptr<store::SearchIndexBuild> index;
+    if (!m_toServer)
+        index = std::make_unique<store::SearchIndexBuild>(target);
     for (const TablePlan &plan : std::as_const(m_plans)) {
         say(QStringLiteral("importing %1").arg(store::tableName(plan.table)));
         // Written alongside: SQLite's work on one core, the reading and decoding on another.
         // Nothing here touches `target` again before writer.finish().
         store::StoredRowWriter writer(target, plan.table, true);
+        if (index && plan.table == store::ArchiveTable::Detail)
+            writer.meanwhile([&index](qint64 written) { return index->addRows(kIndexRowsAtATime, written); });
         if (index && plan.table == store::ArchiveTable::Photo)
-            writer.meanwhile([&index] { return index->addRows(kIndexRowsAtATime); });
+            writer.meanwhile([&index](qint64) { return index->addRows(kIndexRowsAtATime); });
         store::StoredRow row;
         qint64 n = 0;
         // Of the records and photos only a path is looked at as text; the findings take the
@@ -366,8 +371,6 @@ void ImportRun::write(jet::JetReader &reader)
                               .arg(plan.jet.statedRows)
                               .arg(n)};
         m_result.tallies << TableTally{store::tableName(plan.table), n, -1};
-        if (plan.table == store::ArchiveTable::Detail && !m_toServer)
-            index = std::make_unique<store::SearchIndexBuild>(target);
     }
     findings.finish();
     store::continueRowIdentities(target);

@@ -26,6 +26,7 @@
 #include <QVector>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace store {
@@ -71,11 +72,13 @@ void suspendSearchIndex(Connection &c);
 // it built.
 int buildSearchIndex(Connection &c, bool again = false, const SearchIndexProgressHandler &progress = {});
 // The same a part at a time, for a caller with other work for the connection in between
-// (the import writes the photos while the records' words go in). Once made, the first
-// index's rows are added by addRows() a few at a time, false once it has every row;
-// next() adds what is left, finishes that index and starts the next, false once none is
-// left. addRows() uses only SQLite's own interface, so it may run on another thread while
-// the caller's waits; on a server it does nothing, and next() builds each index whole.
+// (the import writes the records and the photos while the records' words go in). Once
+// made, the first index's rows are added by addRows() a few at a time in the order of
+// their identities, those up to `upTo` (the rows written so far) only; false once there
+// are no more of them for now. next() adds what is left, finishes that index and starts
+// the next, false once none is left. addRows() uses only SQLite's own interface, so it may
+// run on another thread while the caller's waits; on a server it does nothing, and next()
+// builds each index whole.
 struct FileBuild;
 class SearchIndexBuild {
 public:
@@ -83,7 +86,7 @@ public:
     ~SearchIndexBuild();
     SearchIndexBuild(const SearchIndexBuild &) = delete;
     SearchIndexBuild &operator=(const SearchIndexBuild &) = delete;
-    bool addRows(int count);
+    bool addRows(int count, qint64 upTo = std::numeric_limits<qint64>::max());
     bool next();
     int built() const { return m_built; }
 

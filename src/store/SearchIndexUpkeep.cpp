@@ -182,7 +182,7 @@ void dropServerIndex(Connection &c, const IndexDefinition &d)
 struct FileBuild {
     FileBuild(Connection &c, const IndexDefinition &d)
         : definition(d),
-          rows(c, QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid")
+          rows(c, QStringLiteral("SELECT rowid, %1 FROM %2 WHERE rowid > ? AND rowid <= ? ORDER BY rowid LIMIT ?")
                       .arg(d.columns.join(QStringLiteral(", ")), QLatin1String(d.table))),
           insert(c, QStringLiteral("INSERT INTO %1 (rowid, words) VALUES (?, ?)").arg(QLatin1String(d.words)))
     {
@@ -191,10 +191,16 @@ struct FileBuild {
     FileStatement rows;
     FileStatement insert;
     SearchIndexProgress progress;
-    bool read = false; // every row
+    qint64 last = std::numeric_limits<qint64>::min(); // the identity of the last row put in
 };
 
 namespace {
+
+void dropTriggers(Connection &c, const IndexDefinition &d)
+{
+    for (const char *change : {"added", "removed", "changed"})
+        c.run(QStringLiteral("DROP TRIGGER IF EXISTS %1_%2").arg(QLatin1String(d.words), QLatin1String(change)));
+}
 
 QString settingStatement(const IndexDefinition &d)
 {
@@ -213,6 +219,10 @@ std::unique_ptr<FileBuild> startFile(Connection &c, const IndexDefinition &d)
         addSearchIndex(c);
     }
     c.run(QStringLiteral("DELETE FROM %1").arg(QLatin1String(d.log)));
+    // Until the index holds the rows no change of a row is logged for it (the build is in
+    // the transaction that holds the write lock): the rows are written the faster
+    // meanwhile, and the triggers come back in endFile.
+    dropTriggers(c, d);
     // Built in few large pieces and merged once at the end, not merged piece by piece as
     // they come: FTS5 would otherwise write a piece at each megabyte and merge as it goes,
     // which made the build a third slower. The settings the searches' own writes keep are
@@ -226,26 +236,34 @@ std::unique_ptr<FileBuild> startFile(Connection &c, const IndexDefinition &d)
 
 // Through SQLite's own interface only: this part may run on a thread other than the one
 // the connection's Qt side belongs to.
-bool addFileRows(FileBuild &b, int count)
+bool addFileRows(FileBuild &b, int count, qint64 upTo)
 {
-    for (int n = 0; n < count && !b.read; ++n) {
-        // A statement stepped again after its last row would start over.
-        if (!b.rows.step()) {
-            b.read = true;
-            break;
-        }
+    b.rows.bind(1, b.last);
+    b.rows.bind(2, upTo);
+    b.rows.bind(3, qint64(count));
+    int added = 0;
+    while (b.rows.step()) {
         const QByteArray rowWords = fileWords(b.rows.get(), 1, int(b.definition.columns.size()));
-        b.insert.bind(1, sqlite3_column_int64(b.rows.get(), 0));
+        b.last = sqlite3_column_int64(b.rows.get(), 0);
+        b.insert.bind(1, b.last);
         b.insert.bindKept(2, rowWords);
         b.insert.run();
         ++b.progress.done;
+        ++added;
     }
-    return !b.read;
+    sqlite3_reset(b.rows.get());
+    return added == count;
 }
 
 void endFile(Connection &c, const IndexDefinition &d)
 {
     const QString words = QLatin1String(d.words);
+    if (d.which == IndexedText::Pages) {
+        for (const QString &s : pageWordsSchema(c.dialect()))
+            c.run(s);
+    } else {
+        addSearchIndex(c);
+    }
     // One segment: the searches read each pair's rows in one piece.
     c.run(QStringLiteral("INSERT INTO %1 (%1) VALUES ('optimize')").arg(words));
     c.run(settingStatement(d), {QStringLiteral("hashsize"), kKeptHashBytes});
@@ -442,8 +460,7 @@ void suspendSearchIndex(Connection &c)
             c.run(QStringLiteral("DELETE FROM %1").arg(QLatin1String(d.log)));
             // Each row written would ask whether the index is built; the build puts the
             // triggers back.
-            for (const char *change : {"added", "removed", "changed"})
-                c.run(QStringLiteral("DROP TRIGGER IF EXISTS %1_%2").arg(QLatin1String(d.words), QLatin1String(change)));
+            dropTriggers(c, d);
         }
     }
 }
@@ -472,12 +489,12 @@ SearchIndexBuild::SearchIndexBuild(Connection &c, bool again, const SearchIndexP
 
 SearchIndexBuild::~SearchIndexBuild() = default;
 
-bool SearchIndexBuild::addRows(int count)
+bool SearchIndexBuild::addRows(int count, qint64 upTo)
 {
     if (!m_file)
         return false;
     const qint64 before = m_file->progress.done;
-    const bool more = addFileRows(*m_file, count);
+    const bool more = addFileRows(*m_file, count, upTo);
     if (m_progress && m_file->progress.done / kProgressRows != before / kProgressRows)
         m_progress(m_file->progress);
     return more;

@@ -305,7 +305,9 @@ struct StoredRowWriter::Alongside {
     // Batches written, handed back: their rows are freed by the thread that made them, as
     // memory freed on another thread costs both threads the allocator's lock.
     std::vector<QVector<StoredRow>> written;
-    std::function<bool()> meanwhile;     // until it says it is done
+    std::function<bool(qint64)> meanwhile;
+    bool resting = false;                // the other work waits for more rows
+    qint64 lastWritten = 0;              // the identity of the last row written
     bool stop = false;                   // no more batches come
     bool abandon = false;                // nor are those waiting to be written
     std::exception_ptr error;            // why the thread stopped writing
@@ -419,25 +421,23 @@ void StoredRowWriter::work()
     Alongside &a = *m_alongside;
     std::unique_lock<std::mutex> lock(a.mutex);
     for (;;) {
-        a.changed.wait(lock, [&a] { return a.stop || !a.full.empty() || a.meanwhile; });
-        if (a.abandon)
+        a.changed.wait(lock, [&a] { return a.stop || !a.full.empty() || (a.meanwhile && !a.resting); });
+        if (a.abandon || (a.stop && a.full.empty()))
             return;
         std::exception_ptr error;
         if (a.full.empty()) {
-            if (!a.meanwhile)
-                return;
             // The rows come first: the other work is done while the caller makes them.
-            const std::function<bool()> step = a.meanwhile;
+            const std::function<bool(qint64)> step = a.meanwhile;
+            const qint64 written = a.lastWritten;
             lock.unlock();
             bool more = false;
             try {
-                more = step();
+                more = step(written);
             } catch (...) {
                 error = std::current_exception();
             }
             lock.lock();
-            if (!more)
-                a.meanwhile = nullptr;
+            a.resting = !more;
         } else {
             QVector<StoredRow> batch = std::move(a.full.front());
             a.full.pop_front();
@@ -449,6 +449,10 @@ void StoredRowWriter::work()
                 error = std::current_exception();
             }
             lock.lock();
+            if (!error) {
+                a.lastWritten = batch.constLast().rowId;
+                a.resting = false;
+            }
             a.written.push_back(std::move(batch));
         }
         if (error) {
@@ -521,12 +525,10 @@ void StoredRowWriter::write(const StoredRow *rows, qsizetype count)
     }
 }
 
-void StoredRowWriter::meanwhile(std::function<bool()> step)
+void StoredRowWriter::meanwhile(std::function<bool(qint64 written)> step)
 {
-    if (!m_alongside) {
-        m_meanwhile = std::move(step);
+    if (!m_alongside)
         return;
-    }
     {
         const std::lock_guard<std::mutex> lock(m_alongside->mutex);
         m_alongside->meanwhile = std::move(step);
@@ -555,11 +557,6 @@ void StoredRowWriter::finish()
     }
     if (!m_statement)
         sendToServer();
-    if (m_meanwhile) {
-        while (m_meanwhile()) {
-        }
-        m_meanwhile = nullptr;
-    }
 }
 
 // The bytes go to the server as they are and become its text there; a number column's

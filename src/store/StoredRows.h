@@ -95,10 +95,12 @@ public:
     void add(const StoredRow &row);
     void add(StoredRow &&row); // taken over: the caller's row is left empty
     // Other work for the connection, done a part at a time by the writer's thread whenever
-    // no rows wait (step() returns false once it is all done), and finished by finish()
-    // after the rows. Set before the first add(); step() must use only SQLite's own
-    // interface. Without a thread of the writer's own it is all done by finish().
-    void meanwhile(std::function<bool()> step);
+    // no rows wait: step() is given the identity of the last row written (0 before the
+    // first), and returns false when it has nothing more to do until more rows are written.
+    // What it has not done when finish() comes is the caller's to do. Set before the first
+    // add(); step() must use only SQLite's own interface. Nothing is done without a thread
+    // of the writer's own.
+    void meanwhile(std::function<bool(qint64 written)> step);
     void finish();
 
 private:
@@ -114,7 +116,6 @@ private:
     sqlite3_stmt *m_many = nullptr;      // and many
     QVector<StoredRow> m_waiting;        // on the server, and the batch being filled alongside
     std::unique_ptr<Alongside> m_alongside;
-    std::function<bool()> m_meanwhile; // without a thread of its own
 };
 
 // ---- One record's rows, for the recycle bin: every cell as stored ----
