@@ -19,6 +19,13 @@ struct MissingFile {
     QString line() const; // "record N (name): photo PATH - why"
 };
 
+} // namespace importing
+
+// Moved in memory as it is when the list grows: hundreds of thousands of them may be listed.
+Q_DECLARE_TYPEINFO(importing::MissingFile, Q_RELOCATABLE_TYPE);
+
+namespace importing {
+
 struct ImportFindings {
     // Files named by records (attached files and photos).
     qint64 filesNamed = 0;

@@ -236,7 +236,7 @@ MappedPath PathMapper::map(const QString &path)
         m_lastWritten = written.toString();
         m_lastFolder = folder(m_lastWritten);
     }
-    const Folder f = m_folders.at(m_lastFolder);
+    const Folder &f = m_folders.at(m_lastFolder);
     if (f.real.isEmpty()) {
         r.why = f.why;
         return r;

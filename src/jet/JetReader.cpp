@@ -38,8 +38,12 @@ public:
         quint32 n = 0;
         if (!u32(n) || qint64(n) > m_bytes.size() - m_at)
             return false;
-        // Into the room `out` already has, when its bytes are its own.
-        out.resize(qsizetype(n));
+        // Into the room `out` already has, when its bytes are its own; else into new room,
+        // without copying bytes that are written over next.
+        if (out.isDetached())
+            out.resize(qsizetype(n));
+        else
+            out = QByteArray(qsizetype(n), Qt::Uninitialized);
         if (n > 0)
             std::memcpy(out.data(), m_bytes.data() + m_at, n);
         m_at += n;

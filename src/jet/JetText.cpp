@@ -112,12 +112,20 @@ int TextDecoder::State::decodeByCharacter(const QByteArray &stored, QString *tex
     qsizetype used16 = 0, used8 = 0;
     char16_t *out16 = nullptr;
     char *out8 = nullptr;
+    // The room each already has when it is its own, else new room: what a shared one holds
+    // is not copied only to be written over.
     if (text) {
-        text->resize(n + 2);
+        if (text->isDetached())
+            text->resize(n + 2);
+        else
+            *text = QString(n + 2, Qt::Uninitialized);
         out16 = reinterpret_cast<char16_t *>(text->data());
     }
     if (utf8) {
-        utf8->resize(3 * n + 8);
+        if (utf8->isDetached())
+            utf8->resize(3 * n + 8);
+        else
+            *utf8 = QByteArray(3 * n + 8, Qt::Uninitialized);
         out8 = utf8->data();
     }
     // Room for `units` more UTF-16 units and `bytes` more UTF-8 bytes.
