@@ -28,7 +28,7 @@ constexpr int kPreviewRows = 5;
 constexpr qint64 kMaxJetBytes = (2ll << 30) + (64ll << 20); // Jet 4 ends at 2 GB
 constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kRowsBetweenStopChecks = 1024;
-constexpr int kIndexRowsAtATime = 256;
+constexpr int kIndexRowsAtATime = 32;
 
 struct Stopped {};
 struct GaveUp {}; // another table's comparing failed first
@@ -468,7 +468,8 @@ void ImportRun::verifyTable(store::Connection &copy, jet::JetReader &reader, con
             throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(rowLabel(plan, n, values))};
         for (int k = 0; k < values.size(); ++k) {
             const Value &v = values.at(k);
-            const store::StoredCell cell = got.cells.value(k);
+            static const store::StoredCell none;
+            const store::StoredCell &cell = k < got.cells.size() ? got.cells.at(k) : none;
             const bool same = v.null ? cell.kind == store::StoredCell::Null
                                      : cell.kind == store::StoredCell::Text && cell.bytes == v.utf8;
             if (!same)
