@@ -384,9 +384,7 @@ void StoredRowWriter::add(StoredRow &&r)
 void StoredRowWriter::add(const StoredRow &r)
 {
     if (m_alongside) {
-        m_waiting.push_back(r);
-        if (m_waiting.size() == kRowsPerBatch)
-            hand();
+        add(StoredRow(r));
         return;
     }
     if (!m_statement) {
