@@ -12,13 +12,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QVarLengthArray>
 
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstring>
+#include <condition_variable>
 #include <future>
 #include <memory>
+#include <mutex>
 
 namespace importing {
 
@@ -30,8 +34,40 @@ constexpr qint64 kChunk = 1 << 20;
 constexpr qint64 kRowsBetweenStopChecks = 1024;
 constexpr int kIndexRowsAtATime = 32;
 
+// Of the second reading, kept while the write is committed, in bytes.
+constexpr qint64 kAheadBytes = 64 << 20;
+
 struct Stopped {};
-struct GaveUp {}; // another table's comparing failed first
+struct GaveUp {}; // another table's comparing failed first, or the write did
+
+// Whether the write's transaction was committed, for a thread that waits to read its rows.
+class CommitGate {
+public:
+    // The first word holds.
+    void settle(bool committed)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_state == Pending)
+                m_state = committed ? Open : Shut;
+        }
+        m_changed.notify_all();
+    }
+    bool settled() const { return m_state != Pending; }
+    // True once committed; false if it never will be.
+    bool wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_state != Pending; });
+        return m_state == Open;
+    }
+
+private:
+    enum State { Pending, Open, Shut };
+    std::atomic<int> m_state{Pending};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
 
 
 struct Digest {
@@ -65,10 +101,13 @@ private:
     void preview(jet::JetReader &reader);
     void write(jet::JetReader &reader);
     void verify(jet::JetReader &reader);
-    // One table's comparing, on the connection and with the decoder of the thread it runs on;
-    // it gives up (GaveUp) once *giveUp is set.
-    void verifyTable(store::Connection &copy, jet::JetReader &reader, const TablePlan &plan,
-                     const jet::TextDecoder &decoder, TableTally &tally, const std::atomic<bool> *giveUp);
+    void startPhotos(jet::JetReader &reader, int photo);
+    void endPhotos();
+    // One table's comparing, on the connection given or, without one, on one of its own
+    // once the write is committed (the photos' thread, which gives up once m_giveUp is set),
+    // with the decoder of the thread it runs on.
+    qint64 verifyTable(store::Connection *copy, jet::JetReader &reader, const TablePlan &plan,
+                       const jet::TextDecoder &decoder, qint64 earlier);
     void finish();
     void removeImport();
     QString tableText(const TablePlan &plan) const { return plan.jetName; }
@@ -86,10 +125,19 @@ private:
     ImportResult m_result;
     bool m_fileMade = false;
     bool m_tablesMade = false;
+    CommitGate m_committed;
+    std::atomic<bool> m_giveUp{false};
+    std::atomic<bool> m_photosFailed{false};
+    std::future<qint64> m_photos; // last: waited for before the rest goes
 };
 
 ImportResult ImportRun::run()
 {
+    // However run() is left, the photos' thread is not left waiting for a commit.
+    struct PhotosEnd {
+        ImportRun &run;
+        ~PhotosEnd() { run.endPhotos(); }
+    } photosEnd{*this};
     try {
         if (m_o.source.trimmed().isEmpty() || m_o.target.trimmed().isEmpty())
             throw Refusal{QStringLiteral("没有指定早先系统的档案或目标。")};
@@ -120,6 +168,7 @@ ImportResult ImportRun::run()
     } catch (const store::StoreError &e) {
         m_result.error = QStringLiteral("写入“%1”时出错，导入没有完成。\n").arg(m_o.target) + e.description();
     }
+    endPhotos();
     removeImport();
     return m_result;
 }
@@ -371,6 +420,8 @@ void ImportRun::write(jet::JetReader &reader)
                               .arg(plan.jet.statedRows)
                               .arg(n)};
         m_result.tallies << TableTally{store::tableName(plan.table), n, -1};
+        if (plan.table == store::ArchiveTable::Photo)
+            startPhotos(reader, int(m_result.tallies.size()) - 1);
     }
     findings.finish();
     store::continueRowIdentities(target);
@@ -382,61 +433,43 @@ void ImportRun::write(jet::JetReader &reader)
     }
     t.commit();
     m_tablesMade = true;
+    m_committed.settle(true);
 }
 
 // The second reading: every cell of the new archive against the Jet file read once more,
 // through the same decoding and the same paths as found the first time. The photos, most
-// of the rows, are compared on a thread of their own while this one compares the rest:
-// the comparing is the processor's work, and the machine has more than one.
+// of the rows, are read on a thread of their own from the moment they are written
+// (startPhotos): the reading and decoding need only the Jet file, and take the core this
+// thread leaves while it finishes the write; their comparing waits for the commit.
 void ImportRun::verify(jet::JetReader &reader)
 {
     say(QStringLiteral("verifying: reading the earlier file again and comparing every cell"));
     store::Connection copy(m_work);
-    const store::TableCounts counts = store::countTables(copy);
     int photo = -1;
-    for (int p = 0; p < m_plans.size(); ++p) {
-        const store::ArchiveTable table = m_plans.at(p).table;
-        m_result.tallies[p].imported = table == store::ArchiveTable::Catalog ? counts.catalog
-            : table == store::ArchiveTable::Detail                           ? counts.detail
-            : table == store::ArchiveTable::Photo                            ? counts.photo
-                                                                             : counts.user;
-        if (table == store::ArchiveTable::Photo)
+    for (int p = 0; p < m_plans.size(); ++p)
+        if (m_plans.at(p).table == store::ArchiveTable::Photo)
             photo = p;
-    }
-    TableTally *tallies = m_result.tallies.data();
+    if (photo >= 0 && !m_photos.valid())
+        startPhotos(reader, photo);
     // A failure is told in the order of the tables: one in a table before the photos
     // stops their comparing, one in the photos the comparing of the tables after them.
-    std::atomic<bool> giveUp{false};
-    std::atomic<bool> photoFailed{false};
-    std::future<void> photos;
-    if (photo >= 0) {
-        photos = std::async(std::launch::async, [&, photo, decoder = m_decoder.another()] {
-            try {
-                store::Connection own(m_work);
-                verifyTable(own, reader, m_plans.at(photo), decoder, tallies[photo], &giveUp);
-            } catch (...) {
-                photoFailed = true;
-                throw;
-            }
-        });
-    }
     std::exception_ptr failure;
     int failedAt = -1;
     try {
         for (int p = 0; p < m_plans.size(); ++p) {
-            if (p == photo || (photo >= 0 && p > photo && photoFailed))
+            if (p == photo || (photo >= 0 && p > photo && m_photosFailed))
                 continue;
             failedAt = p;
-            verifyTable(copy, reader, m_plans.at(p), m_decoder, tallies[p], nullptr);
+            m_result.tallies[p].imported = verifyTable(&copy, reader, m_plans.at(p), m_decoder, m_result.tallies.at(p).earlier);
         }
     } catch (...) {
         failure = std::current_exception();
         if (failedAt < photo)
-            giveUp = true;
+            m_giveUp = true;
     }
-    if (photos.valid()) {
+    if (m_photos.valid()) {
         try {
-            photos.get();
+            m_result.tallies[photo].imported = m_photos.get();
         } catch (const GaveUp &) {
         } catch (...) {
             if (!failure || failedAt > photo)
@@ -447,44 +480,133 @@ void ImportRun::verify(jet::JetReader &reader)
         std::rethrow_exception(failure);
 }
 
-void ImportRun::verifyTable(store::Connection &copy, jet::JetReader &reader, const TablePlan &plan,
-                            const jet::TextDecoder &decoder, TableTally &tally, const std::atomic<bool> *giveUp)
+void ImportRun::startPhotos(jet::JetReader &reader, int photo)
+{
+    const qint64 earlier = m_result.tallies.at(photo).earlier;
+    m_photos = std::async(std::launch::async, [this, &reader, photo, earlier, decoder = m_decoder.another()] {
+        try {
+            return verifyTable(nullptr, reader, m_plans.at(photo), decoder, earlier);
+        } catch (...) {
+            m_photosFailed = true;
+            throw;
+        }
+    });
+}
+
+// Once the photos' thread is not needed, or must not go on (the write failed or stopped):
+// it gives up, and is waited for before anything it reads goes.
+void ImportRun::endPhotos()
+{
+    m_giveUp = true;
+    m_committed.settle(false);
+    if (m_photos.valid())
+        m_photos.wait();
+}
+
+// Returns the rows compared, which are the new archive's rows of the table: one too many or
+// too few there is a failure.
+qint64 ImportRun::verifyTable(store::Connection *copy, jet::JetReader &reader, const TablePlan &plan,
+                              const jet::TextDecoder &decoder, qint64 earlier)
 {
     const QStringList columns = store::storedColumns(plan.table);
-    store::StoredRows stored(copy, plan.table);
+    // Without a connection of the caller's: one of its own, once the rows are committed.
+    std::unique_ptr<store::Connection> own;
+    std::unique_ptr<store::StoredRows> stored;
+    auto open = [&] {
+        if (!copy) {
+            if (!m_committed.wait())
+                throw GaveUp{};
+            own = std::make_unique<store::Connection>(m_work);
+        }
+        stored = std::make_unique<store::StoredRows>(copy ? *copy : *own, plan.table);
+    };
     store::StoredRow got;
+    // A row's cells as compared: no value, or the UTF-8.
+    QVarLengthArray<std::pair<bool, QByteArrayView>, 8> row;
+    auto compare = [&](qint64 rowNumber) {
+        // The values again, for the message only.
+        auto label = [&] {
+            QVector<Value> values(row.size());
+            for (int k = 0; k < row.size(); ++k) {
+                values[k].null = row.at(k).first;
+                values[k].utf8 = row.at(k).second.toByteArray();
+            }
+            return rowLabel(plan, rowNumber, values);
+        };
+        if (!stored->next(got) || got.rowId != rowNumber)
+            throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(label())};
+        for (int k = 0; k < row.size(); ++k) {
+            static const store::StoredCell none;
+            const store::StoredCell &cell = k < got.cells.size() ? got.cells.at(k) : none;
+            const bool same = row.at(k).first ? cell.kind == store::StoredCell::Null
+                                              : cell.kind == store::StoredCell::Text && cell.bytes == row.at(k).second;
+            if (!same)
+                throw Refusal{QStringLiteral("校验失败：新档案中%1的“%2”列与早先的档案不同。").arg(label(), columns.at(k))};
+        }
+    };
+    // Rows read before the commit, kept until it in one room of at most kAheadBytes: for
+    // each cell a byte that says whether it has a value, its length, and its UTF-8.
+    QByteArray ahead;
+    qint64 aheadRows = 0;
+    auto openAndCatchUp = [&](int cellsPerRow) {
+        open();
+        qsizetype at = 0;
+        for (qint64 r = 1; r <= aheadRows; ++r) {
+            row.resize(cellsPerRow);
+            for (int k = 0; k < cellsPerRow; ++k) {
+                quint32 length = 0;
+                std::memcpy(&length, ahead.constData() + at + 1, sizeof length);
+                row[k] = {ahead.at(at) != 0, QByteArrayView(ahead.constData() + at + 1 + sizeof length, length)};
+                at += 1 + qsizetype(sizeof length) + length;
+            }
+            compare(r);
+        }
+        ahead = QByteArray();
+        aheadRows = 0;
+    };
+    if (copy)
+        open();
     QVector<Value> values;
     qint64 n = 0;
     // The cells are compared as UTF-8; only a path is looked at as text.
     const quint32 textColumns = plan.pathColumn >= 0 ? 1u << plan.pathColumn : 0u;
     reader.readRows(plan.jet, tableText(plan), [&](const QVector<jet::JetCell> &cells) {
         stopIfAsked(n);
-        if (giveUp && n % kRowsBetweenStopChecks == 0 && *giveUp)
+        if (n % kRowsBetweenStopChecks == 0 && m_giveUp && !copy)
             throw GaveUp{};
         decodeRow(plan, decoder, m_toServer, ++n, cells, values, textColumns);
         if (plan.pathColumn >= 0 && !values.at(plan.pathColumn).null)
             values[plan.pathColumn].storeAs(m_paths->storedAgain(values.at(plan.pathColumn).text));
-        if (!stored.next(got) || got.rowId != n)
-            throw Refusal{QStringLiteral("校验失败：新档案中没有%1，或次序不同。").arg(rowLabel(plan, n, values))};
-        for (int k = 0; k < values.size(); ++k) {
-            const Value &v = values.at(k);
-            static const store::StoredCell none;
-            const store::StoredCell &cell = k < got.cells.size() ? got.cells.at(k) : none;
-            const bool same = v.null ? cell.kind == store::StoredCell::Null
-                                     : cell.kind == store::StoredCell::Text && cell.bytes == v.utf8;
-            if (!same)
-                throw Refusal{QStringLiteral("校验失败：新档案中%1的“%2”列与早先的档案不同。").arg(rowLabel(plan, n, values), columns.at(k))};
+        if (!stored) {
+            if (!m_committed.settled() && ahead.size() < kAheadBytes) {
+                for (const Value &v : std::as_const(values)) {
+                    const quint32 length = quint32(v.utf8.size());
+                    ahead.append(char(v.null ? 1 : 0));
+                    ahead.append(reinterpret_cast<const char *>(&length), sizeof length);
+                    ahead.append(v.utf8);
+                }
+                ++aheadRows;
+                return true;
+            }
+            openAndCatchUp(int(values.size()));
         }
+        row.resize(values.size());
+        for (int k = 0; k < values.size(); ++k)
+            row[k] = {values.at(k).null, QByteArrayView(values.at(k).utf8)};
+        compare(n);
         return true;
     });
-    if (stored.next(got))
+    if (!stored)
+        openAndCatchUp(int(plan.columnOf.size()));
+    if (stored->next(got))
         throw Refusal{QStringLiteral("校验失败：新档案的表 %1 比早先的档案多出行（从第 %2 行起）。").arg(store::tableName(plan.table)).arg(n + 1)};
-    if (n != tally.earlier || tally.imported != tally.earlier)
+    if (n != earlier)
         throw Refusal{QStringLiteral("校验失败：表 %1 第一次读出 %2 行，第二次读出 %3 行，新档案中有 %4 行。")
                           .arg(store::tableName(plan.table))
-                          .arg(tally.earlier)
+                          .arg(earlier)
                           .arg(n)
-                          .arg(tally.imported)};
+                          .arg(n)};
+    return n;
 }
 
 // The verified archive gets its trail entry, then its name (a file) or loses its mark (a server).
