@@ -425,11 +425,10 @@ void ImportRun::write(jet::JetReader &reader)
     }
     findings.finish();
     store::continueRowIdentities(target);
-    if (index) {
-        while (index->next()) {
-        }
-    } else {
-        store::buildSearchIndex(target);
+    // What is left of a file's index, or a server's whole.
+    if (!index)
+        index = std::make_unique<store::SearchIndexBuild>(target);
+    while (index->next()) {
     }
     t.commit();
     m_tablesMade = true;
